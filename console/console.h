@@ -1,0 +1,50 @@
+// The recorder settings console: the handlers behind the settings bar's buttons, the enable flags
+// they set and the layout applied when the window is shown.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "console/view.h"
+#include "link/session.h"
+#include "link/time_text.h"
+
+namespace kbc::console {
+
+inline constexpr std::string_view kAppTitle = "执法记录仪管理软件(KBC-Q7)";
+
+// Where the console reads the PC's local time (set_time); tests inject a fixed one.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual link::LocalTime now() = 0;
+};
+
+class SystemClock final : public Clock {
+ public:
+  link::LocalTime now() override { return link::local_time_now(); }
+};
+
+class Console {
+ public:
+  Console(View& view, link::Link link, Clock& clock);
+
+  // The show-window notification: locks the console, limits the fields, refills the lists.
+  void on_show();
+  // A button of the settings bar. True when the handler produced its success report.
+  bool on_command(int id);
+  // The change notification of a text field (the character filter of 1108 and 1113).
+  void on_field_changed(int id);
+  // The enabled state of a button under the current flags; buttons without a flag are enabled.
+  bool is_enabled(int id) const;
+
+  std::array<std::uint8_t, 24> m_bFeatureEnabled{};
+  std::uint8_t m_bPasswordVerified = 0;
+
+ private:
+  View& view_;
+  link::Link link_;
+  Clock& clock_;
+};
+
+}  // namespace kbc::console
