@@ -78,8 +78,8 @@ struct CommandSpec {
   std::optional<std::uint8_t> reply_code;  // nullopt: the reply is not examined (switch_msdc)
   std::uint8_t reply_length;
   Statuses statuses;
-  std::optional<Status> refused;          // set_motion_on: outcome 2
-  std::optional<Statuses> off_statuses;   // set_voice_prompt with argument "0"
+  std::optional<Status> refused;         // set_motion_on: outcome 2
+  std::optional<Statuses> off_statuses;  // set_voice_prompt with argument "0"
 };
 
 inline constexpr std::uint8_t kRequestOut = 0x40;  // host to device, vendor, device

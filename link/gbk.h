@@ -1,5 +1,5 @@
-// GBK (code page 936) is the recorder's text encoding and exists only here, at the wire: the rest of
-// the program holds UTF-8 and hands it over as GbkText, whose size is what the recorder counts.
+// GBK (code page 936) is the recorder's text encoding and exists only here, at the wire: the rest
+// of the program holds UTF-8 and hands it over as GbkText, whose size is what the recorder counts.
 #pragma once
 
 #include <cstdint>

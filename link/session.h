@@ -37,18 +37,18 @@ CheckResult open_and_check(const UsbDevice& device, DeviceHandle& handle, Pause&
 // The open handle with the pause every command waits before it is sent.
 class Device {
  public:
-  Device(DeviceHandle& handle, Pause& pause) : handle_(handle), pause_(pause) {}
-  DeviceHandle& handle() { return handle_; }
-  Pause& pause() { return pause_; }
+  Device(DeviceHandle& handle, Pause& pause) : handle_(&handle), pause_(&pause) {}
+  DeviceHandle& handle() { return *handle_; }
+  Pause& pause() { return *pause_; }
 
  private:
-  DeviceHandle& handle_;
-  Pause& pause_;
+  DeviceHandle* handle_;
+  Pause* pause_;
 };
 
 class Session {
  public:
-  enum class State { ready, no_device, wrong_device, configuration_failed };
+  enum class State { ready, no_device, wrong_device, configuration_failed, closed };
 
   // Runs the whole opening sequence; the result tells whether commands may be sent.
   static Session open(Link& link);
