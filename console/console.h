@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "console/setting_tables.h"
 #include "console/view.h"
 #include "link/session.h"
 #include "link/time_text.h"
@@ -42,6 +43,11 @@ class Console {
   std::uint8_t m_bPasswordVerified = 0;
 
  private:
+  bool verify_password();
+  bool switch_to_disk();
+  bool erase_all_files();
+  bool apply_setting(const SettingButton& button);
+
   View& view_;
   link::Link link_;
   Clock& clock_;

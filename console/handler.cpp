@@ -1,0 +1,99 @@
+#include "console/handler.h"
+
+#include "console/control_ids.h"
+#include "console/messages.h"
+#include "link/command_table.h"
+
+namespace kbc::console {
+
+bool GateChecks::normal_matched() const {
+  return normal == link::spec(link::Cmd::check_normal_psw).statuses.ok;
+}
+
+bool GateChecks::admin_matched() const {
+  return admin == link::spec(link::Cmd::check_admin_psw).statuses.ok;
+}
+
+GateChecks check_passwords(link::Device& device, const link::GbkText& password, Gate gate) {
+  GateChecks checks;
+  if (gate == Gate::either) {
+    checks.normal = link::check_normal_psw(device, password);
+  }
+  if (gate != Gate::none) {
+    checks.admin = link::check_admin_psw(device, password);
+  }
+  return checks;
+}
+
+bool passes(Gate gate, const GateChecks& checks) {
+  switch (gate) {
+    case Gate::none:
+      return true;
+    case Gate::admin:
+      return checks.admin_matched();
+    case Gate::either:
+      return checks.normal_matched() || checks.admin_matched();
+  }
+  return false;
+}
+
+std::optional<link::GbkText> read_password(View& view) {
+  return link::GbkText::from_utf8(view.field_text(idc::password));
+}
+
+std::optional<std::string_view> pre_check_failure(PreCheck form,
+                                                  const std::optional<link::GbkText>& password) {
+  const bool six_bytes = password && password->size() == kPasswordSize;
+  switch (form) {
+    case PreCheck::none:
+      return std::nullopt;
+    case PreCheck::full:
+      if (password && password->empty()) {
+        return msg::enter_password;
+      }
+      [[fallthrough]];
+    case PreCheck::short_length:
+      return six_bytes ? std::nullopt : std::optional(msg::password_length);
+    case PreCheck::short_password:
+      return six_bytes ? std::nullopt : std::optional(msg::wrong_password);
+  }
+  return std::nullopt;
+}
+
+void deliver(View& view, Channel channel, std::string_view text) {
+  if (channel == Channel::message_box) {
+    view.show_message(text);
+  } else {
+    view.append_line(text);
+  }
+}
+
+void Call::report(std::string_view text) const {
+  deliver(view, channel, text);
+}
+
+Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body) {
+  const std::optional<link::GbkText> password = read_password(view);
+  if (const auto failure = pre_check_failure(sequence.pre_check, password)) {
+    deliver(view, sequence.channel, *failure);
+    return Outcome::pre_check_failed;
+  }
+
+  // Closes the device when it goes out of scope, whichever way the handler leaves.
+  link::Session session = link::Session::open(link);
+  if (!session.ready()) {
+    deliver(view, sequence.channel, msg::reconnect);
+    return Outcome::no_recorder;
+  }
+
+  const link::GbkText text = password.value_or(link::GbkText{});
+  Call call{view, session.device(), text, check_passwords(session.device(), text, sequence.gate),
+            sequence.channel};
+  if (!passes(sequence.gate, call.checks)) {
+    call.report(msg::wrong_password);
+    return Outcome::gate_failed;
+  }
+  return body(call) ? Outcome::succeeded : Outcome::body_failed;
+}
+
+}  // namespace kbc::console

@@ -1,0 +1,68 @@
+// Every report text of the console, byte for byte as the operator has always seen them.
+#pragma once
+
+#include <string_view>
+
+namespace kbc::console::msg {
+
+// The handler sequence.
+inline constexpr std::string_view enter_password = "请输入密码!";
+inline constexpr std::string_view password_length = "密码长度有误!";
+inline constexpr std::string_view wrong_password = "密码错误!";
+inline constexpr std::string_view reconnect = "重新连接!";
+
+// Verification.
+inline constexpr char time_set_format[] = "成功设置系统时间:%d-%d-%d %d:%d:%d";
+
+// Storage.
+inline constexpr std::string_view msdc_done = "设置移动U盘成功.";
+inline constexpr std::string_view msdc_replug = "要再次使用本软件功能,请断开USB连接，重新连接!";
+inline constexpr std::string_view erase_caption = "清除所有文件";
+inline constexpr std::string_view erase_first_question =
+    "此操作将清除所有文件资料，请确认资料是否已备份？";
+inline constexpr std::string_view erase_second_question = "请再次确认是否进行清除操作？";
+inline constexpr std::string_view erase_cancelled = "清除操作取消!";
+inline constexpr std::string_view erase_starting = "所有资料将会被消除!";
+inline constexpr std::string_view erase_done = "清除文件成功";
+inline constexpr std::string_view erase_failed = "清除文件失败，请重新连接!";
+
+// Settings with nothing chosen.
+inline constexpr std::string_view choose_resolution = "请选择分辨率!";
+inline constexpr std::string_view choose_segment = "请选择分段时间设置!";
+inline constexpr std::string_view choose_brightness = "请选择屏幕亮度!";
+inline constexpr std::string_view choose_screen_off = "请选择关屏时间!";
+inline constexpr std::string_view choose_ir = "请选择红外!";
+inline constexpr std::string_view choose_voice = "请选择语音!";
+inline constexpr std::string_view choose_motion = "请选择移动侦测!";
+
+// Settings done.
+inline constexpr std::string_view video_2304x1296 = "录像尺寸设置为2304X1296(30)成功!";
+inline constexpr std::string_view video_1080p60 = "录像尺寸设置为1920X1080(60)成功!";
+inline constexpr std::string_view video_1080p30 = "录像尺寸设置为1920X1080(30)成功!";
+inline constexpr std::string_view video_720p60 = "录像尺寸设置为1280X720(60)成功!";
+inline constexpr std::string_view video_720p30 = "录像尺寸设置为1280X720(30)成功!";
+inline constexpr std::string_view video_848x480 = "录像尺寸设置为848X480(30)成功!";
+inline constexpr std::string_view segment_5min = "录像分段5分钟设置成功";
+inline constexpr std::string_view segment_10min = "录像分段10分钟设置成功";
+inline constexpr std::string_view segment_15min = "录像分段15分钟设置成功";
+inline constexpr std::string_view segment_30min = "录像分段30分钟设置成功";
+inline constexpr std::string_view segment_off = "录像分段关闭设置成功";
+inline constexpr std::string_view photo_4m = "拍照大小设置为2688X1512成功!";
+inline constexpr std::string_view photo_16m = "拍照大小设置为5376X3024成功!";
+inline constexpr std::string_view photo_20m = "拍照大小设置为6016X3384成功!";
+inline constexpr std::string_view photo_32m = "拍照大小设置为7680X4320成功!";
+inline constexpr std::string_view brightness_high = "屏亮度高设置成功!";
+inline constexpr std::string_view brightness_mid = "屏亮度中设置成功!";
+inline constexpr std::string_view brightness_low = "屏亮度低设置成功!";
+inline constexpr std::string_view screen_off_1min = "1分钟关屏设置成功!";
+inline constexpr std::string_view screen_off_5min = "5分钟关屏设置成功!";
+inline constexpr std::string_view screen_off_never = "不关屏设置成功!";
+inline constexpr std::string_view ir_manual = "手动红外设置成功!";
+inline constexpr std::string_view ir_auto = "自动红外设置成功!";
+inline constexpr std::string_view voice_on = "打开语音提示成功!";
+inline constexpr std::string_view voice_off = "关闭语音提示成功!";
+inline constexpr std::string_view motion_on = "打开移动侦测成功!";
+inline constexpr std::string_view motion_off = "关闭移动侦测成功!";
+inline constexpr std::string_view motion_refused = "请先关闭预录!";
+
+}  // namespace kbc::console::msg

@@ -1,0 +1,33 @@
+#include "console/console.h"
+#include "console/messages.h"
+
+namespace kbc::console {
+
+bool Console::apply_setting(const SettingButton& button) {
+  const Outcome outcome = run_handler(view_, link_, button.sequence, [&](Call& call) {
+    const std::string selection = call.view.selection_text(button.list);
+    if (selection.empty()) {
+      call.report(button.nothing_chosen);
+      return false;
+    }
+    const Setting* setting = find_setting(button, selection);
+    if (setting == nullptr) {
+      return false;  // an item of no row: nothing to send, nothing to say
+    }
+    const link::Status status = send_setting(call.device, *setting);
+    if (status == success_status(*setting)) {
+      call.report(setting->success);
+      return true;
+    }
+    const auto refused = link::spec(setting->cmd).refused;
+    if (!setting->refused.empty() && refused && status == *refused) {
+      call.report(setting->refused);
+    } else {
+      call.report(msg::reconnect);
+    }
+    return false;
+  });
+  return succeeded(outcome);
+}
+
+}  // namespace kbc::console
