@@ -2,6 +2,7 @@
 
 #include "console/control_ids.h"
 #include "console/enable_flags.h"
+#include "console/identity.h"
 
 namespace kbc::console {
 
@@ -12,6 +13,9 @@ bool Console::on_command(int id) {
   if (const SettingButton* button = setting_button(id)) {
     return apply_setting(*button);
   }
+  if (const IdentityButton* button = identity_button(id)) {
+    return set_identity_field(*button);
+  }
   switch (id) {
     case idc::verify:
       return verify_password();
@@ -19,8 +23,22 @@ bool Console::on_command(int id) {
       return switch_to_disk();
     case idc::erase:
       return erase_all_files();
+    case idc::change_password:
+      return open_password_dialog();
+    case idc::device_info:
+      return show_device_info().has_value();
     default:
       return false;
+  }
+}
+
+void Console::on_field_changed(int id) {
+  if (id != idc::user_number_field && id != idc::unit_number_field) {
+    return;
+  }
+  if (!letters_and_digits_only(view_.field_text(id))) {
+    view_.show_message(msg::letters_and_digits_only);
+    view_.set_field_text(id, "");
   }
 }
 

@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "console/setting_tables.h"
 #include "console/view.h"
+#include "link/identity.h"
 #include "link/session.h"
 #include "link/time_text.h"
 
@@ -26,6 +28,8 @@ class SystemClock final : public Clock {
   link::LocalTime now() override { return link::local_time_now(); }
 };
 
+struct IdentityButton;
+
 class Console {
  public:
   Console(View& view, link::Link link, Clock& clock);
@@ -38,6 +42,9 @@ class Console {
   void on_field_changed(int id);
   // The enabled state of a button under the current flags; buttons without a flag are enabled.
   bool is_enabled(int id) const;
+  // Button 1114: the record as the recorder returned it, after its five lines were reported;
+  // nullopt when it was not read.
+  std::optional<link::IdentityRecord> show_device_info();
 
   std::array<std::uint8_t, 24> m_bFeatureEnabled{};
   std::uint8_t m_bPasswordVerified = 0;
@@ -47,6 +54,10 @@ class Console {
   bool switch_to_disk();
   bool erase_all_files();
   bool apply_setting(const SettingButton& button);
+  bool set_identity_field(const IdentityButton& button);
+  void refresh_officer_identifier();
+  // Button 1019; true when the dialog changed a password.
+  bool open_password_dialog();
 
   View& view_;
   link::Link link_;

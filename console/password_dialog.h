@@ -1,0 +1,100 @@
+// The password-change dialog's logic: which password it changes, how it sets itself up and the
+// confirm procedure with its fixed order of checks. The window itself (Qt, or the command line)
+// implements DialogView.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "link/session.h"
+
+namespace kbc::console {
+
+namespace msg {
+
+inline constexpr std::string_view dialog_title = "修改密码";
+inline constexpr std::string_view normal_title = "普通密码修改";
+inline constexpr std::string_view super_title = "管理员密码修改";
+inline constexpr std::string_view enter_old_password = "请输入旧密码!";
+inline constexpr std::string_view enter_new_password = "请输入新密码!";
+inline constexpr std::string_view enter_new_password_again = "请再次输入新密码!";
+inline constexpr std::string_view old_password_wrong = "密码错误或者重新连接!";
+inline constexpr std::string_view new_password_length = "新密码长度错误!";
+inline constexpr std::string_view new_password_mismatch = "新密码不一致!";
+inline constexpr std::string_view password_conflict = "密码冲突，请使用其它密码!";
+inline constexpr std::string_view password_changed = "修改密码成功!";
+inline constexpr std::string_view password_change_failed = "修改密码失败!";
+
+}  // namespace msg
+
+enum class PasswordRole { none = 0, normal = 1, super = 2 };
+
+// The role the last click of "修改密码" found: 0 none, 1 normal, 2 super. The dialog takes it up
+// when it initialises.
+extern int g_passwordRole;
+
+// What the three fields hold, in UTF-8.
+struct PasswordEntry {
+  std::string old_password;
+  std::string new_password;
+  std::string confirmation;
+};
+
+struct ChangeResult {
+  enum class Kind {
+    no_recorder,  // nothing was checked; the fields keep their text
+    refused,      // a check failed or the set command did
+    changed,
+  };
+  Kind kind;
+  std::string_view report;
+};
+
+// One confirm attempt in a session of its own: changes the role's password when the recorder
+// accepts the old one and the new one is six bytes, confirmed and not the other password.
+ChangeResult change_password(link::Link link, PasswordRole role, const PasswordEntry& entry);
+
+// The dialog window as the procedures see it. Text is UTF-8.
+class DialogView {
+ public:
+  virtual ~DialogView() = default;
+
+  virtual std::string field_text(int id) = 0;
+  virtual void set_field_text(int id, std::string_view text) = 0;
+  virtual void limit_field(int id, int characters) = 0;
+  virtual void show_control(int id, bool visible) = 0;
+  virtual void set_title(std::string_view title) = 0;
+  // Same position and height, half the width (the hint is cut off).
+  virtual void halve_width() = 0;
+  // Modal, OK button, exclamation icon, the application's title as caption.
+  virtual void show_message(std::string_view text) = 0;
+  // Closes the dialog as confirmed.
+  virtual void accept() = 0;
+};
+
+class PasswordDialog {
+ public:
+  explicit PasswordDialog(link::Link link) : link_(link) {}
+
+  // Takes up g_passwordRole and sets the window up for it.
+  void initialise(DialogView& view);
+  // 1102 changes the administrator password, 1159 the normal one, 1 (Enter) the role's own.
+  void on_command(DialogView& view, int id);
+  // The change notification of 1021, 1022 and 1023.
+  void on_field_changed(DialogView& view, int id);
+
+  PasswordRole role() const { return role_; }
+  // The visible confirm button of the role.
+  int confirm_button() const;
+  // Whether a password was changed before the dialog closed.
+  bool changed() const { return changed_; }
+
+ private:
+  void confirm(DialogView& view, PasswordRole procedure);
+
+  link::Link link_;
+  PasswordRole role_ = PasswordRole::none;
+  bool changed_ = false;
+};
+
+}  // namespace kbc::console
