@@ -19,8 +19,9 @@ bool Console::apply_setting(const SettingButton& button) {
       call.report(setting->success);
       return true;
     }
+    // Only set_motion_on has a refusal, and its row the report for it.
     const auto refused = link::spec(setting->cmd).refused;
-    if (!setting->refused.empty() && refused && status == *refused) {
+    if (refused && status == *refused) {
       call.report(setting->refused);
     } else {
       call.report(msg::reconnect);
