@@ -136,6 +136,26 @@ TEST_F(PasswordDialogTest, RoleDecisionOfTheChangeButton) {
   }
 }
 
+TEST_F(PasswordDialogTest, RoleDecisionWithTheRecorderLost) {
+  DialogRunningView frame(view);
+  Console console_of_frame(frame, recorder.link(), clock);
+  // The normal password's own check decides; once it is lost, so is the role.
+  const std::pair<int, int> rows[] = {{1, 0}, {2, 0}, {3, 1}, {4, 1}};
+  for (const auto& [transfer, role] : rows) {
+    SCOPED_TRACE(transfer);
+    recorder.reconnect();
+    recorder.unplug_at_transfer(transfer);
+    frame.dialogs = 0;
+    view.lines.clear();
+    view.fields[idc::password] = kNormal;
+    console_of_frame.on_command(idc::change_password);
+    EXPECT_EQ(g_passwordRole, role);
+    EXPECT_EQ(frame.dialogs, role);
+    EXPECT_EQ(view.lines, role == 0 ? Lines{"密码错误!"} : Lines{});
+    EXPECT_EQ(recorder.open_handles(), 0);
+  }
+}
+
 TEST_F(PasswordDialogTest, ChangeButtonStopsBeforeTheDialog) {
   DialogRunningView frame(view);
   Console console_of_frame(frame, recorder.link(), clock);
