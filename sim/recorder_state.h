@@ -23,9 +23,9 @@ struct RecorderState {
   std::optional<bool> motion_detection;
   bool pre_recording = false;  // while on, set_motion_on is refused with outcome 2
 
-  link::IdentityRecord identity;  // serial "KBC0001" and default user and unit fields
+  link::IdentityRecord identity;       // serial "KBC0001" and default user and unit fields
   std::string sn_text = "KBC0001001";  // what get_sn answers, at most 10 bytes
-  std::string officer_identifier;       // the last set_officer_info text
+  std::string officer_identifier;      // the last set_officer_info text
 
   bool mass_storage = false;  // after switch_msdc: answers nothing until reconnected
   int erase_count = 0;        // clear_all_files carried out

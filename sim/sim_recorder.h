@@ -29,9 +29,9 @@ struct WireEvent {
     pause,              // milliseconds
   };
   Kind kind;
-  std::string device;
+  std::string device{};
   int request_type = 0, request = 0, value = 0, index = 0, length = 0, timeout = 0;
-  std::vector<std::uint8_t> data;  // OUT: the payload sent; IN: the bytes returned
+  std::vector<std::uint8_t> data{};  // OUT: the payload sent; IN: the bytes returned
   int result = 0;
   long milliseconds = 0;
 };
@@ -47,10 +47,10 @@ struct Fault {
   enum class Stage { out, in };
   Kind kind;
   Stage stage = Stage::in;
-  char letter = 0;       // the command it applies to; 0: any command
-  int occurrence = 1;    // the n-th matching command from now on (1: the next)
-  int code = -5;         // for error
-  int length = 0;        // for short_transfer
+  char letter = 0;         // the command it applies to; 0: any command
+  int occurrence = 1;      // the n-th matching command from now on (1: the next)
+  int code = -5;           // for error
+  int length = 0;          // for short_transfer
   std::uint8_t value = 0;  // for reply_code and outcome
 };
 
@@ -62,10 +62,11 @@ class SimRecorder final : public link::Port, public link::Pause {
   RecorderState& state() { return firmware_.state(); }
   link::Link link() { return link::Link{*this, *this}; }
 
-  // Bus set-up. Devices added here are listed before the recorder, in the order added.
+  // Bus set-up. Devices added here are listed before the recorder, in the order added; they have
+  // no firmware, so they stall the vendor request whatever their vendor.
   void add_other_device(std::uint16_t vendor, bool opens);
-  void add_unopenable_recorder();  // vendor 0x4255, but usb_open fails
-  void set_present(bool present);  // false: the recorder is not on the bus
+  void add_unopenable_recorder();     // vendor 0x4255, but usb_open fails
+  void set_present(bool present);     // false: the recorder is not on the bus
   void fail_configuration(int code);  // usb_set_configuration returns `code`; 0 restores
 
   // Faults.
@@ -73,8 +74,8 @@ class SimRecorder final : public link::Port, public link::Pause {
   // From the n-th control transfer from now on (1: the next), every transfer fails with -ENODEV
   // and the recorder leaves the bus.
   void unplug_at_transfer(int n);
-  void unplug();    // now
-  void reconnect(); // back on the bus, out of mass-storage mode
+  void unplug();     // now
+  void reconnect();  // back on the bus, out of mass-storage mode
 
   // What happened, in order.
   const std::vector<WireEvent>& wire() const { return wire_; }
@@ -88,6 +89,7 @@ class SimRecorder final : public link::Port, public link::Pause {
   int find_busses() override;
   int find_devices() override;
   std::vector<link::UsbDevice> devices() override;
+  // The handle refers back to this bus and must not outlive it.
   std::unique_ptr<link::DeviceHandle> open(const link::UsbDevice& device) override;
 
   // link::Pause: logged, never slept.
@@ -98,20 +100,29 @@ class SimRecorder final : public link::Port, public link::Pause {
   struct ListedDevice {
     std::uint16_t vendor;
     bool opens;
-    bool recorder;
   };
-  int control(int request_type, int request, int value, int index, std::span<std::uint8_t> bytes,
-              int timeout_ms);
+  // A command the recorder took, and its reply while one is due (none in mass-storage mode).
+  struct Pending {
+    char letter;
+    std::optional<std::vector<std::uint8_t>> reply;
+  };
+  int control(const Handle& handle, int request_type, int request, int value, int index,
+              std::span<std::uint8_t> bytes, int timeout_ms);
+  int transfer(const Handle& handle, WireEvent& event, std::span<std::uint8_t> bytes);
+  int send(WireEvent& event, std::span<std::uint8_t> bytes);
+  int receive(WireEvent& event, std::span<std::uint8_t> bytes);
   std::optional<Fault> take_fault(Fault::Stage stage, char letter);
+  bool reachable(const Handle& handle) const;
+  void leave_bus();
 
   Firmware firmware_;
   std::vector<ListedDevice> others_;
   bool present_ = true;
+  int connection_ = 0;  // counts the recorder's arrivals; handles from an earlier one are dead
   int configuration_result_ = 0;
   std::vector<Fault> faults_;
   int unplug_countdown_ = 0;
-  std::optional<std::vector<std::uint8_t>> pending_reply_;
-  char pending_letter_ = 0;
+  std::optional<Pending> pending_;
   std::vector<WireEvent> wire_;
   int open_handles_ = 0;
 };
