@@ -23,24 +23,13 @@ namespace {
 
 using console::PasswordRole;
 
-QApplication& application() {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  }
-  static int argc = 1;
-  static char name[] = "password_dlg_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
-
 const QString kHint = QString::fromUtf8(
     "提示\n\n    管理员密码修改后，如需在\n    \"蓝岬数据管理终端\"导入数\n    据， "
     "请输入修改后的密码\n\n");
 
 class PasswordDlgTest : public ::testing::Test {
  protected:
-  PasswordDlgTest() : previous_trace_(link::set_trace_sink({})) { application(); }
+  PasswordDlgTest() : previous_trace_(link::set_trace_sink({})) {}
   ~PasswordDlgTest() override { link::set_trace_sink(previous_trace_); }
 
   // A dialog in the role, as "修改密码" opens it, whose reports are collected.

@@ -1,0 +1,15 @@
+// The GUI tests' own main: one QApplication for the whole run, headless unless told otherwise,
+// gone before the process exits (Qt's input devices must not outlive it). It takes the place of
+// gtest_main's main, which the linker then leaves out.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
