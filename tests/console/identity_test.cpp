@@ -180,14 +180,6 @@ TEST_F(IdentityTest, RecorderLostAtEachTransferOfAnEdit) {
   }
 }
 
-TEST_F(IdentityTest, RefusedRecordReadWritesNothing) {
-  recorder.inject({.kind = sim::Fault::Kind::outcome, .letter = '}', .value = 0});
-  view.fields[idc::user_name_field] = "李四";
-  EXPECT_FALSE(press(idc::user_name, kAdmin));
-  EXPECT_EQ(view.lines, Lines{"重新连接!"});
-  EXPECT_EQ(recorder.letters(), "3}");
-}
-
 TEST_F(IdentityTest, NewUserNumberRefreshesTheOfficerIdentifier) {
   view.fields[idc::user_number_field] = "A7";
   EXPECT_TRUE(press(idc::user_number, kAdmin));

@@ -326,20 +326,6 @@ TEST_F(PasswordDialogTest, NoRecorderKeepsTheFields) {
   EXPECT_TRUE(recorder.payloads().empty());
 }
 
-TEST_F(PasswordDialogTest, FailedSetIsAFailure) {
-  for (const RoleRow& role : kRoles) {
-    open(role.role);
-    recorder.inject({.kind = sim::Fault::Kind::error,
-                     .stage = sim::Fault::Stage::out,
-                     .letter = role.letters[2]});
-    window.type(role.own, "abc123", "abc123");
-    confirm(role.button);
-    EXPECT_EQ(window.messages, Lines{"修改密码失败!"});
-    EXPECT_TRUE(window.fields_empty());
-    EXPECT_FALSE(window.accepted);
-  }
-}
-
 TEST_F(PasswordDialogTest, RecorderLostAtEachTransfer) {
   const std::pair<int, std::string_view> rows[] = {
       {1, "密码错误或者重新连接!"},
@@ -380,16 +366,6 @@ TEST_F(PasswordDialogTest, EveryAttemptHasASessionOfItsOwn) {
     opened += event.kind == sim::WireEvent::Kind::open;
   }
   EXPECT_EQ(opened, 2);
-}
-
-TEST_F(PasswordDialogTest, ProcedureForTheCommandLine) {
-  const ChangeResult result =
-      change_password(recorder.link(), PasswordRole::normal, {"000000", "111111", "111111"});
-  EXPECT_EQ(result.kind, ChangeResult::Kind::changed);
-  EXPECT_EQ(normal(), "111111");
-  EXPECT_EQ(
-      change_password(recorder.link(), PasswordRole::super, {"🙂", "111111", "111111"}).report,
-      "密码错误或者重新连接!");
 }
 
 }  // namespace
