@@ -1,0 +1,99 @@
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/run.h"
+#include "console/identity.h"
+#include "console/setting_tables.h"
+#include "link/gbk.h"
+
+namespace kbc::cli {
+namespace {
+
+constexpr std::string_view kHead = R"(Usage: kbcctl [OPTION]... COMMAND [TEXT]
+Manage a KBC-Q7 body-worn video recorder over USB. Each COMMAND is one button of the
+settings console; what the recorder answers is printed one line per report.
+
+Options:
+      --simulate            use the built-in simulated recorder instead of the USB bus
+                            (it starts from its defaults on every run)
+      --password-file FILE  read the password from the first line of FILE ('-' for
+                            standard input); passwd reads the old password, the new one
+                            and the new one again from lines 2 to 4
+  -y, --yes                 answer Yes to both questions of erase
+  -v, --verbose             write the link's trace lines to standard error
+      --json                info only: print the record as one JSON object with the keys
+                            serial_number, user_number, user_name, unit_number, unit_name
+  -h, --help                show this help and exit
+      --version             show the version and exit
+
+Commands:
+)";
+
+constexpr std::string_view kTail = R"(
+TEXT is a list item exactly as shown above, or the text for the field. Any other item, a
+longer text, a character GBK cannot encode or, for the two numbers, anything but ASCII
+letters and digits is refused before anything is sent.
+
+Passwords are never taken from the command line. The password comes from the first line
+of --password-file, else from the environment variable KBC_PASSWORD, else from a prompt
+without echo on the terminal. passwd asks for its three passwords the same way: lines 2
+to 4 of the file, or three prompts.
+
+erase asks its two questions on the terminal; --yes answers both Yes. Without a terminal
+and without --yes both are answered No.
+
+Exit status:
+  0  the command's success report was produced
+  1  the command reported a failure
+  2  usage error: bad arguments, password file or no terminal; nothing was sent
+)";
+
+std::string padded(std::string text, std::size_t width) {
+  text.resize(std::max(text.size(), width), ' ');
+  return text;
+}
+
+// The accepted texts under the command, wrapped before the 80th column.
+std::string accepted_texts(const Command& command) {
+  constexpr std::size_t kIndent = 20, kWidth = 80;
+  std::vector<std::string> items;
+  if (command.text == TextKind::item) {
+    for (const console::Setting& row : console::setting_button(command.button)->rows) {
+      items.emplace_back(row.text);
+    }
+  } else {
+    items.push_back("up to " + std::to_string(console::identity_button(command.button)->max_bytes) +
+                    " GBK bytes");
+  }
+  std::string text, line;
+  for (const std::string& item : items) {
+    const std::string next = line.empty() ? item : line + " | " + item;
+    if (!line.empty() && kIndent + link::gbk_size(next).value_or(next.size()) >= kWidth) {
+      text += std::string(kIndent, ' ') + line + " |\n";
+      line = item;
+    } else {
+      line = next;
+    }
+  }
+  return text + std::string(kIndent, ' ') + line + '\n';
+}
+
+}  // namespace
+
+std::string help_text() {
+  std::string text(kHead);
+  for (const Command& command : commands()) {
+    const bool takes_text = command.text != TextKind::none;
+    text += "  " + padded(std::string(command.name) + (takes_text ? " TEXT" : ""), 18);
+    text += command.summary;
+    text += '\n';
+    if (takes_text) {
+      text += accepted_texts(command);
+    }
+  }
+  text += kTail;
+  return text;
+}
+
+}  // namespace kbc::cli

@@ -1,0 +1,53 @@
+// What kbcctl was asked to do: the commands it knows, each bound to one button of the console, and
+// the command line parsed into options, a command and its TEXT.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kbc::cli {
+
+// What the TEXT of a command goes into.
+enum class TextKind {
+  none,   // the command takes no TEXT
+  item,   // an item of the button's drop-down list
+  field,  // the text field beside the button
+};
+
+struct Command {
+  std::string_view name;
+  int button;
+  TextKind text;
+  std::string_view summary;  // for --help
+};
+
+std::span<const Command> commands();
+// The row of this name; nullptr for a name that is no command.
+const Command* find_command(std::string_view name);
+// The drop-down list or text field that the command's TEXT goes into; 0 for TextKind::none.
+int text_control(const Command& command);
+
+struct Options {
+  bool simulate = false;
+  std::optional<std::string> password_file;  // "-" for standard input
+  bool yes = false;
+  bool verbose = false;
+  bool json = false;
+  const Command* command = nullptr;
+  std::string text;
+};
+
+struct Parsed {
+  enum class Action { run, help, version, usage_error };
+  Action action;
+  Options options;
+  std::string error;  // for usage_error: what was wrong, in one line
+};
+
+// The arguments after the program name. The TEXT is checked against the console later; here only
+// whether a command takes one.
+Parsed parse_arguments(std::span<const std::string> args);
+
+}  // namespace kbc::cli

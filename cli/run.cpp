@@ -1,0 +1,180 @@
+#include "cli/run.h"
+
+#include <algorithm>
+#include <istream>
+#include <ostream>
+#include <variant>
+#include <vector>
+
+#include "cli/json.h"
+#include "cli/options.h"
+#include "cli/passwords.h"
+#include "cli/terminal_view.h"
+#include "console/control_ids.h"
+#include "console/identity.h"
+#include "console/setting_tables.h"
+#include "link/gbk.h"
+#include "link/trace.h"
+
+namespace kbc::cli {
+namespace {
+
+// The link's trace goes to standard error with --verbose and nowhere otherwise, and back where it
+// went before once kbcctl is done.
+class TraceRoute {
+ public:
+  TraceRoute(bool verbose, std::ostream& err)
+      : previous_(link::set_trace_sink(verbose ? link::TraceSink([&err](std::string_view line) {
+          err << line << '\n' << std::flush;
+        })
+                                               : link::TraceSink())) {}
+  ~TraceRoute() { link::set_trace_sink(std::move(previous_)); }
+  TraceRoute(const TraceRoute&) = delete;
+  TraceRoute& operator=(const TraceRoute&) = delete;
+
+ private:
+  link::TraceSink previous_;
+};
+
+int usage(std::ostream& err, std::string_view message) {
+  err << "kbcctl: " << message << "\nTry 'kbcctl --help'.\n";
+  return kUsage;
+}
+
+std::string joined(const std::vector<std::string>& texts) {
+  std::string text;
+  for (const std::string& part : texts) {
+    text += text.empty() ? "" : " ";
+    text += part;
+  }
+  return text;
+}
+
+// Picks the item or types the text as the operator would; the reason when the list has no such
+// item or the field would not take the text.
+std::optional<std::string> place_text(TerminalView& view, console::Console& console,
+                                      const Command& command, const std::string& text) {
+  const std::string name(command.name);
+  const int control = text_control(command);
+  if (command.text == TextKind::item) {
+    const console::SettingButton& button = *console::setting_button(command.button);
+    if (console::find_setting(button, text) == nullptr) {
+      std::string items;
+      for (const console::Setting& row : button.rows) {
+        items += items.empty() ? "" : ", ";
+        items += row.text;
+      }
+      return name + ": '" + text + "' is no item of the list; one of: " + items;
+    }
+    view.select(control, text);
+    return std::nullopt;
+  }
+
+  const std::optional<std::size_t> size = link::gbk_size(text);
+  if (!size) {
+    return name + ": the text has a character GBK cannot encode";
+  }
+  const std::optional<int> limit = view.limit(control);
+  if (limit && *size > static_cast<std::size_t>(*limit)) {
+    return name + ": '" + text + "' is " + std::to_string(*size) +
+           " GBK bytes, the field holds at most " + std::to_string(*limit);
+  }
+  // The field's own filter judges the text; what it says goes into the usage error.
+  view.hold();
+  view.set_field_text(control, text);
+  console.on_field_changed(control);
+  const std::vector<std::string> said = view.release();
+  if (view.field_text(control) != text) {
+    return name + ": the field refuses '" + text + "': " + joined(said);
+  }
+  return std::nullopt;
+}
+
+// Shows the record as JSON in place of its five lines; any other report stays a line.
+int show_info_json(TerminalView& view, console::Console& console, std::ostream& out) {
+  view.hold();
+  const std::optional<link::IdentityRecord> record = console.show_device_info();
+  std::vector<std::string> lines = view.release();
+  if (record) {
+    const std::vector<std::string> shown = console::device_info_lines(*record);
+    if (lines.size() >= shown.size() &&
+        std::equal(shown.begin(), shown.end(), lines.end() - static_cast<long>(shown.size()))) {
+      lines.resize(lines.size() - shown.size());
+    }
+  }
+  for (const std::string& line : lines) {
+    view.print(line);
+  }
+  if (!record) {
+    return kFailed;
+  }
+  out << identity_json(*record) << '\n' << std::flush;
+  return kSucceeded;
+}
+
+}  // namespace
+
+int run(std::span<const std::string> args, const Environment& env, Io& io,
+        const Recorders& recorders) {
+  const Parsed parsed = parse_arguments(args);
+  switch (parsed.action) {
+    case Parsed::Action::usage_error:
+      return usage(io.err, parsed.error);
+    case Parsed::Action::help:
+      io.out << help_text() << std::flush;
+      return kSucceeded;
+    case Parsed::Action::version:
+      io.out << "kbcctl " << KBC_VERSION << '\n' << std::flush;
+      return kSucceeded;
+    case Parsed::Action::run:
+      break;
+  }
+  const Options& options = parsed.options;
+  const Command& command = *options.command;
+  const TraceRoute trace(options.verbose, io.err);
+
+  std::optional<Passwords> passwords;
+  const auto ask = [&](std::string_view text, std::string_view caption) {
+    if (options.yes) {
+      return true;
+    }
+    return io.terminal != nullptr &&
+           io.terminal->confirm(std::string(caption) + ": " + std::string(text));
+  };
+  const auto dialog_entry = [&](std::string_view title) -> std::optional<console::PasswordEntry> {
+    if (passwords->change) {
+      return passwords->change;
+    }
+    std::optional<console::PasswordEntry> entry = prompt_change(*io.terminal, title);
+    if (!entry) {
+      io.err << "kbcctl: password change cancelled\n";
+    }
+    return entry;
+  };
+  TerminalView view(io.out, ask, dialog_entry);
+  console::Console console(view, options.simulate ? recorders.simulated : recorders.usb,
+                           recorders.clock);
+  // As the window does when it is shown: the lists and the field limits exist from here on.
+  console.on_show();
+
+  if (command.text != TextKind::none) {
+    if (const auto refused = place_text(view, console, command, options.text)) {
+      return usage(io.err, *refused);
+    }
+  }
+
+  auto gathered = gather_passwords({options.password_file, env("KBC_PASSWORD"), io.in, io.terminal},
+                                   command.button == idc::change_password);
+  if (const auto* problem = std::get_if<PasswordProblem>(&gathered)) {
+    return usage(io.err, problem->message);
+  }
+  passwords = std::get<Passwords>(std::move(gathered));
+  view.set_field_text(idc::password, passwords->current);
+
+  if (options.json) {
+    return show_info_json(view, console, io.out);
+  }
+  return console.on_command(command.button) ? kSucceeded : kFailed;
+}
+
+}  // namespace kbc::cli

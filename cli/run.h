@@ -1,0 +1,45 @@
+// kbcctl as a function of its arguments, environment, streams and recorders, so that it runs
+// in-process against the simulated recorder as well as from main().
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "cli/terminal.h"
+#include "console/console.h"
+#include "link/session.h"
+
+namespace kbc::cli {
+
+inline constexpr int kSucceeded = 0;  // the command's success report was produced
+inline constexpr int kFailed = 1;     // it reported anything else
+inline constexpr int kUsage = 2;      // bad input; nothing was sent
+
+struct Io {
+  std::istream& in;
+  std::ostream& out;
+  std::ostream& err;
+  Terminal* terminal;  // nullptr: the process has no terminal
+};
+
+struct Recorders {
+  link::Link usb;        // the recorder on the USB bus
+  link::Link simulated;  // for --simulate
+  console::Clock& clock;
+};
+
+// The value of an environment variable; nullopt when it is not set.
+using Environment = std::function<std::optional<std::string>(std::string_view name)>;
+
+// `args` without the program name. Returns the exit status.
+int run(std::span<const std::string> args, const Environment& env, Io& io,
+        const Recorders& recorders);
+
+// The --help text.
+std::string help_text();
+
+}  // namespace kbc::cli

@@ -1,0 +1,95 @@
+// kbcctl run in-process: scripted terminal, environment and streams, and two simulated recorders,
+// one standing for the USB bus and one for --simulate.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/run.h"
+#include "cli/terminal.h"
+#include "link/gbk.h"
+#include "sim/sim_recorder.h"
+
+namespace kbc::cli::testing {
+
+inline constexpr std::string_view kAdmin = "888888";
+inline constexpr std::string_view kNormal = "000000";
+inline constexpr std::string_view kWrong = "123456";
+
+using Lines = std::vector<std::string>;
+
+class FakeTerminal final : public Terminal {
+ public:
+  std::deque<std::optional<std::string>> secrets;  // typed at the prompts; nullopt is Ctrl+D
+  std::deque<bool> answers;                        // No once they run out
+  Lines prompts, questions, notes;
+
+  std::optional<std::string> read_secret(std::string_view prompt) override {
+    prompts.emplace_back(prompt);
+    if (secrets.empty()) {
+      return std::nullopt;
+    }
+    std::optional<std::string> secret = secrets.front();
+    secrets.pop_front();
+    return secret;
+  }
+  bool confirm(std::string_view question) override {
+    questions.emplace_back(question);
+    const bool yes = !answers.empty() && answers.front();
+    if (!answers.empty()) {
+      answers.pop_front();
+    }
+    return yes;
+  }
+  void note(std::string_view text) override { notes.emplace_back(text); }
+};
+
+class FixedClock final : public console::Clock {
+ public:
+  link::LocalTime now() override { return {2024, 3, 5, 7, 8, 9}; }
+};
+
+inline Lines lines_of(const std::string& text) {
+  Lines lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+inline std::string gbk(std::string_view utf8) {
+  return link::GbkText::from_utf8(utf8).value().bytes();
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  // Runs kbcctl with these arguments; `with_terminal` false runs it without a terminal.
+  int kbcctl(const std::vector<std::string>& args, bool with_terminal = true) {
+    out.str({});
+    err.str({});
+    Io io{in, out, err, with_terminal ? &terminal : nullptr};
+    const Environment lookup = [this](std::string_view name) -> std::optional<std::string> {
+      const auto found = env.find(std::string(name));
+      return found == env.end() ? std::nullopt : std::optional(found->second);
+    };
+    return run(args, lookup, io, {usb.link(), simulated.link(), clock});
+  }
+
+  Lines output() const { return lines_of(out.str()); }
+
+  sim::SimRecorder usb, simulated;
+  FixedClock clock;
+  FakeTerminal terminal;
+  std::map<std::string, std::string> env;
+  std::istringstream in;
+  std::ostringstream out, err;
+};
+
+}  // namespace kbc::cli::testing

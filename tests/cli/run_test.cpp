@@ -1,0 +1,257 @@
+#include <gmock/gmock.h>
+
+#include "cli/options.h"
+#include "cli_fixture.h"
+#include "console/setting_tables.h"
+#include "link/trace.h"
+
+namespace kbc::cli::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+const Lines kInfoLines{"设备序列号:KBC0001", "用户编号:000001", "用户名称:张三",
+                       "单位编号:440300000000", "单位名称:深圳市公安局"};
+
+struct Outcome {
+  std::string_view name;
+  std::vector<std::string> args;
+  std::string_view password;
+  int status;
+  Lines lines;
+};
+
+void PrintTo(const Outcome& row, std::ostream* os) {
+  *os << row.name;
+}
+
+const Outcome kOutcomes[] = {
+    {"VerifyAdmin", {"verify"}, kAdmin, kSucceeded, {"成功设置系统时间:2024-3-5 7:8:9"}},
+    {"VerifyNormal", {"verify"}, kNormal, kSucceeded, {"成功设置系统时间:2024-3-5 7:8:9"}},
+    {"VerifyWrong", {"verify"}, kWrong, kFailed, {"密码错误!"}},
+    {"VerifyShort", {"verify"}, "88888", kFailed, {"密码长度有误!"}},
+    {"VerifyUnencodable", {"verify"}, "88888😀", kFailed, {"密码长度有误!"}},
+    {"Msdc",
+     {"msdc"},
+     kNormal,
+     kSucceeded,
+     {"设置移动U盘成功.", "要再次使用本软件功能,请断开USB连接，重新连接!"}},
+    {"VideoNeedsEither",
+     {"video", "848X480(30)"},
+     kNormal,
+     kSucceeded,
+     {"录像尺寸设置为848X480(30)成功!"}},
+    {"SegmentNeedsAdmin", {"segment", "关闭"}, kNormal, kFailed, {"密码错误!"}},
+    {"SegmentEmptyPassword", {"segment", "关闭"}, "", kFailed, {"密码长度有误!"}},
+    {"Info", {"info"}, kNormal, kSucceeded, kInfoLines},
+    {"InfoWrong", {"info"}, kWrong, kFailed, {"密码错误!"}},
+    {"UserName", {"user-name", "李四"}, kAdmin, kSucceeded, {"设置用户名称成功"}},
+    {"UserNameEmpty", {"user-name", ""}, kAdmin, kFailed, {"用户名称设置为空!"}},
+    {"UnitNumberWrong", {"unit-number", "A1"}, kNormal, kFailed, {"密码错误!"}},
+};
+
+class OutcomeTest : public CliTest, public ::testing::WithParamInterface<Outcome> {};
+
+TEST_P(OutcomeTest, PrintsTheReportsAndExitsWithTheirStatus) {
+  env["KBC_PASSWORD"] = std::string(GetParam().password);
+  EXPECT_EQ(kbcctl(GetParam().args), GetParam().status);
+  EXPECT_EQ(output(), GetParam().lines);
+  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(usb.open_handles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, OutcomeTest, ::testing::ValuesIn(kOutcomes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, NoRecorderIsAFailure) {
+  env["KBC_PASSWORD"] = kAdmin;
+  usb.set_present(false);
+  EXPECT_EQ(kbcctl({"verify"}), kFailed);
+  EXPECT_THAT(output(), ElementsAre("重新连接!"));
+}
+
+TEST_F(CliTest, RefusalIsAFailure) {
+  env["KBC_PASSWORD"] = kAdmin;
+  usb.state().pre_recording = true;
+  EXPECT_EQ(kbcctl({"motion", "打开"}), kFailed);
+  EXPECT_THAT(output(), ElementsAre("请先关闭预录!"));
+}
+
+TEST_F(CliTest, SimulateUsesTheSimulatedRecorder) {
+  env["KBC_PASSWORD"] = kAdmin;
+  EXPECT_EQ(kbcctl({"--simulate", "brightness", "低"}), kSucceeded);
+  EXPECT_EQ(simulated.state().brightness, "set_brightness_low");
+  EXPECT_TRUE(usb.wire().empty());
+
+  EXPECT_EQ(kbcctl({"brightness", "高"}), kSucceeded);
+  EXPECT_EQ(usb.state().brightness, "set_brightness_high");
+  EXPECT_EQ(simulated.state().brightness, "set_brightness_low");
+}
+
+TEST_F(CliTest, MessageBoxesArePrintedInOrderWithTheLines) {
+  env["KBC_PASSWORD"] = kAdmin;
+  // get_sn fails in both of its tries, which the console reports in a message box.
+  usb.inject({.kind = sim::Fault::Kind::error, .letter = 'J', .occurrence = 1});
+  usb.inject({.kind = sim::Fault::Kind::error, .letter = 'J', .occurrence = 2});
+  EXPECT_EQ(kbcctl({"user-number", "A7"}), kSucceeded);
+  EXPECT_THAT(output(), ElementsAre("设置用户编号成功", "重新连接!"));
+}
+
+// --- erase ---
+
+TEST_F(CliTest, EraseWithYesAnswersBothQuestions) {
+  env["KBC_PASSWORD"] = kAdmin;
+  EXPECT_EQ(kbcctl({"erase", "--yes"}, false), kSucceeded);
+  EXPECT_THAT(output(), ElementsAre("所有资料将会被消除!", "清除文件成功"));
+  EXPECT_EQ(usb.state().erase_count, 1);
+  EXPECT_THAT(terminal.questions, IsEmpty());
+}
+
+TEST_F(CliTest, EraseAsksBothQuestionsOnTheTerminal) {
+  env["KBC_PASSWORD"] = kAdmin;
+  terminal.answers = {true, true};
+  EXPECT_EQ(kbcctl({"erase"}), kSucceeded);
+  EXPECT_THAT(terminal.questions,
+              ElementsAre("清除所有文件: 此操作将清除所有文件资料，请确认资料是否已备份？",
+                          "清除所有文件: 请再次确认是否进行清除操作？"));
+  EXPECT_EQ(usb.state().erase_count, 1);
+}
+
+TEST_F(CliTest, EraseStopsAtTheSecondNo) {
+  env["KBC_PASSWORD"] = kAdmin;
+  terminal.answers = {true, false};
+  EXPECT_EQ(kbcctl({"erase"}), kFailed);
+  EXPECT_THAT(output(), ElementsAre("清除操作取消!"));
+  EXPECT_EQ(usb.state().erase_count, 0);
+}
+
+TEST_F(CliTest, EraseWithoutTerminalAnswersNo) {
+  env["KBC_PASSWORD"] = kAdmin;
+  EXPECT_EQ(kbcctl({"erase"}, false), kFailed);
+  EXPECT_THAT(output(), ElementsAre("清除操作取消!"));
+  EXPECT_EQ(usb.letters(), "3");
+  EXPECT_EQ(usb.state().erase_count, 0);
+}
+
+// --- passwd ---
+
+TEST_F(CliTest, PasswdTakesTheDialogFieldsFromTheFile) {
+  in.str("888888\n888888\nabc123\nabc123\n");
+  EXPECT_EQ(kbcctl({"--password-file", "-", "passwd"}), kSucceeded);
+  EXPECT_THAT(output(), ElementsAre("修改密码成功!"));
+  EXPECT_EQ(usb.state().admin_password, "abc123");
+  EXPECT_EQ(usb.state().normal_password, kNormal);
+}
+
+TEST_F(CliTest, PasswdPromptsForTheDialogFieldsUnderItsTitle) {
+  env["KBC_PASSWORD"] = kNormal;
+  terminal.secrets = {"000000", "N3wPas", "N3wPas"};
+  EXPECT_EQ(kbcctl({"passwd"}), kSucceeded);
+  EXPECT_THAT(terminal.notes, ElementsAre("普通密码修改"));
+  EXPECT_THAT(terminal.prompts,
+              ElementsAre("Old password: ", "New password: ", "New password again: "));
+  EXPECT_EQ(usb.state().normal_password, "N3wPas");
+}
+
+TEST_F(CliTest, PasswdWithAWrongPasswordOpensNoDialog) {
+  env["KBC_PASSWORD"] = kWrong;
+  EXPECT_EQ(kbcctl({"passwd"}), kFailed);
+  EXPECT_THAT(output(), ElementsAre("密码错误!"));
+  EXPECT_THAT(terminal.prompts, IsEmpty());
+}
+
+TEST_F(CliTest, PasswdReportsTheConflict) {
+  in.str("888888\n888888\n000000\n000000\n");
+  EXPECT_EQ(kbcctl({"--password-file", "-", "passwd"}), kFailed);
+  EXPECT_THAT(output(), ElementsAre("密码冲突，请使用其它密码!"));
+  EXPECT_EQ(usb.state().admin_password, kAdmin);
+}
+
+TEST_F(CliTest, PasswdFieldFilterEmptiesTheField) {
+  in.str("888888\n888888\n12 456\n12 456\n");
+  EXPECT_EQ(kbcctl({"--password-file", "-", "passwd"}), kFailed);
+  EXPECT_THAT(output(),
+              ElementsAre("仅支持数字或大小写字母!", "仅支持数字或大小写字母!", "请输入新密码!"));
+  EXPECT_EQ(usb.state().admin_password, kAdmin);
+}
+
+TEST_F(CliTest, PasswdCancelledAtAPromptSendsNoChange) {
+  env["KBC_PASSWORD"] = kAdmin;
+  terminal.secrets = {"888888"};
+  EXPECT_EQ(kbcctl({"passwd"}), kFailed);
+  EXPECT_THAT(err.str(), HasSubstr("password change cancelled"));
+  EXPECT_EQ(usb.letters(), "-3");
+}
+
+// --- info --json ---
+
+TEST_F(CliTest, InfoJsonPrintsOneObjectInsteadOfTheLines) {
+  env["KBC_PASSWORD"] = kAdmin;
+  EXPECT_EQ(kbcctl({"info", "--json"}), kSucceeded);
+  EXPECT_EQ(out.str(), R"({"serial_number":"KBC0001","user_number":"000001","user_name":"张三",)"
+                       R"("unit_number":"440300000000","unit_name":"深圳市公安局"})"
+                       "\n");
+}
+
+TEST_F(CliTest, InfoJsonEscapesWhatTheRecorderHolds) {
+  env["KBC_PASSWORD"] = kAdmin;
+  usb.state().identity = usb.state().identity.with_field(
+      link::IdentityField::user_name, link::GbkText::from_bytes("\"\\\n\x01\xff\xfe"));
+  EXPECT_EQ(kbcctl({"--json", "info"}), kSucceeded);
+  EXPECT_THAT(out.str(), HasSubstr(R"("user_name":"\"\\\n\u0001)"
+                                   "\xEF\xBF\xBD\xEF\xBF\xBD"
+                                   R"(",)"));
+}
+
+TEST_F(CliTest, InfoJsonFailureIsAReportLine) {
+  env["KBC_PASSWORD"] = kWrong;
+  EXPECT_EQ(kbcctl({"info", "--json"}), kFailed);
+  EXPECT_EQ(out.str(), "密码错误!\n");
+}
+
+// --- trace, help, version ---
+
+TEST_F(CliTest, TraceGoesToStandardErrorWithVerboseOnly) {
+  env["KBC_PASSWORD"] = kAdmin;
+  Lines traced;
+  const link::TraceSink previous =
+      link::set_trace_sink([&](std::string_view line) { traced.emplace_back(line); });
+
+  EXPECT_EQ(kbcctl({"verify"}), kSucceeded);
+  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(output().size(), 1u);
+
+  EXPECT_EQ(kbcctl({"-v", "verify"}), kSucceeded);
+  EXPECT_THAT(err.str(), HasSubstr("Busses found: 1\n"));
+  EXPECT_EQ(output().size(), 1u);
+
+  EXPECT_THAT(traced, IsEmpty());
+  link::set_trace_sink(previous);
+}
+
+TEST_F(CliTest, HelpListsEveryCommandWithItsTexts) {
+  EXPECT_EQ(kbcctl({"--help"}), kSucceeded);
+  const std::string help = out.str();
+  for (const Command& command : commands()) {
+    EXPECT_THAT(help, HasSubstr("\n  " + std::string(command.name) + " ")) << command.name;
+  }
+  for (const console::SettingButton& button : console::setting_buttons()) {
+    for (const console::Setting& row : button.rows) {
+      EXPECT_THAT(help, HasSubstr(std::string(row.text))) << row.text;
+    }
+  }
+  for (std::string_view part : {"KBC_PASSWORD", "--password-file", "Exit status", "  2  usage"}) {
+    EXPECT_THAT(help, HasSubstr(std::string(part)));
+  }
+  EXPECT_TRUE(usb.wire().empty());
+}
+
+TEST_F(CliTest, VersionIsTheProjectVersion) {
+  EXPECT_EQ(kbcctl({"--version"}), kSucceeded);
+  EXPECT_EQ(out.str(), std::string("kbcctl ") + KBC_VERSION + "\n");
+}
+
+}  // namespace
+}  // namespace kbc::cli::testing
