@@ -1,0 +1,69 @@
+#include "app/console_edit.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include "link/gbk.h"
+
+namespace kbc::app {
+namespace {
+
+bool is_paste(const QKeyEvent& event) {
+  // Ctrl+Shift+V and the other Ctrl+V variants paste on some platforms too.
+  const bool ctrl_v = event.key() == Qt::Key_V && (event.modifiers() & Qt::ControlModifier);
+  return ctrl_v || event.matches(QKeySequence::Paste);
+}
+
+// The middle button pastes the X11 selection.
+bool is_paste_button(const QMouseEvent& event) {
+  return event.button() == Qt::MiddleButton;
+}
+
+}  // namespace
+
+QValidator::State GbkValidator::validate(QString& input, int&) const {
+  const auto size = link::gbk_size(input.toStdString());
+  return size && *size <= static_cast<std::size_t>(limit_) ? Acceptable : Invalid;
+}
+
+ConsoleEdit::ConsoleEdit(QWidget* parent) : QLineEdit(parent), validator_(new GbkValidator(this)) {
+  setValidator(validator_);
+  setContextMenuPolicy(Qt::NoContextMenu);
+  setAcceptDrops(false);
+}
+
+void ConsoleEdit::keyPressEvent(QKeyEvent* event) {
+  if (is_paste(*event)) {
+    event->accept();
+    return;
+  }
+  QLineEdit::keyPressEvent(event);
+}
+
+void ConsoleEdit::mousePressEvent(QMouseEvent* event) {
+  if (is_paste_button(*event)) {
+    event->accept();
+    return;
+  }
+  QLineEdit::mousePressEvent(event);
+}
+
+void ConsoleEdit::mouseReleaseEvent(QMouseEvent* event) {
+  if (is_paste_button(*event)) {
+    event->accept();
+    return;
+  }
+  QLineEdit::mouseReleaseEvent(event);
+}
+
+void ConsoleEdit::dragEnterEvent(QDragEnterEvent* event) {
+  event->ignore();
+}
+
+void ConsoleEdit::dropEvent(QDropEvent* event) {
+  event->ignore();
+}
+
+}  // namespace kbc::app

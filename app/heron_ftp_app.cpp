@@ -1,0 +1,99 @@
+#include "app/heron_ftp_app.h"
+
+#include <QCommandLineParser>
+#include <QScreen>
+
+#include "app/main_frame.h"
+#include "app/settings_bar.h"
+#include "app/single_instance.h"
+#include "app/strings.h"
+#include "link/real_port.h"
+#include "link/trace.h"
+#include "sim/sim_recorder.h"
+
+namespace kbc::app {
+
+void centre_on_desktop(QWidget& window) {
+  const QScreen* screen = window.screen();
+  if (!screen) {
+    return;
+  }
+  QRect frame = window.frameGeometry();
+  frame.moveCenter(screen->geometry().center());
+  window.move(frame.topLeft());
+}
+
+CHeronFtpApp::CHeronFtpApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("kbc-q7"));
+  setApplicationVersion(text::version());
+  // The title the platform adds to window titles is the title itself, so nothing is added.
+  setApplicationDisplayName(text::app_title());
+}
+
+CHeronFtpApp::~CHeronFtpApp() = default;
+
+bool CHeronFtpApp::InitInstance() {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(text::app_title());
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption simulate(QStringLiteral("simulate"),
+                                    QStringLiteral("Talk to the built-in simulated recorder "
+                                                   "instead of the one on the USB bus."));
+  parser.addOption(simulate);
+  // Further arguments name no document: the tool opens none.
+  parser.process(*this);
+
+  instance_ = std::make_unique<SingleInstance>(text::app_title());
+  switch (instance_->acquire()) {
+    case SingleInstance::Role::first:
+      break;
+    case SingleInstance::Role::later:
+      instance_->ask_to_come_forward(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
+      exit_code_ = 0;
+      return false;
+    case SingleInstance::Role::failed:
+      link::tracef("Cannot create the instance lock %s",
+                   instance_->lock_path().toLocal8Bit().constData());
+      exit_code_ = 1;
+      return false;
+  }
+
+  QString error;
+  const auto bar = settings_bar_template(&error);
+  if (!bar) {
+    link::tracef("Settings bar template: %s", error.toLocal8Bit().constData());
+    exit_code_ = 1;
+    return false;
+  }
+
+  const bool simulated = parser.isSet(simulate);
+  if (simulated) {
+    port_ = std::make_unique<sim::SimRecorder>();
+  } else {
+    port_ = std::make_unique<link::RealPort>();
+  }
+  // The simulated recorder answers at once; the pauses between commands stay real all the same.
+  frame_ = std::make_unique<CMainFrame>(*bar, link::Link{*port_, pause_}, clock_);
+  if (simulated) {
+    frame_->mark_simulated();
+  }
+  frame_->show();
+  centre_on_desktop(*frame_);
+  frame_->setWindowTitle(text::app_title());
+
+  // Only now, with the window up and titled, can a later copy find this one.
+  connect(instance_.get(), &SingleInstance::come_forward_requested, frame_.get(),
+          [this](const QString& token) {
+            link::trace(token.isEmpty() ? "Come forward" : "Come forward with activation token");
+            frame_->come_forward(token);
+          });
+  if (!instance_->listen()) {
+    link::tracef("Cannot listen on %s", instance_->socket_path().toLocal8Bit().constData());
+  } else {
+    link::tracef("Listening on %s", instance_->socket_path().toLocal8Bit().constData());
+  }
+  return true;
+}
+
+}  // namespace kbc::app

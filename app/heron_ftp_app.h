@@ -1,0 +1,44 @@
+// CHeronFtpApp: the application. Start-up guards against a second copy, picks the recorder the
+// console talks to (the USB bus, or the built-in simulation with --simulate) and shows the main
+// frame, centred, titled with the application title.
+#pragma once
+
+#include <QApplication>
+#include <memory>
+
+#include "console/console.h"
+#include "link/port.h"
+#include "link/timing.h"
+
+namespace kbc::app {
+
+class CMainFrame;
+class SingleInstance;
+
+// Centres a window, its window frame included, on the whole screen it is on.
+void centre_on_desktop(QWidget& window);
+
+class CHeronFtpApp final : public QApplication {
+  Q_OBJECT
+
+ public:
+  CHeronFtpApp(int& argc, char** argv);
+  ~CHeronFtpApp() override;
+
+  // False when the process is to end at once, with exit_code(): a copy already runs (0), or the
+  // guard or the main frame could not be made (1).
+  bool InitInstance();
+  int exit_code() const { return exit_code_; }
+
+  CMainFrame* main_frame() const { return frame_.get(); }
+
+ private:
+  int exit_code_ = 0;
+  std::unique_ptr<SingleInstance> instance_;
+  std::unique_ptr<link::Port> port_;
+  link::RealPause pause_;
+  console::SystemClock clock_;
+  std::unique_ptr<CMainFrame> frame_;  // last: its console holds the port, pause and clock
+};
+
+}  // namespace kbc::app

@@ -1,0 +1,242 @@
+#include "app/main_frame.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <optional>
+
+#include "app/about_dlg.h"
+#include "app/console_edit.h"
+#include "app/cursor_override.h"
+#include "app/info_view.h"
+#include "app/lock_indicators.h"
+#include "app/password_dlg.h"
+#include "app/settings_bar.h"
+#include "app/strings.h"
+#include "console/control_ids.h"
+
+namespace kbc::app {
+namespace {
+
+QString from_utf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QLabel* indicator(const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  label->setAlignment(Qt::AlignCenter);
+  return label;
+}
+
+bool is_lock_key(int key) {
+  return key == Qt::Key_CapsLock || key == Qt::Key_NumLock || key == Qt::Key_ScrollLock;
+}
+
+// While a handler waits for the operator's answer, the cursor is the ordinary one again.
+class OperatorCursor {
+ public:
+  OperatorCursor() {
+    if (QApplication::overrideCursor()) {
+      arrow_.emplace(Qt::ArrowCursor);
+    }
+  }
+
+ private:
+  std::optional<CursorOverride> arrow_;
+};
+
+}  // namespace
+
+CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, console::Clock& clock,
+                       QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint),
+      console_(*this, link, clock) {
+  setWindowTitle(text::app_title());
+
+  QMenu* about_menu = menuBar()->addMenu(text::about_menu());
+  about_menu->addAction(text::about_item(), this, &CMainFrame::about);
+
+  auto* client = new QWidget(this);
+  auto* layout = new QVBoxLayout(client);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  bar_ = new SettingsBar(settings_bar, client);
+  pane_ = new CFtpInfoView(client);
+  // The pane takes what the bar leaves, however little that is on a short screen.
+  pane_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+  layout->addWidget(bar_);
+  layout->addWidget(pane_, 1);
+  setCentralWidget(client);
+
+  statusBar()->setSizeGripEnabled(false);
+  statusBar()->addWidget(new QLabel(text::idle(), statusBar()), 1);
+  simulated_ = indicator(text::simulated(), statusBar());
+  simulated_->hide();
+  statusBar()->addPermanentWidget(simulated_);
+  caps_ = indicator(text::caps_lock(), statusBar());
+  num_ = indicator(text::num_lock(), statusBar());
+  scroll_ = indicator(text::scroll_lock(), statusBar());
+  for (QLabel* label : {caps_, num_, scroll_}) {
+    statusBar()->addPermanentWidget(label);
+  }
+  update_lock_indicators();
+  qApp->installEventFilter(this);
+
+  connect(bar_, &SettingsBar::command, this, &CMainFrame::run_command);
+  for (const int id : {idc::user_number_field, idc::unit_number_field}) {
+    connect(bar_->field(id), &QLineEdit::textChanged, this, [this, id] { field_changed(id); });
+  }
+
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  const int available = screen ? screen->availableGeometry().height() : kFrameHeight;
+  setFixedSize(kFrameWidth, std::min(available, kFrameHeight));
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::mark_simulated() {
+  simulated_->show();
+}
+
+void CMainFrame::come_forward(const QString& activation_token) {
+  if (!activation_token.isEmpty()) {
+    // Where the compositor wants a token to hand the focus over, the platform takes it from here.
+    qputenv("XDG_ACTIVATION_TOKEN", activation_token.toUtf8());
+  }
+  setWindowState(windowState() &
+                 ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+  show();
+  raise();
+  activateWindow();
+}
+
+void CMainFrame::about() {
+  CAboutDlg dialog(this);
+  dialog.exec();
+}
+
+std::string CMainFrame::field_text(int id) {
+  const ConsoleEdit* field = bar_->field(id);
+  return field ? field->text().toStdString() : std::string();
+}
+
+void CMainFrame::set_field_text(int id, std::string_view text) {
+  if (ConsoleEdit* field = bar_->field(id)) {
+    field->setText(from_utf8(text));
+  }
+}
+
+std::string CMainFrame::selection_text(int id) {
+  const QComboBox* list = bar_->list(id);
+  return list && list->currentIndex() >= 0 ? list->currentText().toStdString() : std::string();
+}
+
+void CMainFrame::refill_list(int id, std::span<const std::string_view> items) {
+  QStringList texts;
+  for (const std::string_view item : items) {
+    texts.push_back(from_utf8(item));
+  }
+  bar_->fill_list(id, texts);
+}
+
+void CMainFrame::limit_field(int id, int gbk_bytes) {
+  if (ConsoleEdit* field = bar_->field(id)) {
+    field->set_gbk_limit(gbk_bytes);
+  }
+}
+
+void CMainFrame::show_control(int id, bool visible) {
+  if (QWidget* control = bar_->control(id)) {
+    control->setVisible(visible);
+  }
+}
+
+void CMainFrame::append_line(std::string_view text) {
+  if (g_pInfoView) {
+    g_pInfoView->append_info(from_utf8(text));
+  }
+}
+
+bool CMainFrame::ask_yes_no(std::string_view text, std::string_view caption) {
+  const OperatorCursor cursor;
+  QMessageBox box(QMessageBox::Warning, from_utf8(caption), from_utf8(text),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void CMainFrame::show_message(std::string_view text) {
+  const OperatorCursor cursor;
+  QMessageBox box(QMessageBox::Warning, text::app_title(), from_utf8(text), QMessageBox::Ok, this);
+  box.exec();
+}
+
+void CMainFrame::run_password_dialog(console::PasswordDialog& dialog) {
+  const OperatorCursor cursor;
+  app::run_password_dialog(this, dialog);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Only a show the program asks for; the window system's own (restoring a minimised window)
+  // is no show notification and leaves the console as it is.
+  if (!event->spontaneous()) {
+    console_.on_show();
+    update_buttons();
+  }
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange) {
+    update_lock_indicators();
+  }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyRelease && is_lock_key(static_cast<QKeyEvent*>(event)->key())) {
+    update_lock_indicators();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void CMainFrame::run_command(int id) {
+  {
+    const CursorOverride wait(Qt::WaitCursor);
+    console_.on_command(id);
+  }
+  update_buttons();
+}
+
+void CMainFrame::field_changed(int id) {
+  console_.on_field_changed(id);
+  update_buttons();
+}
+
+void CMainFrame::update_buttons() {
+  for (const int id : bar_->button_ids()) {
+    bar_->button(id)->setEnabled(console_.is_enabled(id));
+  }
+}
+
+void CMainFrame::update_lock_indicators() {
+  // Lit while the lock is on; greyed while it is off or no keyboard tells.
+  const LockState state = read_lock_leds();
+  caps_->setEnabled(state.caps.value_or(false));
+  num_->setEnabled(state.num.value_or(false));
+  scroll_->setEnabled(state.scroll.value_or(false));
+}
+
+}  // namespace kbc::app

@@ -1,0 +1,126 @@
+#include "app/settings_bar.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <algorithm>
+#include <string>
+
+#include "app/console_edit.h"
+#include "link/gbk.h"
+
+namespace kbc::app {
+namespace {
+
+std::string gbk_key(const QString& item) {
+  const std::string utf8 = item.toStdString();
+  const auto gbk = link::GbkText::from_utf8(utf8);
+  return gbk ? gbk->bytes() : utf8;
+}
+
+}  // namespace
+
+QStringList gbk_sorted(QStringList items) {
+  // std::string compares its bytes as unsigned char, which is the code page's order.
+  std::stable_sort(items.begin(), items.end(),
+                   [](const QString& a, const QString& b) { return gbk_key(a) < gbk_key(b); });
+  return items;
+}
+
+std::optional<DialogTemplate> settings_bar_template(QString* error) {
+  return load_template(QStringLiteral(":/res/settings_bar.tsv"), error);
+}
+
+SettingsBar::SettingsBar(const DialogTemplate& dialog, QWidget* parent) : QWidget(parent) {
+  setFont(template_font(dialog));
+  base_ = app::base_units(font());
+  // The template is wider than the frame; the bar is clipped at the frame's edge, as the
+  // dialog bar was, and never widens the frame.
+  setFixedHeight(to_pixels(dialog.units, base_).height());
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+
+  for (const TemplateControl& row : dialog.controls) {
+    QWidget* widget = nullptr;
+    QRect pixels = to_pixels(row.units, base_);
+    switch (row.kind) {
+      case TemplateControl::Kind::group:
+        widget = new QGroupBox(row.text, this);
+        break;
+      case TemplateControl::Kind::ctext: {
+        auto* label = new QLabel(row.text, this);
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        widget = label;
+        break;
+      }
+      case TemplateControl::Kind::edit: {
+        auto* edit = new ConsoleEdit(this);
+        if (row.password) {
+          edit->setEchoMode(QLineEdit::Password);
+        }
+        widget = edit;
+        break;
+      }
+      case TemplateControl::Kind::button: {
+        auto* button = new QPushButton(row.text, this);
+        const int id = row.id;
+        connect(button, &QPushButton::clicked, this, [this, id] { emit command(id); });
+        buttons_.push_back(id);
+        widget = button;
+        break;
+      }
+      case TemplateControl::Kind::list: {
+        // A drop-down list: the operator picks, never types. The template's height is that of
+        // the list when dropped down; closed, the box is as tall as its font needs.
+        auto* list = new QComboBox(this);
+        list->setEditable(false);
+        const int closed = list->sizeHint().height();
+        const int item = QFontMetrics(font()).height();
+        list->setMaxVisibleItems(std::max(1, (pixels.height() - closed) / item));
+        pixels.setHeight(closed);
+        widget = list;
+        break;
+      }
+    }
+    widget->setGeometry(pixels);
+    if (row.id > 0) {
+      controls_[row.id] = widget;
+      if (row.sorted) {
+        sorted_.insert(row.id);
+      }
+      if (row.kind == TemplateControl::Kind::list) {
+        fill_list(row.id, row.items);
+      }
+    }
+  }
+}
+
+QWidget* SettingsBar::control(int id) const {
+  const auto found = controls_.find(id);
+  return found == controls_.end() ? nullptr : found->second;
+}
+
+ConsoleEdit* SettingsBar::field(int id) const {
+  return qobject_cast<ConsoleEdit*>(control(id));
+}
+
+QComboBox* SettingsBar::list(int id) const {
+  return qobject_cast<QComboBox*>(control(id));
+}
+
+QPushButton* SettingsBar::button(int id) const {
+  return qobject_cast<QPushButton*>(control(id));
+}
+
+void SettingsBar::fill_list(int id, const QStringList& items) {
+  QComboBox* box = list(id);
+  if (!box) {
+    return;
+  }
+  box->clear();
+  box->addItems(sorted_.count(id) ? gbk_sorted(items) : items);
+  box->setCurrentIndex(-1);
+}
+
+}  // namespace kbc::app

@@ -1,0 +1,56 @@
+// The settings bar: every recorder control of the console, built from dialog template 1111 and
+// laid out in the dialog units of the template's font.
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "app/dialog_template.h"
+
+class QComboBox;
+class QPushButton;
+
+namespace kbc::app {
+
+class ConsoleEdit;
+
+class SettingsBar final : public QWidget {
+  Q_OBJECT
+
+ public:
+  SettingsBar(const DialogTemplate& dialog, QWidget* parent);
+
+  // The control with this id; nullptr when the template has none.
+  QWidget* control(int id) const;
+  ConsoleEdit* field(int id) const;
+  QComboBox* list(int id) const;
+  QPushButton* button(int id) const;
+  // Every push button, in template order.
+  const std::vector<int>& button_ids() const { return buttons_; }
+  BaseUnits base_units() const { return base_; }
+
+  // Empties the list and adds the items, in GBK order where the list is sorted; nothing is
+  // selected afterwards.
+  void fill_list(int id, const QStringList& items);
+
+ signals:
+  // A push button was clicked.
+  void command(int id);
+
+ private:
+  std::map<int, QWidget*> controls_;  // owned by the bar as their Qt parent
+  std::set<int> sorted_;
+  std::vector<int> buttons_;
+  BaseUnits base_{};
+};
+
+// The items in the order of their GBK bytes, the order a sorted list keeps in code page 936.
+QStringList gbk_sorted(QStringList items);
+
+// Template 1111 as compiled in from res/.
+std::optional<DialogTemplate> settings_bar_template(QString* error);
+
+}  // namespace kbc::app

@@ -1,0 +1,41 @@
+// The shell's own texts.
+#pragma once
+
+#include <QString>
+
+#include "console/console.h"
+
+namespace kbc::app::text {
+
+inline QString app_title() {
+  return QString::fromUtf8(console::kAppTitle.data(),
+                           static_cast<qsizetype>(console::kAppTitle.size()));
+}
+inline QString idle() {
+  return QStringLiteral("就绪");
+}
+inline QString caps_lock() {
+  return QStringLiteral("大写");
+}
+inline QString num_lock() {
+  return QStringLiteral("数字");
+}
+inline QString scroll_lock() {
+  return QStringLiteral("滚动");
+}
+inline QString about_menu() {
+  return QStringLiteral("关于");
+}
+inline QString about_item() {
+  return QStringLiteral("关于执法记录仪管理软件");
+}
+inline QString simulated() {
+  return QStringLiteral("模拟记录仪");
+}
+// The program's version, from the project's.
+QString version();
+inline QString version_line() {
+  return QStringLiteral("版本 ") + version();
+}
+
+}  // namespace kbc::app::text
