@@ -1,0 +1,394 @@
+// kbcctl itself, through the real libusb 0.1, against the recorder on the emulated bus: what it
+// prints, its exit status and the bytes that reach the recorder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "emulated_run.h"
+#include "wire.h"
+
+namespace kbc::emulated {
+namespace {
+
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using Lines = std::vector<std::string>;
+
+const std::string kKbcctl = KBC_KBCCTL;
+
+// The emulated recorder's passwords, and one it does not have.
+const std::string kAdmin = "888888";
+const std::string kNormal = "000000";
+const std::string kWrong = "123456";
+
+// A verification reports and sends the PC's time: rows name the report and the set_time payload
+// with these, and the check takes the time from the wire after making sure it is the run's.
+const std::string kClockReport = "成功设置系统时间:";
+const std::string kSetTime = "6";
+
+// What the emulated recorder holds from the start, in GBK.
+const std::string kSerial = "KBC0001";
+const std::string kUserNumber = "000001";
+const std::string kUserName = "\xd5\xc5\xc8\xfd";  // 张三
+const std::string kUnitNumber = "440300000000";
+// 深圳市公安局龙岗分局, 20 bytes
+const std::string kLonggang =
+    "\xc9\xee\xdb\xda\xca\xd0\xb9\xab\xb0\xb2\xbe\xd6\xc1\xfa\xb8\xda\xb7\xd6\xbe\xd6";
+
+struct Step {
+  std::string passwords;  // the lines of the password file
+  std::vector<std::string> args;
+  Lines reports;  // standard output
+  int status;
+  std::vector<std::string> sent;  // the command payloads in order, without their zero fill
+};
+
+Lines lines(const std::string& text) {
+  Lines result;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    result.push_back(line);
+  }
+  return result;
+}
+
+std::string bytes_text(const std::vector<std::uint8_t>& bytes) {
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::size_t payload_length(char letter) {
+  return letter == '{' ? 128 : letter == 'F' ? 32 : 18;
+}
+
+std::size_t reply_length(char letter) {
+  return letter == '}' ? 128 : 12;
+}
+
+// The local time as set_time carries it: 14 digits, which sort as the times do.
+std::string local_digits() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &tm);
+  return text;
+}
+
+// "20240305070809" as the clock report shows it: "2024-3-5 7:8:9".
+std::string shown_time(const std::string& digits) {
+  const auto part = [&](std::size_t at, std::size_t n) {
+    return std::to_string(std::stoi(digits.substr(at, n)));
+  };
+  return part(0, 4) + "-" + part(4, 2) + "-" + part(6, 2) + " " + part(8, 2) + ":" + part(10, 2) +
+         ":" + part(12, 2);
+}
+
+// `text` and fill up to an identity field's width.
+std::string field(const std::string& text, std::size_t width) {
+  return text + std::string(width - text.size(), '=');
+}
+
+std::string record(const std::string& user_number, const std::string& unit_name) {
+  return kSerial + field(user_number, 6) + field(kUserName, 32) + kUnitNumber +
+         field(unit_name, 32);
+}
+
+class KbcctlOnBus : public ::testing::Test {
+ protected:
+  // Runs the steps one after another in one bus run and checks each one's reports, exit status
+  // and payloads, and that every transfer went to the recorder as the link sends it.
+  void run_steps(std::vector<std::string> options, const std::vector<Step>& steps) {
+    options.insert(options.begin(), {"--wire", wire_path_});
+    options.push_back("--");
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const std::string passwords = scratch_.file("passwords-" + std::to_string(i));
+      std::ofstream(passwords) << steps[i].passwords << '\n';
+      if (i > 0) {
+        options.push_back("--then");
+      }
+      options.insert(options.end(), {kKbcctl, "--password-file", passwords});
+      options.insert(options.end(), steps[i].args.begin(), steps[i].args.end());
+    }
+    const std::string before = local_digits();
+    run_ = run_on_bus(options);
+    const std::string after = local_digits();
+    ASSERT_TRUE(run_.started) << run_.errors;
+    const auto parsed = read_wire(wire_path_);
+    ASSERT_TRUE(parsed) << "the wire file does not parse";
+    wire_ = *parsed;
+    expect_transfers_as_the_link_sends_them();
+
+    Lines reports;
+    std::vector<std::string> exits;
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      SCOPED_TRACE("step " + std::to_string(i));
+      const int step = static_cast<int>(i);
+      exits.push_back(format(ExitLine{step, steps[i].status}));
+      const std::vector<std::string> sent = payloads(step);
+      ASSERT_EQ(sent.size(), steps[i].sent.size()) << run_.output << run_.errors;
+      std::string time;
+      for (std::size_t k = 0; k < sent.size(); ++k) {
+        const std::string& expected = steps[i].sent[k];
+        if (expected == kSetTime) {
+          // "6", the 14 digits of a time within the run, a line feed, zero fill.
+          time = sent[k].substr(1, 14);
+          EXPECT_EQ(sent[k], "6" + time + "\n" + std::string(2, '\0'));
+          ASSERT_TRUE(std::all_of(time.begin(), time.end(), [](char c) {
+            return c >= '0' && c <= '9';
+          })) << time;
+          EXPECT_LE(before, time);
+          EXPECT_LE(time, after);
+        } else {
+          std::string padded = expected;
+          padded.resize(payload_length(expected.front()), '\0');
+          EXPECT_EQ(sent[k], padded) << "payload " << k;
+        }
+      }
+      for (const std::string& report : steps[i].reports) {
+        reports.push_back(report == kClockReport ? kClockReport + shown_time(time) : report);
+      }
+    }
+    EXPECT_THAT(lines(run_.output), ElementsAreArray(reports)) << run_.errors;
+    std::vector<std::string> exited;
+    for (const ExitLine& exit : wire_.exits) {
+      exited.push_back(format(exit));
+    }
+    EXPECT_THAT(exited, ElementsAreArray(exits));
+  }
+
+  // The OUT payloads of one step, in order.
+  std::vector<std::string> payloads(int step) const {
+    std::vector<std::string> result;
+    for (const ControlLine& c : wire_.controls) {
+      if (c.step == step && c.type == 0x40) {
+        result.push_back(bytes_text(c.data));
+      }
+    }
+    return result;
+  }
+
+  // The IN transfers of one step.
+  std::vector<ControlLine> replies(int step) const {
+    std::vector<ControlLine> result;
+    for (const ControlLine& c : wire_.controls) {
+      if (c.step == step && c.type == 0xc0) {
+        result.push_back(c);
+      }
+    }
+    return result;
+  }
+
+  // Only the recorder gets control transfers, each with the command setup and a 1000 ms time-out;
+  // a command whose payload went out whole is followed by the request for its reply, any other by
+  // nothing.
+  void expect_transfers_as_the_link_sends_them() const {
+    const std::vector<ControlLine>& controls = wire_.controls;
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+      const ControlLine& c = controls[i];
+      SCOPED_TRACE(format(c));
+      EXPECT_EQ(c.node, "001/003");
+      EXPECT_EQ(c.vendor, 0x4255);
+      EXPECT_EQ(c.request, 0x55);
+      EXPECT_EQ(c.value, 0x00aa);
+      EXPECT_EQ(c.index, 0);
+      EXPECT_EQ(c.timeout, 1000u);
+      ASSERT_EQ(c.type, 0x40) << "a reply asked for without its command";
+      ASSERT_FALSE(c.data.empty());
+      const char letter = static_cast<char>(c.data.front());
+      EXPECT_EQ(c.length, payload_length(letter));
+      const bool sent_whole = c.result == c.length;
+      const bool reply_follows = i + 1 < controls.size() && controls[i + 1].type == 0xc0;
+      EXPECT_EQ(reply_follows, sent_whole);
+      if (reply_follows) {
+        ++i;
+        EXPECT_EQ(controls[i].step, c.step);
+        EXPECT_EQ(controls[i].length, reply_length(letter)) << format(controls[i]);
+      }
+    }
+  }
+
+  ScratchDir scratch_;
+  std::string wire_path_ = scratch_.file("wire.txt");
+  BusRun run_;
+  Wire wire_;
+};
+
+TEST_F(KbcctlOnBus, VerifyChecksBothPasswordsAndSetsTheClockOnAMatch) {
+  run_steps({},
+            {
+                {kAdmin,
+                 {"verify"},
+                 {kClockReport},
+                 0,
+                 {"-" + kAdmin, "3" + kAdmin, "E" + kAdmin, kSetTime}},
+                {kNormal,
+                 {"verify"},
+                 {kClockReport},
+                 0,
+                 {"-" + kNormal, "3" + kNormal, "E" + kNormal, kSetTime}},
+                {kWrong, {"verify"}, {"密码错误!"}, 1, {"-" + kWrong, "3" + kWrong, "E" + kWrong}},
+            });
+}
+
+TEST_F(KbcctlOnBus, EachSettingAndEraseSendTheirCommandAfterTheAdministratorPassword) {
+  const std::string check = "3" + kAdmin;
+  run_steps(
+      {},
+      {
+          {kAdmin,
+           {"video", "1920X1080(30)"},
+           {"录像尺寸设置为1920X1080(30)成功!"},
+           0,
+           {"-" + kAdmin, check, "H"}},
+          {kAdmin, {"segment", "10分钟"}, {"录像分段10分钟设置成功"}, 0, {check, "r"}},
+          {kAdmin, {"photo", "2688X1512"}, {"拍照大小设置为2688X1512成功!"}, 0, {check, "f"}},
+          {kAdmin, {"brightness", "高"}, {"屏亮度高设置成功!"}, 0, {check, "="}},
+          {kAdmin, {"screen-off", "关闭"}, {"不关屏设置成功!"}, 0, {check, "?"}},
+          {kAdmin, {"ir", "自动"}, {"自动红外设置成功!"}, 0, {check, "u"}},
+          {kAdmin, {"voice", "打开"}, {"打开语音提示成功!"}, 0, {check, "]1"}},
+          {kAdmin, {"motion", "关闭"}, {"关闭移动侦测成功!"}, 0, {check, ","}},
+          {kAdmin, {"--yes", "erase"}, {"所有资料将会被消除!", "清除文件成功"}, 0, {check, "N"}},
+      });
+}
+
+TEST_F(KbcctlOnBus, TheRecorderRefusesMotionDuringPreRecordingAndGatesTheNormalPassword) {
+  run_steps({"--pre-recording"},
+            {
+                {kAdmin, {"motion", "打开"}, {"请先关闭预录!"}, 1, {"3" + kAdmin, "0"}},
+                {kNormal,
+                 {"video", "1280X720(60)"},
+                 {"录像尺寸设置为1280X720(60)成功!"},
+                 0,
+                 {"-" + kNormal, "3" + kNormal, "S"}},
+                {kNormal, {"photo", "2688X1512"}, {"密码错误!"}, 1, {"3" + kNormal}},
+                {kNormal, {"--yes", "erase"}, {"密码错误!"}, 1, {"3" + kNormal}},
+            });
+}
+
+TEST_F(KbcctlOnBus, IdentityEditsRewriteTheWholeRecordAndInfoShowsThem) {
+  const std::string check = "3" + kAdmin;
+  const std::string shown = "-" + kAdmin;
+  run_steps(
+      {},
+      {
+          // The read carries the new text, cut to what its payload holds.
+          {kAdmin,
+           {"unit-name", "深圳市公安局龙岗分局"},
+           {"设置单位名称成功"},
+           0,
+           {check, "}" + kLonggang.substr(0, 17), "{" + record(kUserNumber, kLonggang)}},
+          // Then the officer identifier: the serial text's first 9 bytes, "-", the
+          // user number.
+          {kAdmin,
+           {"user-number", "A17"},
+           {"设置用户编号成功"},
+           0,
+           {check, "}A17", "{" + record("A17", kLonggang), "J", "}" + kAdmin, "FKBC000100-A17"}},
+          {kAdmin,
+           {"info"},
+           {"设备序列号:KBC0001", "用户编号:A17", "用户名称:张三", "单位编号:440300000000",
+            "单位名称:深圳市公安局龙岗分局"},
+           0,
+           {shown, check, "}"}},
+          {kAdmin,
+           {"info", "--json"},
+           {R"({"serial_number":"KBC0001","user_number":"A17","user_name":"张三",)"
+            R"("unit_number":"440300000000","unit_name":"深圳市公安局龙岗分局"})"},
+           0,
+           {shown, check, "}"}},
+      });
+}
+
+TEST_F(KbcctlOnBus, AfterMassStorageTheRecorderAnswersNoCommand) {
+  run_steps(
+      {},
+      {
+          {kNormal,
+           {"msdc"},
+           {"设置移动U盘成功.", "要再次使用本软件功能,请断开USB连接，重新连接!"},
+           0,
+           {"-" + kNormal, "3" + kNormal, "2" + kNormal}},
+          // Still on the bus, so the session opens, but every reply times out.
+          {kNormal, {"verify"}, {"密码错误!"}, 1, {"-" + kNormal, "3" + kNormal, "E" + kNormal}},
+      });
+  for (const ControlLine& reply : replies(1)) {
+    EXPECT_EQ(reply.result, -110) << format(reply);
+  }
+}
+
+TEST_F(KbcctlOnBus, PasswdChangesTheNormalPasswordForTheNextCommands) {
+  const std::string changed = "654321";
+  run_steps(
+      {},
+      {
+          // The role from the current password, then the dialog's old password, the
+          // conflict check with the administrator's and the change.
+          {kNormal + "\n" + kNormal + "\n" + changed + "\n" + changed,
+           {"passwd"},
+           {"修改密码成功!"},
+           0,
+           {"-" + kNormal, "3" + kNormal, "-" + kNormal, "3" + changed, "4" + changed}},
+          {changed,
+           {"verify"},
+           {kClockReport},
+           0,
+           {"-" + changed, "3" + changed, "E" + changed, kSetTime}},
+          {kNormal, {"verify"}, {"密码错误!"}, 1, {"-" + kNormal, "3" + kNormal, "E" + kNormal}},
+      });
+}
+
+struct Fault {
+  std::string name;
+  std::vector<std::string> options;  // the bus's
+  std::vector<Step> steps;
+  std::string trace;  // on standard error
+};
+
+const Step kFindsNothing{kAdmin, {"verify"}, {"重新连接!"}, 1, {}};
+
+const Fault kFaults[] = {
+    {"no_recorder", {"--no-recorder"}, {kFindsNothing}, ""},
+    {"denied",
+     {"--denied"},
+     {{kAdmin, {"-v", "verify"}, {"重新连接!"}, 1, {}}},
+     "Access to the recorder on bus 001 device 003 was denied"},
+    // Gone before the first command: the checks fail as a wrong password does.
+    {"unplugged_while_verifying",
+     {"--unplug-at", "1"},
+     {{kAdmin, {"verify"}, {"密码错误!"}, 1, {"-" + kAdmin, "3" + kAdmin, "E" + kAdmin}},
+      kFindsNothing},
+     ""},
+    {"unplugged_before_erasing",
+     {"--unplug-at", "3"},
+     {{kAdmin,
+       {"--yes", "erase"},
+       {"所有资料将会被消除!", "清除文件失败，请重新连接!"},
+       1,
+       {"3" + kAdmin, "N"}},
+      kFindsNothing},
+     ""},
+};
+
+void PrintTo(const Fault& fault, std::ostream* out) {
+  *out << fault.name;
+}
+
+class KbcctlOnAFaultyBus : public KbcctlOnBus, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(KbcctlOnAFaultyBus, ReportsTheFaultAndSendsNoMore) {
+  const Fault& fault = GetParam();
+  run_steps(fault.options, fault.steps);
+  if (!fault.trace.empty()) {
+    EXPECT_THAT(run_.errors, HasSubstr(fault.trace));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, KbcctlOnAFaultyBus, ::testing::ValuesIn(kFaults),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace kbc::emulated
