@@ -3,13 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <ctime>
 #include <fstream>
-#include <sstream>
 
+#include "command_wire.h"
 #include "emulated_run.h"
-#include "wire.h"
 
 namespace kbc::emulated {
 namespace {
@@ -24,11 +21,6 @@ const std::string kKbcctl = KBC_KBCCTL;
 const std::string kAdmin = "888888";
 const std::string kNormal = "000000";
 const std::string kWrong = "123456";
-
-// A verification reports and sends the PC's time: rows name the report and the set_time payload
-// with these, and the check takes the time from the wire after making sure it is the run's.
-const std::string kClockReport = "成功设置系统时间:";
-const std::string kSetTime = "6";
 
 // What the emulated recorder holds from the start, in GBK.
 const std::string kSerial = "KBC0001";
@@ -46,46 +38,6 @@ struct Step {
   int status;
   std::vector<std::string> sent;  // the command payloads in order, without their zero fill
 };
-
-Lines lines(const std::string& text) {
-  Lines result;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) {
-    result.push_back(line);
-  }
-  return result;
-}
-
-std::string bytes_text(const std::vector<std::uint8_t>& bytes) {
-  return std::string(bytes.begin(), bytes.end());
-}
-
-std::size_t payload_length(char letter) {
-  return letter == '{' ? 128 : letter == 'F' ? 32 : 18;
-}
-
-std::size_t reply_length(char letter) {
-  return letter == '}' ? 128 : 12;
-}
-
-// The local time as set_time carries it: 14 digits, which sort as the times do.
-std::string local_digits() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &tm);
-  return text;
-}
-
-// "20240305070809" as the clock report shows it: "2024-3-5 7:8:9".
-std::string shown_time(const std::string& digits) {
-  const auto part = [&](std::size_t at, std::size_t n) {
-    return std::to_string(std::stoi(digits.substr(at, n)));
-  };
-  return part(0, 4) + "-" + part(4, 2) + "-" + part(6, 2) + " " + part(8, 2) + ":" + part(10, 2) +
-         ":" + part(12, 2);
-}
 
 // `text` and fill up to an identity field's width.
 std::string field(const std::string& text, std::size_t width) {
@@ -120,55 +72,31 @@ class KbcctlOnBus : public ::testing::Test {
     const auto parsed = read_wire(wire_path_);
     ASSERT_TRUE(parsed) << "the wire file does not parse";
     wire_ = *parsed;
-    expect_transfers_as_the_link_sends_them();
+    expect_transfers_as_the_link_sends_them(wire_);
 
     Lines reports;
-    std::vector<std::string> exits;
+    std::vector<std::string> exited;
     for (std::size_t i = 0; i < steps.size(); ++i) {
       SCOPED_TRACE("step " + std::to_string(i));
       const int step = static_cast<int>(i);
-      exits.push_back(format(ExitLine{step, steps[i].status}));
-      const std::vector<std::string> sent = payloads(step);
+      exited.push_back(format(ExitLine{step, steps[i].status}));
+      const std::vector<std::string> sent = payloads(wire_, step);
       ASSERT_EQ(sent.size(), steps[i].sent.size()) << run_.output << run_.errors;
       std::string time;
       for (std::size_t k = 0; k < sent.size(); ++k) {
         const std::string& expected = steps[i].sent[k];
         if (expected == kSetTime) {
-          // "6", the 14 digits of a time within the run, a line feed, zero fill.
-          time = sent[k].substr(1, 14);
-          EXPECT_EQ(sent[k], "6" + time + "\n" + std::string(2, '\0'));
-          ASSERT_TRUE(std::all_of(time.begin(), time.end(), [](char c) {
-            return c >= '0' && c <= '9';
-          })) << time;
-          EXPECT_LE(before, time);
-          EXPECT_LE(time, after);
+          time = sent_time(sent[k], before, after);
         } else {
-          std::string padded = expected;
-          padded.resize(payload_length(expected.front()), '\0');
-          EXPECT_EQ(sent[k], padded) << "payload " << k;
+          EXPECT_EQ(sent[k], padded(expected)) << "payload " << k;
         }
       }
       for (const std::string& report : steps[i].reports) {
-        reports.push_back(report == kClockReport ? kClockReport + shown_time(time) : report);
+        reports.push_back(report == kClockReport ? clock_report(time) : report);
       }
     }
     EXPECT_THAT(lines(run_.output), ElementsAreArray(reports)) << run_.errors;
-    std::vector<std::string> exited;
-    for (const ExitLine& exit : wire_.exits) {
-      exited.push_back(format(exit));
-    }
-    EXPECT_THAT(exited, ElementsAreArray(exits));
-  }
-
-  // The OUT payloads of one step, in order.
-  std::vector<std::string> payloads(int step) const {
-    std::vector<std::string> result;
-    for (const ControlLine& c : wire_.controls) {
-      if (c.step == step && c.type == 0x40) {
-        result.push_back(bytes_text(c.data));
-      }
-    }
-    return result;
+    EXPECT_THAT(exits(wire_), ElementsAreArray(exited));
   }
 
   // The IN transfers of one step.
@@ -180,35 +108,6 @@ class KbcctlOnBus : public ::testing::Test {
       }
     }
     return result;
-  }
-
-  // Only the recorder gets control transfers, each with the command setup and a 1000 ms time-out;
-  // a command whose payload went out whole is followed by the request for its reply, any other by
-  // nothing.
-  void expect_transfers_as_the_link_sends_them() const {
-    const std::vector<ControlLine>& controls = wire_.controls;
-    for (std::size_t i = 0; i < controls.size(); ++i) {
-      const ControlLine& c = controls[i];
-      SCOPED_TRACE(format(c));
-      EXPECT_EQ(c.node, "001/003");
-      EXPECT_EQ(c.vendor, 0x4255);
-      EXPECT_EQ(c.request, 0x55);
-      EXPECT_EQ(c.value, 0x00aa);
-      EXPECT_EQ(c.index, 0);
-      EXPECT_EQ(c.timeout, 1000u);
-      ASSERT_EQ(c.type, 0x40) << "a reply asked for without its command";
-      ASSERT_FALSE(c.data.empty());
-      const char letter = static_cast<char>(c.data.front());
-      EXPECT_EQ(c.length, payload_length(letter));
-      const bool sent_whole = c.result == c.length;
-      const bool reply_follows = i + 1 < controls.size() && controls[i + 1].type == 0xc0;
-      EXPECT_EQ(reply_follows, sent_whole);
-      if (reply_follows) {
-        ++i;
-        EXPECT_EQ(controls[i].step, c.step);
-        EXPECT_EQ(controls[i].length, reply_length(letter)) << format(controls[i]);
-      }
-    }
   }
 
   ScratchDir scratch_;
@@ -315,6 +214,7 @@ TEST_F(KbcctlOnBus, AfterMassStorageTheRecorderAnswersNoCommand) {
           // Still on the bus, so the session opens, but every reply times out.
           {kNormal, {"verify"}, {"密码错误!"}, 1, {"-" + kNormal, "3" + kNormal, "E" + kNormal}},
       });
+  ASSERT_EQ(replies(1).size(), 3u);
   for (const ControlLine& reply : replies(1)) {
     EXPECT_EQ(reply.result, -110) << format(reply);
   }
