@@ -19,10 +19,25 @@ const QStringList kCjkFaces = {QStringLiteral("SimSun"),
 const std::map<QString, TemplateControl::Kind> kKinds = {
     {QStringLiteral("group"), TemplateControl::Kind::group},
     {QStringLiteral("ctext"), TemplateControl::Kind::ctext},
+    {QStringLiteral("ltext"), TemplateControl::Kind::ltext},
     {QStringLiteral("edit"), TemplateControl::Kind::edit},
     {QStringLiteral("button"), TemplateControl::Kind::button},
     {QStringLiteral("list"), TemplateControl::Kind::list},
 };
+
+// The styles a control may list, each the flag it sets.
+const std::map<QString, bool TemplateControl::*> kStyles = {
+    {QStringLiteral("password"), &TemplateControl::password},
+    {QStringLiteral("sorted"), &TemplateControl::sorted},
+    {QStringLiteral("vcentre"), &TemplateControl::vcentre},
+    {QStringLiteral("default"), &TemplateControl::default_button},
+    {QStringLiteral("hidden"), &TemplateControl::hidden},
+};
+
+// A cell's text: "\n" stands for a line break, every other character for itself.
+QString text_cell(QString cell) {
+  return cell.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+}
 
 std::optional<int> number(const QString& cell) {
   bool ok = false;
@@ -76,6 +91,7 @@ std::optional<DialogTemplate> parse_template(const QString& text, QString* error
       }
       dialog.id = *id;
       dialog.units = area->size();
+      dialog.title = text_cell(cells.value(6));
       have_dialog = true;
     } else if (kind == QStringLiteral("font")) {
       const auto size = number(cells.value(1));
@@ -90,14 +106,14 @@ std::optional<DialogTemplate> parse_template(const QString& text, QString* error
       if (!id || !units) {
         return fail("control needs an id and a position");
       }
-      TemplateControl control{found->second, *id, *units, cells.value(6), {}};
-      const QString style = cells.value(7);
-      if (!style.isEmpty() && style != QStringLiteral("password") &&
-          style != QStringLiteral("sorted")) {
-        return fail("unknown style");
+      TemplateControl control{found->second, *id, *units, text_cell(cells.value(6)), {}};
+      for (const QString& style : cells.value(7).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const auto flag = kStyles.find(style);
+        if (flag == kStyles.end()) {
+          return fail("unknown style");
+        }
+        control.*(flag->second) = true;
       }
-      control.password = style == QStringLiteral("password");
-      control.sorted = style == QStringLiteral("sorted");
       if (control.kind == TemplateControl::Kind::list) {
         control.items = control.text.split(QLatin1Char('|'), Qt::SkipEmptyParts);
         control.text.clear();
@@ -131,6 +147,12 @@ QFont template_font(const DialogTemplate& dialog) {
   QFont font(dialog.font_family, dialog.point_size);
   font.setFamilies(QStringList{dialog.font_family} + kCjkFaces);
   return font;
+}
+
+Qt::Alignment text_alignment(const TemplateControl& control) {
+  const Qt::Alignment across =
+      control.kind == TemplateControl::Kind::ctext ? Qt::AlignHCenter : Qt::AlignLeft;
+  return across | (control.vcentre ? Qt::AlignVCenter : Qt::AlignTop);
 }
 
 BaseUnits base_units(const QFont& font) {

@@ -13,7 +13,8 @@
 namespace kbc::app {
 
 struct TemplateControl {
-  enum class Kind { group, ctext, edit, button, list };
+  // ctext is centred across, ltext set to the left; both start at the top unless vcentre.
+  enum class Kind { group, ctext, ltext, edit, button, list };
   Kind kind;
   int id;             // -1 for the controls nothing refers to
   QRect units;        // x, y, width, height in dialog units
@@ -21,11 +22,15 @@ struct TemplateControl {
   QStringList items;  // a list's items, in template order
   bool password = false;
   bool sorted = false;
+  bool vcentre = false;
+  bool default_button = false;  // the button Enter presses
+  bool hidden = false;          // not shown until the code shows it
 };
 
 struct DialogTemplate {
   int id = 0;
   QSize units;
+  QString title;
   QString font_family;
   int point_size = 0;
   std::vector<TemplateControl> controls;
@@ -39,6 +44,9 @@ std::optional<DialogTemplate> load_template(const QString& resource, QString* er
 
 // A dialog's font: its template face where installed, else a face that has the Chinese texts.
 QFont template_font(const DialogTemplate& dialog);
+
+// Where a ctext or ltext control sets its text.
+Qt::Alignment text_alignment(const TemplateControl& control);
 
 // Dialog base units: the font's average Latin letter width and its height.
 struct BaseUnits {

@@ -48,9 +48,10 @@ SettingsBar::SettingsBar(const DialogTemplate& dialog, QWidget* parent) : QWidge
       case TemplateControl::Kind::group:
         widget = new QGroupBox(row.text, this);
         break;
-      case TemplateControl::Kind::ctext: {
+      case TemplateControl::Kind::ctext:
+      case TemplateControl::Kind::ltext: {
         auto* label = new QLabel(row.text, this);
-        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        label->setAlignment(text_alignment(row));
         widget = label;
         break;
       }

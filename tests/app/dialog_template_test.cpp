@@ -22,6 +22,29 @@ TEST(DialogTemplate, ParsesStylesAndListItems) {
   EXPECT_TRUE(dialog->controls[1].sorted);
 }
 
+TEST(DialogTemplate, ParsesTitleLineBreaksAndSeveralStyles) {
+  QString error;
+  const auto dialog =
+      parse_template(QString::fromUtf8("dialog\t138\t0\t0\t286\t117\t修改密码\n"
+                                       "ltext\t-1\t1\t2\t3\t4\t提示\\n\\n  a\\x\n"
+                                       "ltext\t-1\t1\t2\t3\t4\tb\tvcentre\n"
+                                       "button\t1\t1\t2\t3\t4\t确定\tdefault  hidden\n"
+                                       "ctext\t-1\t1\t2\t3\t4\tc\n"),
+                     &error);
+  ASSERT_TRUE(dialog) << error.toStdString();
+  EXPECT_EQ(dialog->title, QString::fromUtf8("修改密码"));
+  ASSERT_EQ(dialog->controls.size(), 4u);
+  EXPECT_EQ(dialog->controls[0].text, QString::fromUtf8("提示\n\n  a\\x"));
+  EXPECT_EQ(text_alignment(dialog->controls[0]), Qt::AlignLeft | Qt::AlignTop);
+  EXPECT_EQ(text_alignment(dialog->controls[1]), Qt::AlignLeft | Qt::AlignVCenter);
+  EXPECT_EQ(text_alignment(dialog->controls[3]), Qt::AlignHCenter | Qt::AlignTop);
+  const TemplateControl& ok = dialog->controls[2];
+  EXPECT_TRUE(ok.default_button);
+  EXPECT_TRUE(ok.hidden);
+  EXPECT_FALSE(ok.password);
+  EXPECT_FALSE(dialog->controls[0].hidden);
+}
+
 TEST(DialogTemplate, RefusesMalformedLines) {
   const struct {
     const char* text;
@@ -32,6 +55,8 @@ TEST(DialogTemplate, RefusesMalformedLines) {
       {"dialog\t1\t0\t0\t1\t1\nbutton\t1\t0\t0\t1\n", "line 2: control needs an id"},
       {"dialog\t1\t0\t0\t1\t-1\n", "line 1: dialog needs an id"},
       {"dialog\t1\t0\t0\t1\t1\nedit\t1\t0\t0\t1\t1\t\tbold\n", "line 2: unknown style"},
+      {"dialog\t1\t0\t0\t1\t1\nbutton\t1\t0\t0\t1\t1\tx\tdefault,hidden\n",
+       "line 2: unknown style"},
   };
   for (const auto& row : rows) {
     QString error;
