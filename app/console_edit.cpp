@@ -28,13 +28,12 @@ QValidator::State GbkValidator::validate(QString& input, int&) const {
   return size && *size <= static_cast<std::size_t>(limit_) ? Acceptable : Invalid;
 }
 
-ConsoleEdit::ConsoleEdit(QWidget* parent) : QLineEdit(parent), validator_(new GbkValidator(this)) {
-  setValidator(validator_);
+TypedEdit::TypedEdit(QWidget* parent) : QLineEdit(parent) {
   setContextMenuPolicy(Qt::NoContextMenu);
   setAcceptDrops(false);
 }
 
-void ConsoleEdit::keyPressEvent(QKeyEvent* event) {
+void TypedEdit::keyPressEvent(QKeyEvent* event) {
   if (is_paste(*event)) {
     event->accept();
     return;
@@ -42,7 +41,7 @@ void ConsoleEdit::keyPressEvent(QKeyEvent* event) {
   QLineEdit::keyPressEvent(event);
 }
 
-void ConsoleEdit::mousePressEvent(QMouseEvent* event) {
+void TypedEdit::mousePressEvent(QMouseEvent* event) {
   if (is_paste_button(*event)) {
     event->accept();
     return;
@@ -50,7 +49,7 @@ void ConsoleEdit::mousePressEvent(QMouseEvent* event) {
   QLineEdit::mousePressEvent(event);
 }
 
-void ConsoleEdit::mouseReleaseEvent(QMouseEvent* event) {
+void TypedEdit::mouseReleaseEvent(QMouseEvent* event) {
   if (is_paste_button(*event)) {
     event->accept();
     return;
@@ -58,12 +57,16 @@ void ConsoleEdit::mouseReleaseEvent(QMouseEvent* event) {
   QLineEdit::mouseReleaseEvent(event);
 }
 
-void ConsoleEdit::dragEnterEvent(QDragEnterEvent* event) {
+void TypedEdit::dragEnterEvent(QDragEnterEvent* event) {
   event->ignore();
 }
 
-void ConsoleEdit::dropEvent(QDropEvent* event) {
+void TypedEdit::dropEvent(QDropEvent* event) {
   event->ignore();
+}
+
+ConsoleEdit::ConsoleEdit(QWidget* parent) : TypedEdit(parent), validator_(new GbkValidator(this)) {
+  setValidator(validator_);
 }
 
 }  // namespace kbc::app

@@ -1,5 +1,6 @@
-// The settings bar's text fields (password, unit and user number and name): text is typed, never
-// pasted or dropped, and the length limit counts GBK bytes, as the recorder stores the text.
+// The text fields of the settings bar and the password dialog: text is typed, never pasted or
+// dropped. The settings bar's also count their length limit in GBK bytes, as the recorder stores
+// the text.
 #pragma once
 
 #include <QLineEdit>
@@ -13,7 +14,6 @@ class GbkValidator final : public QValidator {
   explicit GbkValidator(QObject* parent) : QValidator(parent) {}
 
   void set_limit(int bytes) { limit_ = bytes; }
-  int limit() const { return limit_; }
 
   State validate(QString& input, int& pos) const override;
 
@@ -21,14 +21,13 @@ class GbkValidator final : public QValidator {
   int limit_ = 32767;  // the edit control's own limit until the console sets one
 };
 
-class ConsoleEdit final : public QLineEdit {
+// A field that takes typed text only: no paste keys, no middle-button selection paste, no drops,
+// no context menu.
+class TypedEdit : public QLineEdit {
   Q_OBJECT
 
  public:
-  explicit ConsoleEdit(QWidget* parent);
-
-  void set_gbk_limit(int bytes) { validator_->set_limit(bytes); }
-  int gbk_limit() const { return validator_->limit(); }
+  explicit TypedEdit(QWidget* parent);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -36,6 +35,15 @@ class ConsoleEdit final : public QLineEdit {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+};
+
+class ConsoleEdit final : public TypedEdit {
+  Q_OBJECT
+
+ public:
+  explicit ConsoleEdit(QWidget* parent);
+
+  void set_gbk_limit(int bytes) { validator_->set_limit(bytes); }
 
  private:
   GbkValidator* validator_;

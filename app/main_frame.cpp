@@ -27,10 +27,6 @@
 namespace kbc::app {
 namespace {
 
-QString from_utf8(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 QLabel* indicator(const QString& text, QWidget* parent) {
   auto* label = new QLabel(text, parent);
   label->setFrameStyle(QFrame::Panel | QFrame::Sunken);

@@ -2,14 +2,23 @@
 #pragma once
 
 #include <QString>
+#include <string_view>
 
 #include "console/console.h"
+
+namespace kbc::app {
+
+// The console's texts are UTF-8.
+inline QString from_utf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace kbc::app
 
 namespace kbc::app::text {
 
 inline QString app_title() {
-  return QString::fromUtf8(console::kAppTitle.data(),
-                           static_cast<qsizetype>(console::kAppTitle.size()));
+  return from_utf8(console::kAppTitle);
 }
 inline QString idle() {
   return QStringLiteral("就绪");
