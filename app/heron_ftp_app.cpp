@@ -28,6 +28,8 @@ CHeronFtpApp::CHeronFtpApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationVersion(text::version());
   // The title the platform adds to window titles is the title itself, so nothing is added.
   setApplicationDisplayName(text::app_title());
+  // The desktop entry's id: Wayland compositors and docks match the windows to its name and icon.
+  setDesktopFileName(QStringLiteral("io.github.kbcq7.KbcQ7"));
 }
 
 CHeronFtpApp::~CHeronFtpApp() = default;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -60,6 +61,8 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
                               Qt::WindowCloseButtonHint),
       console_(*this, link, clock) {
   setWindowTitle(text::app_title());
+  // Null where Qt's SVG plugin is missing; the window then has the platform's default icon.
+  setWindowIcon(QIcon(QStringLiteral(":/res/icons/kbc-q7.svg")));
 
   QMenu* about_menu = menuBar()->addMenu(text::about_menu());
   about_menu->addAction(text::about_item(), this, &CMainFrame::about);

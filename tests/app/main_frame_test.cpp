@@ -126,6 +126,13 @@ TEST_F(MainFrameTest, FixedSizeTitledBarOverPaneAndStatusBar) {
   EXPECT_EQ(shown.join(u' '), QString::fromUtf8("就绪 模拟记录仪 大写 数字 滚动"));
 }
 
+TEST_F(MainFrameTest, WindowIconIsTheCompiledInSvg) {
+  // The test's application has no icon of its own, so this one is the frame's.
+  ASSERT_TRUE(QApplication::windowIcon().isNull());
+  EXPECT_FALSE(frame->windowIcon().isNull());
+  EXPECT_FALSE(frame->windowIcon().pixmap(32, 32).isNull());
+}
+
 TEST_F(MainFrameTest, AboutBoxHasTitleAndVersionNoButtonsAndClosesWithEsc) {
   const auto menus = frame->menuBar()->actions();
   ASSERT_EQ(menus.size(), 1);
