@@ -34,17 +34,47 @@ CHeronFtpApp::CHeronFtpApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 CHeronFtpApp::~CHeronFtpApp() = default;
 
-bool CHeronFtpApp::InitInstance() {
+namespace {
+
+struct CommandLine {
   QCommandLineParser parser;
-  parser.setApplicationDescription(text::app_title());
-  parser.addHelpOption();
-  parser.addVersionOption();
-  const QCommandLineOption simulate(QStringLiteral("simulate"),
-                                    QStringLiteral("Talk to the built-in simulated recorder "
-                                                   "instead of the one on the USB bus."));
-  parser.addOption(simulate);
+  QCommandLineOption help;
+  QCommandLineOption version;
+  QCommandLineOption simulate{QStringLiteral("simulate"),
+                              QStringLiteral("Talk to the built-in simulated recorder instead of "
+                                             "the one on the USB bus.")};
+
+  CommandLine() : help(parser.addHelpOption()), version(parser.addVersionOption()) {
+    QCoreApplication::setApplicationName(QStringLiteral("kbc-q7"));
+    QCoreApplication::setApplicationVersion(text::version());
+    parser.setApplicationDescription(text::app_title());
+    parser.addOption(simulate);
+  }
+};
+
+}  // namespace
+
+void answer_help_or_version(const QCoreApplication& app) {
+  CommandLine line;
+  // Options of the window system are not known yet; the full check comes with the window.
+  line.parser.parse(app.arguments());
+  if (line.parser.isSet(line.help)) {
+    line.parser.showHelp(0);
+  }
+  if (line.parser.isSet(line.version)) {
+    line.parser.showVersion();
+  }
+}
+
+bool simulate_requested(const QCoreApplication& app) {
+  CommandLine line;
   // Further arguments name no document: the tool opens none.
-  parser.process(*this);
+  line.parser.process(app);
+  return line.parser.isSet(line.simulate);
+}
+
+bool CHeronFtpApp::InitInstance() {
+  const bool simulated = simulate_requested(*this);
 
   instance_ = std::make_unique<SingleInstance>(text::app_title());
   switch (instance_->acquire()) {
@@ -69,7 +99,6 @@ bool CHeronFtpApp::InitInstance() {
     return false;
   }
 
-  const bool simulated = parser.isSet(simulate);
   if (simulated) {
     port_ = std::make_unique<sim::SimRecorder>();
   } else {

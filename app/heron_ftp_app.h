@@ -18,6 +18,12 @@ class SingleInstance;
 // Centres a window, its window frame included, on the whole screen it is on.
 void centre_on_desktop(QWidget& window);
 
+// Answers --help and --version, which end the process, before anything needs a display.
+void answer_help_or_version(const QCoreApplication& app);
+// Reads the whole command line: --help, --version and unknown options end the process; otherwise
+// true when --simulate was given.
+bool simulate_requested(const QCoreApplication& app);
+
 class CHeronFtpApp final : public QApplication {
   Q_OBJECT
 
