@@ -65,4 +65,45 @@ inline constexpr std::string_view motion_on = "打开移动侦测成功!";
 inline constexpr std::string_view motion_off = "关闭移动侦测成功!";
 inline constexpr std::string_view motion_refused = "请先关闭预录!";
 
+// The identity buttons.
+inline constexpr std::string_view user_name_empty = "用户名称设置为空!";
+inline constexpr std::string_view user_name_too_long = "用户名称设置长度太长!";
+inline constexpr std::string_view user_name_unencodable = "用户名称设置含有不支持的字符!";
+inline constexpr std::string_view user_name_done = "设置用户名称成功";
+inline constexpr std::string_view user_number_empty = "用户编号设置为空!";
+inline constexpr std::string_view user_number_too_long = "用户编号设置长度太长!";
+inline constexpr std::string_view user_number_unencodable = "用户编号设置含有不支持的字符!";
+inline constexpr std::string_view user_number_done = "设置用户编号成功";
+inline constexpr std::string_view unit_name_empty = "单位名称设置为空!";
+inline constexpr std::string_view unit_name_too_long = "单位名称设置长度太长!";
+inline constexpr std::string_view unit_name_unencodable = "单位名称设置含有不支持的字符!";
+inline constexpr std::string_view unit_name_done = "设置单位名称成功";
+inline constexpr std::string_view unit_number_empty = "单位编号设置为空!";
+inline constexpr std::string_view unit_number_too_long = "单位编号设置长度太长!";
+inline constexpr std::string_view unit_number_unencodable = "单位编号设置含有不支持的字符!";
+inline constexpr std::string_view unit_number_done = "设置单位编号成功";
+
+// The record's lines, each followed by the field's text.
+inline constexpr std::string_view info_serial_number = "设备序列号:";
+inline constexpr std::string_view info_user_number = "用户编号:";
+inline constexpr std::string_view info_user_name = "用户名称:";
+inline constexpr std::string_view info_unit_number = "单位编号:";
+inline constexpr std::string_view info_unit_name = "单位名称:";
+
+inline constexpr std::string_view letters_and_digits_only = "仅支持数字或大小写字母!";
+
+// The password-change dialog.
+inline constexpr std::string_view dialog_title = "修改密码";
+inline constexpr std::string_view normal_title = "普通密码修改";
+inline constexpr std::string_view super_title = "管理员密码修改";
+inline constexpr std::string_view enter_old_password = "请输入旧密码!";
+inline constexpr std::string_view enter_new_password = "请输入新密码!";
+inline constexpr std::string_view enter_new_password_again = "请再次输入新密码!";
+inline constexpr std::string_view old_password_wrong = "密码错误或者重新连接!";
+inline constexpr std::string_view new_password_length = "新密码长度错误!";
+inline constexpr std::string_view new_password_mismatch = "新密码不一致!";
+inline constexpr std::string_view password_conflict = "密码冲突，请使用其它密码!";
+inline constexpr std::string_view password_changed = "修改密码成功!";
+inline constexpr std::string_view password_change_failed = "修改密码失败!";
+
 }  // namespace kbc::console::msg

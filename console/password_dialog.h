@@ -6,26 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "console/messages.h"
 #include "link/session.h"
 
 namespace kbc::console {
-
-namespace msg {
-
-inline constexpr std::string_view dialog_title = "修改密码";
-inline constexpr std::string_view normal_title = "普通密码修改";
-inline constexpr std::string_view super_title = "管理员密码修改";
-inline constexpr std::string_view enter_old_password = "请输入旧密码!";
-inline constexpr std::string_view enter_new_password = "请输入新密码!";
-inline constexpr std::string_view enter_new_password_again = "请再次输入新密码!";
-inline constexpr std::string_view old_password_wrong = "密码错误或者重新连接!";
-inline constexpr std::string_view new_password_length = "新密码长度错误!";
-inline constexpr std::string_view new_password_mismatch = "新密码不一致!";
-inline constexpr std::string_view password_conflict = "密码冲突，请使用其它密码!";
-inline constexpr std::string_view password_changed = "修改密码成功!";
-inline constexpr std::string_view password_change_failed = "修改密码失败!";
-
-}  // namespace msg
 
 enum class PasswordRole { none = 0, normal = 1, super = 2 };
 
