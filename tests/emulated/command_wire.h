@@ -48,17 +48,22 @@ inline std::string padded(std::string text) {
 // Only the recorder gets control transfers, each with the command setup and a 1000 ms time-out;
 // a command whose payload went out whole is followed by the request for its reply, any other by
 // nothing.
+inline void expect_command_setup(const ControlLine& c) {
+  SCOPED_TRACE(format(c));
+  EXPECT_EQ(c.node, "001/003");
+  EXPECT_EQ(c.vendor, 0x4255);
+  EXPECT_EQ(c.request, 0x55);
+  EXPECT_EQ(c.value, 0x00aa);
+  EXPECT_EQ(c.index, 0);
+  EXPECT_EQ(c.timeout, 1000u);
+}
+
 inline void expect_transfers_as_the_link_sends_them(const Wire& wire) {
   const std::vector<ControlLine>& controls = wire.controls;
   for (std::size_t i = 0; i < controls.size(); ++i) {
     const ControlLine& c = controls[i];
     SCOPED_TRACE(format(c));
-    EXPECT_EQ(c.node, "001/003");
-    EXPECT_EQ(c.vendor, 0x4255);
-    EXPECT_EQ(c.request, 0x55);
-    EXPECT_EQ(c.value, 0x00aa);
-    EXPECT_EQ(c.index, 0);
-    EXPECT_EQ(c.timeout, 1000u);
+    expect_command_setup(c);
     ASSERT_EQ(c.type, 0x40) << "a reply asked for without its command";
     ASSERT_FALSE(c.data.empty());
     const char letter = static_cast<char>(c.data.front());
@@ -68,6 +73,7 @@ inline void expect_transfers_as_the_link_sends_them(const Wire& wire) {
     EXPECT_EQ(reply_follows, sent_whole);
     if (reply_follows) {
       ++i;
+      expect_command_setup(controls[i]);
       EXPECT_EQ(controls[i].step, c.step);
       EXPECT_EQ(controls[i].length, reply_length(letter)) << format(controls[i]);
     }
