@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The rule must be read before systemd turns uaccess tags into ACLs, and never open the device
-# to everyone.
+# The rule must be read before systemd turns uaccess tags into ACLs, give the seat's user and
+# group plugdev access, and never open the device to everyone.
 set -euo pipefail
 rule=$1
 name=$(basename "$rule")
 [[ "$name" < "73-seat-late.rules" ]] || { echo "$name sorts after 73-seat-late.rules"; exit 1; }
-grep -q 'ATTR{idVendor}=="4255"' "$rule" || { echo "the rule does not match the recorder"; exit 1; }
-grep -q 'TAG+="uaccess"' "$rule" || { echo "the rule does not tag uaccess"; exit 1; }
-if grep -Eq 'MODE *= *"?0?[0-7][0-7][2367]' "$rule"; then
-  echo "the rule makes the device world-writable"
-  exit 1
-fi
+status=0
+for want in 'ATTR{idVendor}=="4255"' 'TAG+="uaccess"' 'GROUP="plugdev"' 'MODE="0660"'; do
+  grep -v '^#' "$rule" | grep -qF "$want" || { echo "the rule lacks $want"; status=1; }
+done
+# The last digit of a mode is what everyone else gets.
+for mode in $(grep -v '^#' "$rule" | grep -Eo 'MODE *:?= *"[0-7]+"' | grep -Eo '[0-7]+'); do
+  [[ $mode == *0 ]] || { echo "MODE=\"$mode\" opens the device to everyone"; status=1; }
+done
+exit $status
