@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# Runs the bash completion of kbcctl as bash-completion loads it and checks what it offers:
+# the commands, options and list items that `kbcctl --help` names, and a few typed lines.
+# Usage: check_completion.sh KBCCTL COMPLETION_FILE
+set -uo pipefail
+kbcctl=$1
+completion=$2
+export LC_ALL=C.UTF-8
+
+# shellcheck source=/dev/null
+source /usr/share/bash-completion/bash_completion || { echo "bash-completion is missing"; exit 1; }
+# shellcheck source=/dev/null
+source "$completion"
+
+# compopt works only while readline completes; here it has nothing to change.
+compopt() { :; }
+
+status=0
+fail() {
+  echo "$*"
+  status=1
+}
+
+# What the completion offers for LINE, the cursor at its end, one reply a line.
+offers() {
+  local line=$1
+  COMP_LINE=$line
+  COMP_POINT=${#line}
+  read -ra COMP_WORDS <<<"$line"
+  [[ $line == *' ' ]] && COMP_WORDS+=("")
+  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+  COMPREPLY=()
+  _kbcctl kbcctl "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+  ((${#COMPREPLY[@]})) && printf '%s\n' "${COMPREPLY[@]}" | sort
+}
+
+expect() {
+  local line=$1 want=$2 got
+  got=$(offers "$line")
+  [[ $got == "$want" ]] || fail "'$line<TAB>' offers [${got//$'\n'/ }], not [${want//$'\n'/ }]"
+}
+
+sorted() { printf '%s\n' "$@" | sort; }
+
+# The help's tables.
+help=$("$kbcctl" --help) || { echo "kbcctl --help failed"; exit 1; }
+options=$(sed -n '/^Options:/,/^Commands:/p' <<<"$help" | grep -E '^ +-' |
+  sed -E 's/^ +//; s/  .*//; s/ [A-Z]+$//; s/, /\n/g' | sort)
+commands=()
+declare -A items=()
+command=""
+while IFS= read -r row; do
+  if [[ $row =~ ^\ \ ([a-z][a-z-]*)(\ TEXT)?\ \  ]]; then
+    command=${BASH_REMATCH[1]}
+    commands+=("$command")
+  elif [[ -n $command && $row =~ ^\ {20}(.*[^ ])\ *$ ]]; then
+    items[$command]+=" ${BASH_REMATCH[1]}"
+  fi
+done < <(sed -n '/^Commands:/,/^$/p' <<<"$help")
+((${#commands[@]} > 10)) || fail "found only ${#commands[@]} commands in kbcctl --help"
+
+# The tables agree with the help.
+expect "kbcctl " "$(sorted "${commands[@]}")"
+[[ $(offers "kbcctl -" | sed 's/=$//' | sort) == "$options" ]] ||
+  fail "the completion's options differ from the help's: $(offers "kbcctl -" | tr '\n' ' ')"
+for command in "${commands[@]}"; do
+  want=()
+  if [[ ${items[$command]-} != *"GBK bytes"* ]]; then
+    read -ra want <<<"${items[$command]-}"
+    want=("${want[@]/|/}")
+    for i in "${!want[@]}"; do
+      [[ -n ${want[i]} ]] && printf -v 'want[i]' %q "${want[i]}" || unset 'want[i]'
+    done
+  fi
+  expect "kbcctl --simulate $command " "$( ((${#want[@]})) && sorted "${want[@]}")"
+done
+
+# Typed lines: prefixes, escaped and quoted items, option values, what comes after the TEXT.
+while IFS='|' read -r line want; do
+  expect "$line" "$(tr ' ' '\n' <<<"$want" | sed '/^$/d' | sort)"
+done <<'EOF'
+kbcctl v|verify video voice
+kbcctl -yv vid|video
+kbcctl --password-file - seg|segment
+kbcctl video 1920|1920X1080\(60\) 1920X1080\(30\)
+kbcctl video 1920X1080\(6|1920X1080\(60\)
+kbcctl video '1280|1280X720(60) 1280X720(30)
+kbcctl segment 1|10分钟 15分钟
+kbcctl -v -- motion 打|打开
+kbcctl video 1080p|
+kbcctl video 848X480\(30\) |
+kbcctl verify |
+kbcctl unit-name |
+kbcctl info --j|--json
+kbcctl verify --j|
+kbcctl erase --y|--yes
+kbcctl --password-|--password-file=
+kbcctl --help |
+kbcctl nosuch |
+EOF
+
+# Files after --password-file, in either spelling.
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+touch "$dir/password" "$dir/other"
+expect "kbcctl --password-file $dir/pass" "$dir/password"
+expect "kbcctl --password-file=$dir/pass" "$dir/password"
+
+exit $status
