@@ -19,6 +19,7 @@ DESTDIR=$stage cmake --install "$build" --prefix "$prefix" >"$stage/log" 2>&1 ||
 want=(
   "$prefix/bin/kbcctl"
   "$prefix/share/man/man1/kbcctl.1"
+  "$prefix/share/metainfo/io.github.kbcq7.kbcctl.metainfo.xml"
   "$(under_prefix "$completions")/kbcctl"
   "$(under_prefix "$udev_rules")/60-kbc-q7.rules"
 )

@@ -44,6 +44,7 @@ check_files kbcctl \
   /usr/bin/kbcctl \
   /usr/share/man/man1/kbcctl.1.gz \
   /usr/share/bash-completion/completions/kbcctl \
+  /usr/share/metainfo/io.github.kbcq7.kbcctl.metainfo.xml \
   "$udev_rules/60-kbc-q7.rules"
 check_files kbc-q7 \
   /usr/bin/kbc-q7 \
