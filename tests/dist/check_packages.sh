@@ -45,13 +45,15 @@ check_files kbcctl \
   /usr/share/man/man1/kbcctl.1.gz \
   /usr/share/bash-completion/completions/kbcctl \
   /usr/share/metainfo/io.github.kbcq7.kbcctl.metainfo.xml \
+  /usr/share/lintian/overrides/kbcctl \
   "$udev_rules/60-kbc-q7.rules"
 check_files kbc-q7 \
   /usr/bin/kbc-q7 \
   /usr/share/man/man1/kbc-q7.1.gz \
   /usr/share/applications/io.github.kbcq7.KbcQ7.desktop \
   /usr/share/metainfo/io.github.kbcq7.KbcQ7.metainfo.xml \
-  /usr/share/icons/hicolor/scalable/apps/io.github.kbcq7.KbcQ7.svg
+  /usr/share/icons/hicolor/scalable/apps/io.github.kbcq7.KbcQ7.svg \
+  /usr/share/lintian/overrides/kbc-q7
 
 for package in kbcctl kbc-q7; do
   depends=$(depends_of $package)
