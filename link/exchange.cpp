@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <array>
 
+#include "secret.h"
+
 namespace kbc::link {
 
 Exchange exchange(Device& device, const CommandSpec& command,
                   std::span<const std::uint8_t> argument) {
   std::array<std::uint8_t, 128> payload{};
+  // It may carry a password.
+  const WipeOnExit wiped(payload);
   const std::size_t length = command.payload_length;
   payload[0] = static_cast<std::uint8_t>(command.letter);
   // An argument that does not fit is cut at the payload's end.

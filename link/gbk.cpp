@@ -1,56 +1,54 @@
 #include "gbk.h"
 
-#include <iconv.h>
-
-#include <cerrno>
-#include <memory>
+#include "conversion.h"
+#include "secret.h"
 
 namespace kbc::link {
-namespace {
 
-struct IconvCloser {
-  void operator()(void* cd) const { iconv_close(static_cast<iconv_t>(cd)); }
-};
-using Converter = std::unique_ptr<void, IconvCloser>;
-
-Converter open_converter(const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    return nullptr;
-  }
-  return Converter(cd);
+GbkText::GbkText(std::string&& bytes) : bytes_(std::move(bytes)) {
+  wipe(bytes);
 }
 
-// Converts as much as it can; stops at the first byte sequence it cannot convert and leaves `in`
-// pointing there. Returns false on such a stop.
-bool convert(iconv_t cd, const char*& in, std::size_t& in_left, std::string& out) {
-  char buffer[256];
-  while (in_left > 0) {
-    char* dst = buffer;
-    std::size_t dst_left = sizeof buffer;
-    const std::size_t rc = iconv(cd, const_cast<char**>(&in), &in_left, &dst, &dst_left);
-    out.append(buffer, sizeof buffer - dst_left);
-    if (rc == static_cast<std::size_t>(-1) && errno != E2BIG) {
-      return false;
-    }
-  }
-  return true;
+GbkText::~GbkText() {
+  wipe(bytes_);
 }
 
-}  // namespace
+// The old bytes are wiped before the buffer that held them can be given back.
+GbkText& GbkText::operator=(const GbkText& other) {
+  if (this != &other) {
+    wipe(bytes_);
+    bytes_ = other.bytes_;
+  }
+  return *this;
+}
+
+GbkText& GbkText::operator=(GbkText&& other) noexcept {
+  if (this != &other) {
+    wipe(bytes_);
+    bytes_ = std::move(other.bytes_);
+    wipe(other.bytes_);
+  }
+  return *this;
+}
 
 std::optional<GbkText> GbkText::from_utf8(std::string_view utf8) {
-  const Converter cd = open_converter("GBK", "UTF-8");
-  if (!cd) {
+  const auto encode = Conversion::open("GBK", "UTF-8");
+  const auto decode = Conversion::open("UTF-8", "GBK");
+  if (!encode || !decode) {
     return std::nullopt;
   }
-  const char* in = utf8.data();
-  std::size_t in_left = utf8.size();
-  std::string out;
-  if (!convert(static_cast<iconv_t>(cd.get()), in, in_left, out)) {
-    return std::nullopt;  // never replaced by "?": the caller reports it
+  Conversion::Result gbk = encode->run(utf8);
+  // iconv drops some characters without a word (the tag characters U+E0000 to U+E007F): only a
+  // text that comes back as it went is the text the operator typed. Never "?" either: the caller
+  // reports it.
+  Conversion::Result back = gbk.complete ? decode->run(gbk.text) : Conversion::Result{};
+  const bool exact = gbk.complete && back.complete && back.text == utf8;
+  wipe(back.text);
+  if (!exact) {
+    wipe(gbk.text);
+    return std::nullopt;
   }
-  return GbkText(std::move(out));
+  return GbkText(std::move(gbk.text));
 }
 
 GbkText GbkText::from_bytes(std::span<const std::uint8_t> bytes) {
@@ -63,21 +61,23 @@ GbkText GbkText::from_bytes(std::string_view bytes) {
 
 std::string GbkText::to_utf8() const {
   static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-  const Converter cd = open_converter("UTF-8", "GBK");
-  if (!cd) {
+  const auto decode = Conversion::open("UTF-8", "GBK");
+  if (!decode) {
     return {};
   }
-  const char* in = bytes_.data();
-  std::size_t in_left = bytes_.size();
   std::string out;
-  while (!convert(static_cast<iconv_t>(cd.get()), in, in_left, out)) {
-    // An invalid or truncated sequence: one replacement character for its lead byte.
-    out.append(kReplacement);
-    ++in;
-    --in_left;
-    iconv(static_cast<iconv_t>(cd.get()), nullptr, nullptr, nullptr, nullptr);
+  std::string_view rest = bytes_;
+  for (;;) {
+    Conversion::Result part = decode->run(rest);
+    out += part.text;
+    wipe(part.text);
+    if (part.complete) {
+      return out;
+    }
+    // An invalid or cut sequence: one replacement character for its lead byte.
+    out += kReplacement;
+    rest.remove_prefix(part.converted + 1);
   }
-  return out;
 }
 
 std::optional<std::size_t> gbk_size(std::string_view utf8) {

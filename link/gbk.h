@@ -10,10 +10,18 @@
 
 namespace kbc::link {
 
+// Wiped when it goes, as it may hold a password.
 class GbkText {
  public:
   GbkText() = default;
-  // UTF-8 to GBK; nullopt when a character has no GBK form or the input is not valid UTF-8.
+  GbkText(const GbkText&) = default;
+  GbkText(GbkText&&) noexcept = default;
+  GbkText& operator=(const GbkText& other);
+  GbkText& operator=(GbkText&& other) noexcept;
+  ~GbkText();
+
+  // UTF-8 to GBK; nullopt when a character has no GBK form, does not come back from GBK as it was
+  // (iconv drops some), or the input is not valid UTF-8.
   static std::optional<GbkText> from_utf8(std::string_view utf8);
   // Raw GBK bytes as the recorder sent or stores them.
   static GbkText from_bytes(std::span<const std::uint8_t> bytes);
@@ -32,7 +40,7 @@ class GbkText {
   friend bool operator==(const GbkText&, const GbkText&) = default;
 
  private:
-  explicit GbkText(std::string bytes) : bytes_(std::move(bytes)) {}
+  explicit GbkText(std::string&& bytes);
   std::string bytes_;
 };
 
