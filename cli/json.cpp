@@ -4,49 +4,19 @@
 #include <cstdio>
 #include <utility>
 
+#include "console/utf8.h"
+
 namespace kbc::cli {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-// The length of the valid UTF-8 sequence at the start of `text`, or 0 when it starts with none.
-std::size_t sequence_length(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead < 0x80) {
-    return 1;
-  } else if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-    high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    low = lead == 0xF0 ? 0x90 : 0x80;
-    high = lead == 0xF4 ? 0x8F : 0xBF;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) {
-    return 0;
-  }
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) {
-      return 0;
-    }
-  }
-  return length;
-}
 
 }  // namespace
 
 std::string json_string(std::string_view utf8) {
   std::string out = "\"";
   while (!utf8.empty()) {
-    const std::size_t length = sequence_length(utf8);
+    const std::size_t length = console::first_utf8_char(utf8).length;
     if (length == 0) {
       out += kReplacement;
       utf8.remove_prefix(1);

@@ -1,4 +1,7 @@
 // kbcctl: the recorder on the USB bus, or the simulated one, from the command line.
+#include <unistd.h>
+
+#include <clocale>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -12,13 +15,16 @@
 
 int main(int argc, char** argv) {
   try {
+    // Only the character set: numbers and times keep the forms the recorder and scripts expect.
+    std::setlocale(LC_CTYPE, "");
+    const kbc::cli::Charset charset = kbc::cli::Charset::of_locale();
     const std::vector<std::string> args(argv + 1, argv + argc);
     kbc::link::RealPort port;
     kbc::link::RealPause pause;
     kbc::sim::SimRecorder simulated;
     kbc::console::SystemClock clock;
-    const auto terminal = kbc::cli::TtyTerminal::open_controlling();
-    kbc::cli::Io io{std::cin, std::cout, std::cerr, terminal.get()};
+    const auto terminal = kbc::cli::TtyTerminal::open_controlling(charset);
+    kbc::cli::Io io{STDIN_FILENO, std::cout, std::cerr, terminal.get(), charset};
     const auto env = [](std::string_view name) -> std::optional<std::string> {
       const char* value = std::getenv(std::string(name).c_str());
       return value ? std::optional<std::string>(value) : std::nullopt;

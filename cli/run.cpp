@@ -1,7 +1,6 @@
 #include "cli/run.h"
 
 #include <algorithm>
-#include <istream>
 #include <ostream>
 #include <variant>
 #include <vector>
@@ -10,8 +9,10 @@
 #include "cli/options.h"
 #include "cli/passwords.h"
 #include "cli/terminal_view.h"
+#include "cli/undumpable.h"
 #include "console/control_ids.h"
 #include "console/identity.h"
+#include "console/printable.h"
 #include "console/setting_tables.h"
 #include "link/gbk.h"
 #include "link/trace.h"
@@ -36,8 +37,10 @@ class TraceRoute {
   link::TraceSink previous_;
 };
 
-int usage(std::ostream& err, std::string_view message) {
-  err << "kbcctl: " << message << "\nTry 'kbcctl --help'.\n";
+// The message may quote what was typed: shown as text, in the terminal's character set.
+int usage(const Io& io, std::string_view message) {
+  io.err << io.charset.from_utf8("kbcctl: " + console::printable(message))
+         << "\nTry 'kbcctl --help'.\n";
   return kUsage;
 }
 
@@ -119,9 +122,9 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
   const Parsed parsed = parse_arguments(args);
   switch (parsed.action) {
     case Parsed::Action::usage_error:
-      return usage(io.err, parsed.error);
+      return usage(io, parsed.error);
     case Parsed::Action::help:
-      io.out << help_text() << std::flush;
+      io.out << io.charset.from_utf8(help_text()) << std::flush;
       return kSucceeded;
     case Parsed::Action::version:
       io.out << "kbcctl " << KBC_VERSION << '\n' << std::flush;
@@ -132,7 +135,15 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
   const Options& options = parsed.options;
   const Command& command = *options.command;
   const TraceRoute trace(options.verbose, io.err);
+  const std::optional<std::string> text = io.charset.to_utf8(options.text);
+  if (!text) {
+    return usage(
+        io, std::string(command.name) + ": the TEXT is not valid " + io.charset.name() + " text");
+  }
 
+  // From here to the end kbcctl may hold a password; every copy is wiped when its holder goes,
+  // before this does.
+  const Undumpable undumpable;
   std::optional<Passwords> passwords;
   const auto ask = [&](std::string_view text, std::string_view caption) {
     if (options.yes) {
@@ -145,31 +156,37 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
     if (passwords->change) {
       return passwords->change;
     }
-    std::optional<console::PasswordEntry> entry = prompt_change(*io.terminal, title);
-    if (!entry) {
-      io.err << "kbcctl: password change cancelled\n";
+    auto entry = prompt_change(*io.terminal, io.charset, title);
+    if (const auto* problem = std::get_if<PasswordProblem>(&entry)) {
+      io.err << io.charset.from_utf8("kbcctl: " + problem->message) << '\n';
+      return std::nullopt;
     }
-    return entry;
+    return std::move(std::get<console::PasswordEntry>(entry));
   };
-  TerminalView view(io.out, ask, dialog_entry);
+  TerminalView view(io.out, io.charset, ask, dialog_entry);
   console::Console console(view, options.simulate ? recorders.simulated : recorders.usb,
                            recorders.clock);
   // As the window does when it is shown: the lists and the field limits exist from here on.
   console.on_show();
 
   if (command.text != TextKind::none) {
-    if (const auto refused = place_text(view, console, command, options.text)) {
-      return usage(io.err, *refused);
+    if (const auto refused = place_text(view, console, command, *text)) {
+      return usage(io, *refused);
     }
   }
 
-  auto gathered = gather_passwords({options.password_file, env("KBC_PASSWORD"), io.in, io.terminal},
-                                   command.button == idc::change_password);
+  std::optional<link::Secret> environment;
+  if (std::optional<std::string> value = env("KBC_PASSWORD")) {
+    environment.emplace(std::move(*value));
+  }
+  auto gathered = gather_passwords(
+      {options.password_file, environment, io.in, io.terminal, io.charset, io.err, io.wait},
+      command.button == idc::change_password);
   if (const auto* problem = std::get_if<PasswordProblem>(&gathered)) {
-    return usage(io.err, problem->message);
+    return usage(io, problem->message);
   }
   passwords = std::get<Passwords>(std::move(gathered));
-  view.set_field_text(idc::password, passwords->current);
+  view.set_field_text(idc::password, passwords->current.view());
 
   if (options.json) {
     return show_info_json(view, console, io.out);

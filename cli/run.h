@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli/charset.h"
+#include "cli/passwords.h"
 #include "cli/terminal.h"
 #include "console/console.h"
 #include "link/session.h"
@@ -20,10 +22,12 @@ inline constexpr int kFailed = 1;     // it reported anything else
 inline constexpr int kUsage = 2;      // bad input; nothing was sent
 
 struct Io {
-  std::istream& in;
+  int in;  // standard input's descriptor, for --password-file -
   std::ostream& out;
   std::ostream& err;
-  Terminal* terminal;  // nullptr: the process has no terminal
+  Terminal* terminal;                 // nullptr: the process has no terminal
+  Charset charset = Charset::utf8();  // the terminal's, for arguments, passwords and what is shown
+  SourceWait wait{};                  // on a password source that gives nothing
 };
 
 struct Recorders {

@@ -8,55 +8,135 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <vector>
+
+#include "link/secret.h"
 
 namespace kbc::cli {
 namespace {
 
 constexpr std::size_t kLongestLine = 4096;
-constexpr int kRestoredSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// A signal during a hidden prompt must not leave the operator's shell without echo. Only one
-// prompt runs at a time.
+// Every signal whose default action ends the process, apart from the real-time ones.
+constexpr int kEnding[] = {
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGSYS,
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
+// Every signal that stops it and can be caught.
+constexpr int kStopping[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+
+// A signal during a hidden prompt must not leave the operator's shell without echo, and a prompt
+// continued after Ctrl+Z must hide again. Only one prompt runs at a time; the handlers read these.
 int g_hiddenFd = -1;
 termios g_savedModes{};
+termios g_hiddenModes{};
+const char* g_prompt = nullptr;
+std::size_t g_promptSize = 0;
 
-extern "C" void restore_and_reraise(int signal) {
-  if (g_hiddenFd >= 0) {
-    tcsetattr(g_hiddenFd, TCSANOW, &g_savedModes);
-  }
-  std::signal(signal, SIG_DFL);
-  std::raise(signal);
+void set_handler(int signal, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  // Nothing else runs in between, so that the terminal's modes are set by one handler at a time;
+  // SIGTTOU blocked also lets tcsetattr() through from a background process group.
+  sigfillset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
 }
 
-// Echo off for one prompt; restored on every way out, a fatal signal included.
+void raise_by_default(int signal) {
+  set_handler(signal, SIG_DFL);
+  sigset_t only{};
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+}
+
+extern "C" void on_ending_signal(int signal) {
+  tcsetattr(g_hiddenFd, TCSANOW, &g_savedModes);
+  raise_by_default(signal);
+}
+
+extern "C" void on_stopping_signal(int signal) {
+  const int saved_errno = errno;
+  tcsetattr(g_hiddenFd, TCSANOW, &g_savedModes);
+  raise_by_default(signal);
+  // Continued: SIGCONT's handler hides the prompt again once this one returns.
+  set_handler(signal, on_stopping_signal);
+  errno = saved_errno;
+}
+
+extern "C" void on_continued(int) {
+  const int saved_errno = errno;
+  tcsetattr(g_hiddenFd, TCSANOW, &g_hiddenModes);
+  // The shell has written over the line since: the prompt again, as it was.
+  if (::write(g_hiddenFd, g_prompt, g_promptSize) < 0) {
+    // Nothing to be done in a handler; the prompt still reads.
+  }
+  errno = saved_errno;
+}
+
+// Blocks every signal for its lifetime, so that handlers and the modes change together.
+class AllBlocked {
+ public:
+  AllBlocked() {
+    sigset_t all{};
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &previous_);
+  }
+  ~AllBlocked() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  AllBlocked(const AllBlocked&) = delete;
+  AllBlocked& operator=(const AllBlocked&) = delete;
+
+ private:
+  sigset_t previous_{};
+};
+
+// Echo off for one prompt; restored on every way out, a signal that ends or stops the process
+// included. Signals the process ignores stay ignored.
 class EchoOff {
  public:
-  explicit EchoOff(int fd) : fd_(fd) {
+  EchoOff(int fd, std::string_view prompt) : fd_(fd) {
     if (tcgetattr(fd_, &saved_) != 0) {
       return;
     }
+    const AllBlocked blocked;
     g_savedModes = saved_;
+    g_hiddenModes = saved_;
+    g_hiddenModes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    g_hiddenModes.c_lflag |= ECHONL;
+    g_prompt = prompt.data();
+    g_promptSize = prompt.size();
     g_hiddenFd = fd_;
-    struct sigaction action {};
-    action.sa_handler = restore_and_reraise;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < std::size(kRestoredSignals); ++i) {
-      sigaction(kRestoredSignals[i], &action, &previous_[i]);
+    for (int signal : kEnding) {
+      take_over(signal, on_ending_signal);
     }
-    termios hidden = saved_;
-    hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    hidden.c_lflag |= ECHONL;
-    active_ = tcsetattr(fd_, TCSANOW, &hidden) == 0;
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+      take_over(signal, on_ending_signal);
+    }
+    for (int signal : kStopping) {
+      take_over(signal, on_stopping_signal);
+    }
+    take_over(SIGCONT, on_continued);
+    active_ = tcsetattr(fd_, TCSANOW, &g_hiddenModes) == 0;
   }
   ~EchoOff() {
     if (g_hiddenFd != fd_) {
       return;
     }
+    const AllBlocked blocked;
     tcsetattr(fd_, TCSANOW, &saved_);
-    g_hiddenFd = -1;
-    for (std::size_t i = 0; i < std::size(kRestoredSignals); ++i) {
-      sigaction(kRestoredSignals[i], &previous_[i], nullptr);
+    for (const auto& [signal, action] : previous_) {
+      sigaction(signal, &action, nullptr);
     }
+    g_hiddenFd = -1;
+    g_prompt = nullptr;
+    g_promptSize = 0;
   }
   EchoOff(const EchoOff&) = delete;
   EchoOff& operator=(const EchoOff&) = delete;
@@ -65,9 +145,18 @@ class EchoOff {
   bool active() const { return active_; }
 
  private:
+  void take_over(int signal, void (*handler)(int)) {
+    struct sigaction previous {};
+    if (sigaction(signal, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) {
+      return;
+    }
+    previous_.emplace_back(signal, previous);
+    set_handler(signal, handler);
+  }
+
   int fd_;
   termios saved_{};
-  struct sigaction previous_[std::size(kRestoredSignals)]{};
+  std::vector<std::pair<int, struct sigaction>> previous_;
   bool active_ = false;
 };
 
@@ -89,15 +178,15 @@ bool is_yes(std::string_view answer) {
   return lower == "y" || lower == "yes" || lower == "是";
 }
 
-std::unique_ptr<TtyTerminal> TtyTerminal::open_controlling() {
+std::unique_ptr<TtyTerminal> TtyTerminal::open_controlling(const Charset& charset) {
   const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     return nullptr;
   }
-  return std::make_unique<TtyTerminal>(fd);
+  return std::make_unique<TtyTerminal>(fd, charset);
 }
 
-TtyTerminal::TtyTerminal(int fd) : fd_(fd) {}
+TtyTerminal::TtyTerminal(int fd, Charset charset) : fd_(fd), charset_(std::move(charset)) {}
 
 TtyTerminal::~TtyTerminal() {
   ::close(fd_);
@@ -117,7 +206,9 @@ void TtyTerminal::write(std::string_view text) {
 }
 
 std::optional<std::string> TtyTerminal::read_line() {
+  // Room for the longest line first, so that a secret never outgrows a buffer left unwiped.
   std::string line;
+  line.reserve(kLongestLine);
   bool read_any = false;
   char c = 0;
   for (;;) {
@@ -136,6 +227,7 @@ std::optional<std::string> TtyTerminal::read_line() {
       line.push_back(c);
     }
   }
+  link::wipe(std::span(&c, 1));
   if (!read_any) {
     return std::nullopt;
   }
@@ -146,24 +238,26 @@ std::optional<std::string> TtyTerminal::read_line() {
 }
 
 std::optional<std::string> TtyTerminal::read_secret(std::string_view prompt) {
-  const EchoOff echo_off(fd_);
+  const std::string shown = charset_.from_utf8(prompt);
+  const EchoOff echo_off(fd_, shown);
   if (!echo_off.active()) {
     return std::nullopt;
   }
   // The prompt follows the switch, so nothing typed after it can be echoed.
-  write(prompt);
+  write(shown);
   return read_line();
 }
 
 bool TtyTerminal::confirm(std::string_view question) {
-  write(question);
+  write(charset_.from_utf8(question));
   write(" [y/N] ");
   const std::optional<std::string> answer = read_line();
-  return answer && is_yes(*answer);
+  const std::optional<std::string> utf8 = answer ? charset_.to_utf8(*answer) : std::nullopt;
+  return utf8 && is_yes(*utf8);
 }
 
 void TtyTerminal::note(std::string_view text) {
-  write(text);
+  write(charset_.from_utf8(text));
   write("\n");
 }
 

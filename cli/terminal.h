@@ -1,5 +1,6 @@
 // The operator's terminal, apart from standard input and output so that both can be redirected:
-// password prompts without echo and the Yes/No questions.
+// password prompts without echo and the Yes/No questions. Text in and out is UTF-8, but for a
+// secret, which comes as typed.
 #pragma once
 
 #include <memory>
@@ -7,12 +8,15 @@
 #include <string>
 #include <string_view>
 
+#include "cli/charset.h"
+
 namespace kbc::cli {
 
 class Terminal {
  public:
   virtual ~Terminal() = default;
-  // Shows the prompt and reads one line without echo; nullopt at end of input.
+  // Shows the prompt and reads one line without echo, in the terminal's character set, so that
+  // whoever holds it converts it into a link::Secret; nullopt at end of input.
   virtual std::optional<std::string> read_secret(std::string_view prompt) = 0;
   // Shows the question and reads one line; true only for a yes.
   virtual bool confirm(std::string_view question) = 0;
@@ -26,9 +30,9 @@ bool is_yes(std::string_view answer);
 class TtyTerminal final : public Terminal {
  public:
   // The process's controlling terminal (/dev/tty); nullptr when it has none.
-  static std::unique_ptr<TtyTerminal> open_controlling();
-  // Takes over an open terminal descriptor.
-  explicit TtyTerminal(int fd);
+  static std::unique_ptr<TtyTerminal> open_controlling(const Charset& charset);
+  // Takes over an open terminal descriptor that shows and types `charset`.
+  explicit TtyTerminal(int fd, Charset charset = Charset::utf8());
   ~TtyTerminal() override;
   TtyTerminal(const TtyTerminal&) = delete;
   TtyTerminal& operator=(const TtyTerminal&) = delete;
@@ -42,6 +46,7 @@ class TtyTerminal final : public Terminal {
   std::optional<std::string> read_line();
 
   int fd_;
+  Charset charset_;
 };
 
 }  // namespace kbc::cli

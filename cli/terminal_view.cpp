@@ -14,13 +14,13 @@ class DialogWindow final : public console::DialogView {
   const std::string& title() const { return title_; }
 
   // One change notification per field, as if the text had been typed at once.
-  void type(console::PasswordDialog& dialog, int id, std::string_view text) {
+  void type(console::PasswordDialog& dialog, int id, const link::Secret& text) {
     fields_[id] = text;
     dialog.on_field_changed(*this, id);
   }
 
-  std::string field_text(int id) override { return fields_[id]; }
-  void set_field_text(int id, std::string_view text) override { fields_[id] = text; }
+  std::string field_text(int id) override { return std::string(fields_[id].view()); }
+  void set_field_text(int id, std::string_view text) override { fields_[id] = link::Secret(text); }
   // Passwords are not cut to the limit: a longer one is refused by the length check instead of
   // being set shorter than typed.
   void limit_field(int, int) override {}
@@ -34,14 +34,15 @@ class DialogWindow final : public console::DialogView {
 
  private:
   TerminalView& owner_;
-  std::map<int, std::string> fields_;
+  std::map<int, link::Secret> fields_;
   std::string title_ = std::string(console::msg::dialog_title);
 };
 
 }  // namespace
 
-TerminalView::TerminalView(std::ostream& out, Ask ask, DialogEntry dialog_entry)
-    : out_(out), ask_(std::move(ask)), dialog_entry_(std::move(dialog_entry)) {}
+TerminalView::TerminalView(std::ostream& out, const Charset& charset, Ask ask,
+                           DialogEntry dialog_entry)
+    : out_(out), charset_(charset), ask_(std::move(ask)), dialog_entry_(std::move(dialog_entry)) {}
 
 void TerminalView::select(int list, std::string_view item) {
   selections_[list] = item;
@@ -66,16 +67,16 @@ void TerminalView::print(std::string_view text) {
   if (held_) {
     held_->emplace_back(text);
   } else {
-    out_ << text << '\n' << std::flush;
+    out_ << charset_.from_utf8(text) << '\n' << std::flush;
   }
 }
 
 std::string TerminalView::field_text(int id) {
-  return fields_[id];
+  return std::string(fields_[id].view());
 }
 
 void TerminalView::set_field_text(int id, std::string_view text) {
-  fields_[id] = text;
+  fields_[id] = link::Secret(text);
 }
 
 std::string TerminalView::selection_text(int id) {

@@ -1,6 +1,7 @@
 // The console's window on a terminal: the fields and list selections hold what the command line
 // gave, report lines and message boxes are printed one per line, and the questions and the
-// password-change dialog are answered through callbacks.
+// password-change dialog are answered through callbacks. Its fields are link::Secrets, since one
+// holds the password; what it prints goes out in the terminal's character set.
 #pragma once
 
 #include <functional>
@@ -10,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/charset.h"
 #include "console/password_dialog.h"
 #include "console/view.h"
+#include "link/secret.h"
 
 namespace kbc::cli {
 
@@ -21,7 +24,7 @@ class TerminalView final : public console::View {
   // The change dialog's three fields, asked for under its title; nullopt cancels the dialog.
   using DialogEntry = std::function<std::optional<console::PasswordEntry>(std::string_view title)>;
 
-  TerminalView(std::ostream& out, Ask ask, DialogEntry dialog_entry);
+  TerminalView(std::ostream& out, const Charset& charset, Ask ask, DialogEntry dialog_entry);
 
   // The item picked in a drop-down list.
   void select(int list, std::string_view item);
@@ -48,9 +51,11 @@ class TerminalView final : public console::View {
 
  private:
   std::ostream& out_;
+  const Charset& charset_;
   Ask ask_;
   DialogEntry dialog_entry_;
-  std::map<int, std::string> fields_, selections_;
+  std::map<int, link::Secret> fields_;
+  std::map<int, std::string> selections_;
   std::map<int, int> limits_;
   std::optional<std::vector<std::string>> held_;
 };

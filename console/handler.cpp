@@ -3,6 +3,7 @@
 #include "console/control_ids.h"
 #include "console/messages.h"
 #include "link/command_table.h"
+#include "link/secret.h"
 
 namespace kbc::console {
 
@@ -38,7 +39,8 @@ bool passes(Gate gate, const GateChecks& checks) {
 }
 
 std::optional<link::GbkText> read_password(View& view) {
-  return link::GbkText::from_utf8(view.field_text(idc::password));
+  const link::Secret text = view.field_text(idc::password);
+  return link::GbkText::from_utf8(text.view());
 }
 
 std::optional<std::string_view> pre_check_failure(PreCheck form,

@@ -8,6 +8,7 @@
 #include "console/control_ids.h"
 #include "console/handler.h"
 #include "console/messages.h"
+#include "console/printable.h"
 #include "link/command_table.h"
 #include "link/commands.h"
 
@@ -66,7 +67,8 @@ std::vector<std::string> device_info_lines(const link::IdentityRecord& record) {
   };
   std::vector<std::string> result;
   for (const auto& [label, field] : lines) {
-    result.push_back(std::string(label) + record.field(field).to_utf8());
+    // The recorder's bytes are shown as text, never obeyed by the terminal or the pane.
+    result.push_back(std::string(label) + printable(record.field(field).to_utf8()));
   }
   return result;
 }

@@ -35,7 +35,8 @@ bool letters_and_digits_only(std::string_view text);
 // What set_officer_info carries: the get_sn text up to 9 bytes, "-", the record's user number.
 link::GbkText officer_identifier(const link::GbkText& sn_text, const link::IdentityRecord& record);
 
-// The five lines of "查看设备信息", each field up to its first fill or zero byte, in UTF-8.
+// The five lines of "查看设备信息", each field up to its first fill or zero byte, in UTF-8, with
+// what is no plain text escaped (printable()).
 std::vector<std::string> device_info_lines(const link::IdentityRecord& record);
 
 }  // namespace kbc::console

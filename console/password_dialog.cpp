@@ -71,11 +71,11 @@ ChangeResult change_password(link::Link link, PasswordRole role, const PasswordE
   // cannot encode is no password the recorder can hold, and has no valid length.
   const Procedure procedure = procedure_of(role);
   link::Device& device = session.device();
-  const std::optional<link::GbkText> old_text = link::GbkText::from_utf8(entry.old_password);
+  const std::optional<link::GbkText> old_text = link::GbkText::from_utf8(entry.old_password.view());
   if (!old_text || !matched(device, procedure.check_own, *old_text)) {
     return {Kind::refused, msg::old_password_wrong};
   }
-  const std::optional<link::GbkText> new_text = link::GbkText::from_utf8(entry.new_password);
+  const std::optional<link::GbkText> new_text = link::GbkText::from_utf8(entry.new_password.view());
   if (!new_text || new_text->size() != kPasswordSize) {
     return {Kind::refused, msg::new_password_length};
   }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "console/messages.h"
+#include "link/secret.h"
 #include "link/session.h"
 
 namespace kbc::console {
@@ -19,9 +20,9 @@ extern int g_passwordRole;
 
 // What the three fields hold, in UTF-8.
 struct PasswordEntry {
-  std::string old_password;
-  std::string new_password;
-  std::string confirmation;
+  link::Secret old_password;
+  link::Secret new_password;
+  link::Secret confirmation;
 };
 
 struct ChangeResult {

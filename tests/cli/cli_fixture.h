@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <deque>
 #include <map>
@@ -74,12 +75,22 @@ class CliTest : public ::testing::Test {
   int kbcctl(const std::vector<std::string>& args, bool with_terminal = true) {
     out.str({});
     err.str({});
-    Io io{in, out, err, with_terminal ? &terminal : nullptr};
+    // Standard input is a pipe that holds `in` and then ends.
+    int pipe_ends[2];
+    EXPECT_EQ(::pipe(pipe_ends), 0);
+    const std::string input = in.str();
+    EXPECT_LE(input.size(), 4096u) << "more than a pipe takes at once";
+    EXPECT_EQ(::write(pipe_ends[1], input.data(), input.size()),
+              static_cast<ssize_t>(input.size()));
+    ::close(pipe_ends[1]);
+    Io io{pipe_ends[0], out, err, with_terminal ? &terminal : nullptr, charset, wait};
     const Environment lookup = [this](std::string_view name) -> std::optional<std::string> {
       const auto found = env.find(std::string(name));
       return found == env.end() ? std::nullopt : std::optional(found->second);
     };
-    return run(args, lookup, io, {usb.link(), simulated.link(), clock});
+    const int status = run(args, lookup, io, {usb.link(), simulated.link(), clock});
+    ::close(pipe_ends[0]);
+    return status;
   }
 
   Lines output() const { return lines_of(out.str()); }
@@ -88,7 +99,9 @@ class CliTest : public ::testing::Test {
   FixedClock clock;
   FakeTerminal terminal;
   std::map<std::string, std::string> env;
-  std::istringstream in;
+  std::istringstream in;              // what standard input holds
+  Charset charset = Charset::utf8();  // the terminal's
+  SourceWait wait{};
   std::ostringstream out, err;
 };
 
