@@ -51,6 +51,8 @@ const Refused kRefused[] = {
     {{"unit-name", std::string(33, 'a')}, "is 33 GBK bytes, the field holds at most 32"},
     {{"user-name", "一二三四五六七八九十一二三四五六a"}, "is 33 GBK bytes"},
     {{"user-name", "😀"}, "a character GBK cannot encode"},
+    // A tag character, which iconv would drop without a word.
+    {{"user-name", "张\xf3\xa0\x80\x81三"}, "a character GBK cannot encode"},
     {{"unit-name", "\xff"}, "unit-name: the TEXT is not valid UTF-8 text"},
     {{"user-number", "ab-1"}, "the field refuses 'ab-1': 仅支持数字或大小写字母!"},
     {{"unit-number", "编号"}, "the field refuses '编号': 仅支持数字或大小写字母!"},

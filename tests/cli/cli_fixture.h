@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -30,9 +31,13 @@ class FakeTerminal final : public Terminal {
   std::deque<std::optional<std::string>> secrets;  // typed at the prompts; nullopt is Ctrl+D
   std::deque<bool> answers;                        // No once they run out
   Lines prompts, questions, notes;
+  std::function<void()> on_ask;  // called at every prompt and question
 
   std::optional<std::string> read_secret(std::string_view prompt) override {
     prompts.emplace_back(prompt);
+    if (on_ask) {
+      on_ask();
+    }
     if (secrets.empty()) {
       return std::nullopt;
     }
@@ -42,6 +47,9 @@ class FakeTerminal final : public Terminal {
   }
   bool confirm(std::string_view question) override {
     questions.emplace_back(question);
+    if (on_ask) {
+      on_ask();
+    }
     const bool yes = !answers.empty() && answers.front();
     if (!answers.empty()) {
       answers.pop_front();
@@ -79,7 +87,7 @@ class CliTest : public ::testing::Test {
     int pipe_ends[2];
     EXPECT_EQ(::pipe(pipe_ends), 0);
     const std::string input = in.str();
-    EXPECT_LE(input.size(), 4096u) << "more than a pipe takes at once";
+    EXPECT_LE(input.size(), 65536u) << "more than a pipe takes at once";
     EXPECT_EQ(::write(pipe_ends[1], input.data(), input.size()),
               static_cast<ssize_t>(input.size()));
     ::close(pipe_ends[1]);

@@ -33,6 +33,13 @@ const Outcome kOutcomes[] = {
     {"VerifyWrong", {"verify"}, kWrong, kFailed, {"密码错误!"}},
     {"VerifyShort", {"verify"}, "88888", kFailed, {"密码长度有误!"}},
     {"VerifyUnencodable", {"verify"}, "88888😀", kFailed, {"密码长度有误!"}},
+    // 888, a tag character, 888: never sent as 888888.
+    {"VerifyTagCharacter",
+     {"verify"},
+     "888\xf3\xa0\x81\xa0"
+     "888",
+     kFailed,
+     {"密码长度有误!"}},
     {"Msdc",
      {"msdc"},
      kNormal,

@@ -29,12 +29,15 @@
 //   --admin PW       the recorder's administrator password (888888)
 //   --normal PW      its normal password (000000)
 //   --pre-recording  pre-recording is on, so set_motion_on is refused
+//   --identity FILE  the recorder's identity record: the 89 bytes of FILE, as a rogue or damaged
+//                    recorder may hold them
 //   --verbose        every request on standard error too
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <umockdev.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstddef>
@@ -70,9 +73,27 @@ struct Options {
   std::optional<std::string> admin_password;
   std::optional<std::string> normal_password;
   bool pre_recording = false;
+  std::optional<link::IdentityRecord> identity;
   bool verbose = false;
   std::vector<std::vector<std::string>> programs;
 };
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::optional<link::IdentityRecord> read_identity(const std::string& file) {
+  // One byte more than the record, to tell a longer file.
+  std::array<std::uint8_t, link::kIdentitySize + 1> bytes{};
+  const File opened(std::fopen(file.c_str(), "rb"));
+  const std::size_t n = opened ? std::fread(bytes.data(), 1, bytes.size(), opened.get()) : 0;
+  if (n != link::kIdentitySize) {
+    complain("--identity needs a file of exactly 89 bytes: " + file);
+    return std::nullopt;
+  }
+  return link::IdentityRecord::from_bytes(std::span(bytes).first<link::kIdentitySize>());
+}
 
 std::optional<Options> parse(int argc, char** argv) {
   Options options;
@@ -119,6 +140,11 @@ std::optional<Options> parse(int argc, char** argv) {
       }
     } else if (arg == "--pre-recording") {
       options.pre_recording = true;
+    } else if (arg == "--identity") {
+      const auto file = value(arg);
+      if (!file || !(options.identity = read_identity(*file))) {
+        return std::nullopt;
+      }
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else {
@@ -144,11 +170,6 @@ std::optional<Options> parse(int argc, char** argv) {
   }
   return options;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 struct DataUnref {
   void operator()(UMockdevIoctlData* data) const { g_object_unref(data); }
@@ -226,6 +247,9 @@ class Bus {
       recorder_.state().normal_password = *options.normal_password;
     }
     recorder_.state().pre_recording = options.pre_recording;
+    if (options.identity) {
+      recorder_.state().identity = *options.identity;
+    }
   }
 
   bool open_wire(const std::string& path) {

@@ -202,6 +202,51 @@ TEST_F(KbcctlOnBus, IdentityEditsRewriteTheWholeRecordAndInfoShowsThem) {
       });
 }
 
+// A rogue recorder's record: terminal controls and a forged report line in every field.
+struct RogueField {
+  std::string bytes;  // GBK, as the record holds it
+  std::size_t width;
+  std::string shown;  // after the line's label
+  std::string json;   // the JSON string's inside
+};
+
+const RogueField kRogueFields[] = {
+    {"K\x1b[2JX9", 7, R"(K\x1b[2JX9)", R"(K\u001b[2JX9)"},
+    {"00\r\n01", 6, R"(00\x0d\x0a01)", R"(00\r\n01)"},
+    // 设备序列号:FAKE99 after a line feed: a second serial-number line for a script to believe.
+    {"X\n\xc9\xe8\xb1\xb8\xd0\xf2\xc1\xd0\xba\xc5:FAKE99", 32, R"(X\x0a设备序列号:FAKE99)",
+     R"(X\n设备序列号:FAKE99)"},
+    {"\a\x7f"
+     "12\\5",
+     12, R"(\x07\x7f12\\5)",
+     "\\u0007\x7f"
+     "12\\\\5"},
+    // A window title set, then 深圳.
+    {"\x1b]0;pwned\a\xc9\xee\xdb\xda", 32, R"(\x1b]0;pwned\x07深圳)",
+     R"(\u001b]0;pwned\u0007深圳)"},
+};
+
+TEST_F(KbcctlOnBus, InfoShowsWhatARogueRecorderHoldsAsTextAndJsonStaysExact) {
+  const char* const labels[] = {"设备序列号:", "用户编号:", "用户名称:", "单位编号:", "单位名称:"};
+  const char* const keys[] = {"serial_number", "user_number", "user_name", "unit_number",
+                              "unit_name"};
+  std::string identity, json = "{";
+  Lines shown;
+  for (std::size_t i = 0; i < std::size(kRogueFields); ++i) {
+    const RogueField& row = kRogueFields[i];
+    identity += field(row.bytes, row.width);
+    shown.push_back(labels[i] + row.shown);
+    json += std::string(i ? "," : "") + "\"" + keys[i] + "\":\"" + row.json + "\"";
+  }
+  json += "}";
+  const std::string file = scratch_.file("identity");
+  std::ofstream(file, std::ios::binary) << identity;
+
+  const std::vector<std::string> read{"-" + kAdmin, "3" + kAdmin, "}"};
+  run_steps({"--identity", file},
+            {{kAdmin, {"info"}, shown, 0, read}, {kAdmin, {"info", "--json"}, {json}, 0, read}});
+}
+
 TEST_F(KbcctlOnBus, AfterMassStorageTheRecorderAnswersNoCommand) {
   run_steps(
       {},

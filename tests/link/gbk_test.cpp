@@ -20,6 +20,35 @@ TEST(Gbk, RefusesWhatItCannotEncode) {
   EXPECT_FALSE(gbk_size("\xFF"));
 }
 
+// iconv drops these without an error; each would reach the recorder as a shorter text.
+struct Vanishing {
+  std::string_view name;
+  std::string_view utf8;
+};
+
+void PrintTo(const Vanishing& row, std::ostream* os) {
+  *os << row.name;
+}
+
+const Vanishing kVanishing[] = {
+    {"TagInsideAPassword",
+     "888\xf3\xa0\x81\xa0"
+     "888"},                                                     // U+E0060
+    {"FirstTag", "\xf3\xa0\x80\x80"},                            // U+E0000
+    {"LastTag", "ab\xf3\xa0\x81\xbf"},                           // U+E007F
+    {"TagInAName", "\xe5\xbc\xa0\xf3\xa0\x80\x81\xe4\xb8\x89"},  // 张, U+E0001, 三
+};
+
+class VanishingTest : public ::testing::TestWithParam<Vanishing> {};
+
+TEST_P(VanishingTest, IsRefusedAsUnencodable) {
+  EXPECT_FALSE(GbkText::from_utf8(GetParam().utf8));
+  EXPECT_FALSE(gbk_size(GetParam().utf8));
+}
+
+INSTANTIATE_TEST_SUITE_P(Characters, VanishingTest, ::testing::ValuesIn(kVanishing),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Gbk, DecodesAndReplacesInvalidBytes) {
   EXPECT_EQ(GbkText::from_bytes(std::string_view("\xD5\xC5\xC8\xFD")).to_utf8(), "张三");
   EXPECT_EQ(GbkText::from_bytes(std::string_view("A\xFF"
