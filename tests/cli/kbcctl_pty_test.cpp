@@ -25,6 +25,15 @@ struct Prompting : KbcctlOnPty {
   }
 };
 
+// With the key that sends it on the terminal, or else with kill().
+void send(KbcctlOnPty& kbcctl, int signal, std::string_view key) {
+  if (key.empty()) {
+    ASSERT_EQ(kill(kbcctl.pid(), signal), 0);
+  } else {
+    kbcctl.type(key);
+  }
+}
+
 struct Ending {
   std::string_view name;
   int signal;
@@ -48,11 +57,7 @@ class EndingTest : public ::testing::TestWithParam<Ending> {};
 
 TEST_P(EndingTest, EndsAsTheSignalWouldWithEchoBackOn) {
   Prompting kbcctl;
-  if (GetParam().typed.empty()) {
-    ASSERT_EQ(kill(kbcctl.pid(), GetParam().signal), 0);
-  } else {
-    kbcctl.type(GetParam().typed);
-  }
+  send(kbcctl, GetParam().signal, GetParam().typed);
   const std::optional<int> status = kbcctl.next_status();
   ASSERT_TRUE(status);
   ASSERT_TRUE(WIFSIGNALED(*status)) << *status;
@@ -84,11 +89,7 @@ class StoppingTest : public ::testing::TestWithParam<Stopping> {};
 
 TEST_P(StoppingTest, StopsWithEchoOnAndHidesAgainWhenContinued) {
   Prompting kbcctl;
-  if (GetParam().typed.empty()) {
-    ASSERT_EQ(kill(kbcctl.pid(), GetParam().signal), 0);
-  } else {
-    kbcctl.type(GetParam().typed);
-  }
+  send(kbcctl, GetParam().signal, GetParam().typed);
   std::optional<int> status = kbcctl.next_status();
   ASSERT_TRUE(status);
   ASSERT_TRUE(WIFSTOPPED(*status)) << *status;

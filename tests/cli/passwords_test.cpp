@@ -35,6 +35,17 @@ class PasswordTest : public CliTest {
     return std::string(payloads[0].begin() + 1, payloads[0].begin() + 7);
   }
 
+  // The arguments with "FILE" replaced by the file `make` makes.
+  static std::vector<std::string> with_file(std::vector<std::string> args,
+                                            const std::function<std::string()>& make) {
+    for (std::string& arg : args) {
+      if (arg == "FILE") {
+        arg = make();
+      }
+    }
+    return args;
+  }
+
   // Test cases run in parallel processes, so each has a file of its own.
   static std::string unique_path() {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -127,12 +138,7 @@ class UnavailableTest : public PasswordTest, public ::testing::WithParamInterfac
 
 TEST_P(UnavailableTest, IsAUsageErrorAndSendsNothing) {
   const Unavailable& row = GetParam();
-  std::vector<std::string> args = row.args;
-  for (std::string& arg : args) {
-    if (arg == "FILE") {
-      arg = file(row.content);
-    }
-  }
+  const std::vector<std::string> args = with_file(row.args, [&] { return file(row.content); });
   if (row.environment) {
     env["KBC_PASSWORD"] = *row.environment;
   }
@@ -204,12 +210,7 @@ class BoundedTest : public PasswordTest, public ::testing::WithParamInterface<Bo
 TEST_P(BoundedTest, StopsWithAClearMessageAndSendsNothing) {
   const Bounded& row = GetParam();
   std::filesystem::remove(path_);
-  std::vector<std::string> args = row.args;
-  for (std::string& arg : args) {
-    if (arg == "FILE") {
-      arg = row.make(path_);
-    }
-  }
+  const std::vector<std::string> args = with_file(row.args, [&] { return row.make(path_); });
   in.str(std::string(row.input));
   // Waits are values here: the FIFO is given up on at once, after its word.
   wait = {std::chrono::milliseconds(0), std::chrono::milliseconds(0)};
@@ -356,12 +357,7 @@ TEST_P(EncodedTest, FollowsTheTerminalsCharacterSet) {
   usb.state().admin_password = kGbkPassword;
   usb.state().normal_password = "888888";
   charset = Charset(std::string(row.charset));
-  std::vector<std::string> args = row.args;
-  for (std::string& arg : args) {
-    if (arg == "FILE") {
-      arg = file(row.content);
-    }
-  }
+  const std::vector<std::string> args = with_file(row.args, [&] { return file(row.content); });
   if (row.environment) {
     env["KBC_PASSWORD"] = *row.environment;
   }
