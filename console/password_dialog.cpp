@@ -132,7 +132,9 @@ void PasswordDialog::on_command(DialogView& view, int id) {
 }
 
 void PasswordDialog::on_field_changed(DialogView& view, int id) {
-  if (!letters_and_digits_only(view.field_text(id))) {
+  // The field holds a password: its copy is wiped too.
+  const link::Secret text = view.field_text(id);
+  if (!letters_and_digits_only(text.view())) {
     view.show_message(msg::letters_and_digits_only);
     view.set_field_text(id, "");
   }
