@@ -1,20 +1,17 @@
 #include "app/dialog_template.h"
 
 #include <QFile>
-#include <QFontMetrics>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <map>
+
+#include "app/fonts.h"
 
 namespace kbc::app {
 namespace {
 
-// Faces that carry the Chinese captions, tried in order where the template's face is missing.
-const QStringList kCjkFaces = {QStringLiteral("SimSun"),
-                               QStringLiteral("宋体"),
-                               QStringLiteral("NSimSun"),
-                               QStringLiteral("Noto Sans CJK SC"),
-                               QStringLiteral("Source Han Sans SC"),
-                               QStringLiteral("WenQuanYi Zen Hei"),
-                               QStringLiteral("WenQuanYi Micro Hei")};
+constexpr int kLegiblePoints = 9;
 
 const std::map<QString, TemplateControl::Kind> kKinds = {
     {QStringLiteral("group"), TemplateControl::Kind::group},
@@ -39,26 +36,46 @@ QString text_cell(QString cell) {
   return cell.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
 }
 
-std::optional<int> number(const QString& cell) {
+// The ranges a template can hold: positions and sizes are 16-bit dialog units, sizes never
+// negative; ids are 16-bit, -1 standing for none.
+struct Range {
+  int low;
+  int high;
+};
+constexpr Range kPosition{-32768, 32767};
+constexpr Range kExtent{0, 32767};
+constexpr Range kId{-1, 65535};
+constexpr Range kPointSize{1, 72};
+constexpr Range kBaseUnit{1, 100};
+
+// A number inside the range; nullopt for anything else, however large.
+std::optional<int> number(const QString& cell, Range range) {
   bool ok = false;
-  const int value = cell.toInt(&ok);
-  return ok ? std::optional<int>(value) : std::nullopt;
+  const qlonglong value = cell.toLongLong(&ok);
+  if (!ok || value < range.low || value > range.high) {
+    return std::nullopt;
+  }
+  return static_cast<int>(value);
 }
 
 std::optional<QRect> rect(const QStringList& cells, int first) {
-  const auto x = number(cells.value(first));
-  const auto y = number(cells.value(first + 1));
-  const auto w = number(cells.value(first + 2));
-  const auto h = number(cells.value(first + 3));
-  if (!x || !y || !w || !h || *w < 0 || *h < 0) {
+  const auto x = number(cells.value(first), kPosition);
+  const auto y = number(cells.value(first + 1), kPosition);
+  const auto w = number(cells.value(first + 2), kExtent);
+  const auto h = number(cells.value(first + 3), kExtent);
+  if (!x || !y || !w || !h) {
     return std::nullopt;
   }
   return QRect(*x, *y, *w, *h);
 }
 
+// value * numerator / denominator, rounded half away from zero, in 64 bits: a 16-bit unit times a
+// base unit never overflows.
 int mul_div(int value, int numerator, int denominator) {
-  const int product = value * numerator;
-  return (product >= 0 ? product + denominator / 2 : product - denominator / 2) / denominator;
+  const std::int64_t product = std::int64_t{value} * numerator;
+  const std::int64_t half = denominator / 2;
+  const std::int64_t result = (product >= 0 ? product + half : product - half) / denominator;
+  return static_cast<int>(std::clamp<std::int64_t>(result, INT_MIN, INT_MAX));
 }
 
 }  // namespace
@@ -66,6 +83,7 @@ int mul_div(int value, int numerator, int denominator) {
 std::optional<DialogTemplate> parse_template(const QString& text, QString* error) {
   DialogTemplate dialog;
   bool have_dialog = false;
+  bool have_font = false;
   const QStringList lines = text.split(QLatin1Char('\n'));
   for (qsizetype n = 0; n < lines.size(); ++n) {
     QString line = lines[n];
@@ -84,27 +102,31 @@ std::optional<DialogTemplate> parse_template(const QString& text, QString* error
       return std::nullopt;
     };
     if (kind == QStringLiteral("dialog")) {
-      const auto id = number(cells.value(1));
+      const auto id = number(cells.value(1), kId);
       const auto area = rect(cells, 2);
       if (!id || !area) {
-        return fail("dialog needs an id and a position");
+        return fail("dialog needs an id and a position within 16-bit dialog units");
       }
       dialog.id = *id;
       dialog.units = area->size();
       dialog.title = text_cell(cells.value(6));
       have_dialog = true;
     } else if (kind == QStringLiteral("font")) {
-      const auto size = number(cells.value(1));
-      if (!size || *size <= 0 || cells.value(2).isEmpty()) {
-        return fail("font needs a point size and a face");
+      const auto size = number(cells.value(1), kPointSize);
+      const auto base_x = number(cells.value(3), kBaseUnit);
+      const auto base_y = number(cells.value(4), kBaseUnit);
+      if (!size || cells.value(2).isEmpty() || !base_x || !base_y) {
+        return fail("font needs a point size of 1 to 72, a face and its base units of 1 to 100");
       }
       dialog.point_size = *size;
       dialog.font_family = cells[2];
+      dialog.base = {*base_x, *base_y};
+      have_font = true;
     } else if (const auto found = kKinds.find(kind); found != kKinds.end()) {
-      const auto id = number(cells.value(1));
+      const auto id = number(cells.value(1), kId);
       const auto units = rect(cells, 2);
       if (!id || !units) {
-        return fail("control needs an id and a position");
+        return fail("control needs an id of -1 to 65535 and a position within 16-bit dialog units");
       }
       TemplateControl control{found->second, *id, *units, text_cell(cells.value(6)), {}};
       for (const QString& style : cells.value(7).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -123,9 +145,9 @@ std::optional<DialogTemplate> parse_template(const QString& text, QString* error
       return fail("unknown kind");
     }
   }
-  if (!have_dialog) {
+  if (!have_dialog || !have_font) {
     if (error) {
-      *error = QStringLiteral("no dialog line");
+      *error = have_dialog ? QStringLiteral("no font line") : QStringLiteral("no dialog line");
     }
     return std::nullopt;
   }
@@ -144,8 +166,8 @@ std::optional<DialogTemplate> load_template(const QString& resource, QString* er
 }
 
 QFont template_font(const DialogTemplate& dialog) {
-  QFont font(dialog.font_family, dialog.point_size);
-  font.setFamilies(QStringList{dialog.font_family} + kCjkFaces);
+  QFont font = cjk_font();
+  font.setPointSize(std::max(dialog.point_size, kLegiblePoints));
   return font;
 }
 
@@ -155,11 +177,10 @@ Qt::Alignment text_alignment(const TemplateControl& control) {
   return across | (control.vcentre ? Qt::AlignVCenter : Qt::AlignTop);
 }
 
-BaseUnits base_units(const QFont& font) {
-  const QFontMetrics metrics(font);
-  const int width = metrics.horizontalAdvance(
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-  return {(width / 26 + 1) / 2, metrics.height()};
+BaseUnits base_units(const DialogTemplate& dialog, qreal logical_dpi) {
+  // A screen that reports no sensible DPI is taken as 96.
+  const qreal scale = logical_dpi >= 24 && logical_dpi <= 960 ? logical_dpi / 96 : 1;
+  return {std::max(1, qRound(dialog.base.x * scale)), std::max(1, qRound(dialog.base.y * scale))};
 }
 
 QRect to_pixels(const QRect& units, BaseUnits base) {

@@ -27,34 +27,38 @@ struct TemplateControl {
   bool hidden = false;          // not shown until the code shows it
 };
 
+// Dialog base units: a quarter of x is one dialog unit across, an eighth of y one unit down.
+struct BaseUnits {
+  int x;
+  int y;
+};
+
 struct DialogTemplate {
   int id = 0;
   QSize units;
   QString title;
   QString font_family;
   int point_size = 0;
+  BaseUnits base{};  // those of the template's font at 96 dpi, whatever fonts are installed
   std::vector<TemplateControl> controls;
 };
 
-// Parses the tab-separated form of res/*.tsv. On a malformed line returns nullopt and says why.
+// Parses the tab-separated form of res/*.tsv. On a malformed line, or a number outside what a
+// dialog template can hold, returns nullopt and says why.
 std::optional<DialogTemplate> parse_template(const QString& text, QString* error);
 
 // Reads and parses a template compiled in as a Qt resource.
 std::optional<DialogTemplate> load_template(const QString& resource, QString* error);
 
-// A dialog's font: its template face where installed, else a face that has the Chinese texts.
+// The captions' font: the desktop's Chinese face at the template's size, never below 9 points,
+// where Han characters stop being legible.
 QFont template_font(const DialogTemplate& dialog);
 
 // Where a ctext or ltext control sets its text.
 Qt::Alignment text_alignment(const TemplateControl& control);
 
-// Dialog base units: the font's average Latin letter width and its height.
-struct BaseUnits {
-  int x;
-  int y;
-};
-
-BaseUnits base_units(const QFont& font);
+// The template's base units on a screen of this logical DPI.
+BaseUnits base_units(const DialogTemplate& dialog, qreal logical_dpi);
 
 // Dialog units to pixels: a quarter of the base width across, an eighth of the base height down,
 // each coordinate rounded on its own as the dialog manager does.

@@ -1,7 +1,10 @@
 #include "app/heron_ftp_app.h"
 
 #include <QCommandLineParser>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QScreen>
+#include <QTranslator>
 
 #include "app/main_frame.h"
 #include "app/settings_bar.h"
@@ -12,6 +15,11 @@
 #include "sim/sim_recorder.h"
 
 namespace kbc::app {
+namespace {
+
+const QString kDesktopId = QStringLiteral("io.github.kbcq7.KbcQ7");
+
+}  // namespace
 
 void centre_on_desktop(QWidget& window) {
   const QScreen* screen = window.screen();
@@ -23,13 +31,21 @@ void centre_on_desktop(QWidget& window) {
   window.move(frame.topLeft());
 }
 
+bool present_application(QGuiApplication& app) {
+  QGuiApplication::setApplicationName(kDesktopId);
+  QGuiApplication::setDesktopFileName(kDesktopId);
+  auto translator = std::make_unique<QTranslator>();
+  if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    return false;
+  }
+  translator->setParent(&app);
+  return QCoreApplication::installTranslator(translator.release());
+}
+
 CHeronFtpApp::CHeronFtpApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("kbc-q7"));
   setApplicationVersion(text::version());
-  // The title the platform adds to window titles is the title itself, so nothing is added.
-  setApplicationDisplayName(text::app_title());
-  // The desktop entry's id: Wayland compositors and docks match the windows to its name and icon.
-  setDesktopFileName(QStringLiteral("io.github.kbcq7.KbcQ7"));
 }
 
 CHeronFtpApp::~CHeronFtpApp() = default;
@@ -103,6 +119,10 @@ bool CHeronFtpApp::InitInstance() {
     port_ = std::make_unique<sim::SimRecorder>();
   } else {
     port_ = std::make_unique<link::RealPort>();
+  }
+  // Now that the command line has been read under the program's own name.
+  if (!present_application(*this)) {
+    link::trace("Qt's Chinese translations are not installed: its standard texts stay English");
   }
   // The simulated recorder answers at once; the pauses between commands stay real all the same.
   frame_ = std::make_unique<CMainFrame>(*bar, link::Link{*port_, pause_}, clock_);

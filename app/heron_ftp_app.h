@@ -18,6 +18,12 @@ class SingleInstance;
 // Centres a window, its window frame included, on the whole screen it is on.
 void centre_on_desktop(QWidget& window);
 
+// What the desktop learns of the application before its first window: its name, the desktop
+// entry's id, which is the X11 window class and the Wayland app id; no display name, which the
+// platform would add to every window title; and Qt's own texts (standard buttons, context menus)
+// in Simplified Chinese, as the tool's are. False where Qt's translations are not installed.
+bool present_application(QGuiApplication& app);
+
 // Answers --help and --version, which end the process, before anything needs a display.
 void answer_help_or_version(const QCoreApplication& app);
 // Reads the whole command line: --help, --version and unknown options end the process; otherwise

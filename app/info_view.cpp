@@ -4,6 +4,9 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QTextCursor>
+#include <QtMath>
+
+#include "app/fonts.h"
 
 namespace kbc::app {
 
@@ -39,12 +42,7 @@ QFont info_font() {
       return QFont(face, 9);
     }
   }
-  const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
-  const QString zen_hei = QStringLiteral("WenQuanYi Zen Hei");
-  if (chinese.contains(zen_hei)) {
-    return QFont(zen_hei, 9);
-  }
-  QFont font = chinese.isEmpty() ? QFont() : QFont(chinese.front());
+  QFont font = cjk_font();
   font.setPointSize(9);
   return font;
 }
@@ -80,6 +78,17 @@ void CFtpInfoView::append_info(const QString& text) {
   // follows it so that the newest line is in view.
   setTextCursor(end);
   ensureCursorVisible();
+}
+
+int CFtpInfoView::height_for_lines(int lines) const {
+  const int chrome = 2 * frameWidth();
+  const int margins = qCeil(2 * document()->documentMargin());
+  return chrome + margins + lines * fontMetrics().lineSpacing();
+}
+
+int CFtpInfoView::visible_lines() const {
+  const int margins = qCeil(2 * document()->documentMargin());
+  return (viewport()->height() - margins) / fontMetrics().lineSpacing();
 }
 
 void CFtpInfoView::keyPressEvent(QKeyEvent* event) {

@@ -18,6 +18,10 @@ class CFtpInfoView final : public QPlainTextEdit {
   void append_info(const QString& text);
 
   QSize sizeHint() const override { return {375, 100}; }
+  // The pane's height at which its viewport shows this many whole lines.
+  int height_for_lines(int lines) const;
+  // How many whole lines its viewport shows now.
+  int visible_lines() const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;

@@ -1,6 +1,7 @@
 #include "app/main_frame.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QIcon>
 #include <QKeyEvent>
@@ -18,6 +19,7 @@
 #include "app/about_dlg.h"
 #include "app/console_edit.h"
 #include "app/cursor_override.h"
+#include "app/fonts.h"
 #include "app/info_view.h"
 #include "app/lock_indicators.h"
 #include "app/password_dlg.h"
@@ -54,12 +56,34 @@ class OperatorCursor {
 
 }  // namespace
 
+QSize frame_size(qreal logical_dpi, const QScreen* screen) {
+  // Scaled like the settings bar, with the screen's DPI, and never taller than the screen.
+  const qreal scale = logical_dpi >= 24 && logical_dpi <= 960 ? logical_dpi / 96 : 1;
+  const int height = qRound(kFrameHeight * scale);
+  return {qRound(kFrameWidth * scale),
+          screen ? std::min(height, screen->availableGeometry().height()) : height};
+}
+
+BarScroller::BarScroller(SettingsBar* bar, QWidget* parent) : QScrollArea(parent) {
+  setFrameShape(QFrame::NoFrame);
+  setWidget(bar);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+}
+
+QSize BarScroller::sizeHint() const {
+  return widget()->size();
+}
+
+QSize BarScroller::minimumSizeHint() const {
+  return {0, 0};
+}
+
 CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, console::Clock& clock,
                        QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
-      console_(*this, link, clock) {
+      console_(carried_, link, clock) {
   setWindowTitle(text::app_title());
   // Null where Qt's SVG plugin is missing; the window then has the platform's default icon.
   setWindowIcon(QIcon(QStringLiteral(":/res/icons/kbc-q7.svg")));
@@ -67,15 +91,23 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
   QMenu* about_menu = menuBar()->addMenu(text::about_menu());
   about_menu->addAction(text::about_item(), this, &CMainFrame::about);
 
+  // The menu and the status bar speak Chinese too.
+  QFont chinese = cjk_font();
+  chinese.setPointSize(9);
+  setFont(chinese);
+
   auto* client = new QWidget(this);
   auto* layout = new QVBoxLayout(client);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   bar_ = new SettingsBar(settings_bar, client);
+  bar_scroller_ = new BarScroller(bar_, client);
   pane_ = new CFtpInfoView(client);
-  // The pane takes what the bar leaves, however little that is on a short screen.
+  // The pane takes what the bar leaves, and keeps a few lines even on a short screen, where the
+  // bar scrolls instead.
   pane_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
-  layout->addWidget(bar_);
+  pane_->setMinimumHeight(pane_->height_for_lines(kLeastPaneLines));
+  layout->addWidget(bar_scroller_);
   layout->addWidget(pane_, 1);
   setCentralWidget(client);
 
@@ -93,17 +125,34 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
   update_lock_indicators();
   qApp->installEventFilter(this);
 
+  connect(&thread_, &ConsoleThread::job_started, this,
+          [this] { waits_.push_back(std::make_unique<CursorOverride>(Qt::WaitCursor)); });
+  connect(&thread_, &ConsoleThread::job_finished, this, [this] {
+    if (!waits_.empty()) {
+      waits_.pop_back();
+    }
+  });
+  connect(&thread_, &ConsoleThread::idle, this, [this] {
+    if (closing_) {
+      close();
+    }
+    emit idle();
+  });
   connect(bar_, &SettingsBar::command, this, &CMainFrame::run_command);
+  // Nothing runs on the console thread yet, so its flags can be read here: locked until verified.
+  show_button_states(button_states());
   for (const int id : {idc::user_number_field, idc::unit_number_field}) {
     connect(bar_->field(id), &QLineEdit::textChanged, this, [this, id] { field_changed(id); });
   }
 
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  const int available = screen ? screen->availableGeometry().height() : kFrameHeight;
-  setFixedSize(kFrameWidth, std::min(available, kFrameHeight));
+  setFixedSize(frame_size(logicalDpiY(), QGuiApplication::primaryScreen()));
 }
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+  // The running call still reaches the window and the console; both outlive it.
+  closing_ = true;
+  thread_.stop();
+}
 
 void CMainFrame::mark_simulated() {
   simulated_->show();
@@ -169,22 +218,34 @@ void CMainFrame::append_line(std::string_view text) {
 }
 
 bool CMainFrame::ask_yes_no(std::string_view text, std::string_view caption) {
+  // A window that is closing erases nothing.
+  if (closing_) {
+    return false;
+  }
   const OperatorCursor cursor;
   QMessageBox box(QMessageBox::Warning, from_utf8(caption), from_utf8(text),
                   QMessageBox::Yes | QMessageBox::No, this);
-  box.setDefaultButton(QMessageBox::Yes);
+  // Enter and Esc answer No: erasing takes an explicit Yes.
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }
 
 void CMainFrame::show_message(std::string_view text) {
+  if (closing_) {
+    return;
+  }
   const OperatorCursor cursor;
   QMessageBox box(QMessageBox::Warning, text::app_title(), from_utf8(text), QMessageBox::Ok, this);
   box.exec();
 }
 
 void CMainFrame::run_password_dialog(console::PasswordDialog& dialog) {
+  if (closing_) {
+    return;
+  }
   const OperatorCursor cursor;
-  app::run_password_dialog(this, dialog);
+  app::run_password_dialog(this, dialog, &thread_);
 }
 
 void CMainFrame::showEvent(QShowEvent* event) {
@@ -192,9 +253,18 @@ void CMainFrame::showEvent(QShowEvent* event) {
   // Only a show the program asks for; the window system's own (restoring a minimised window)
   // is no show notification and leaves the console as it is.
   if (!event->spontaneous()) {
-    console_.on_show();
-    update_buttons();
+    post([this] { console_.on_show(); });
   }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (thread_.busy()) {
+    closing_ = true;
+    thread_.drop_queued();
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
 }
 
 void CMainFrame::changeEvent(QEvent* event) {
@@ -211,22 +281,38 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void CMainFrame::run_command(int id) {
-  {
-    const CursorOverride wait(Qt::WaitCursor);
-    console_.on_command(id);
+void CMainFrame::post(std::function<void()> call) {
+  if (closing_) {
+    return;
   }
-  update_buttons();
+  thread_.post([this, call = std::move(call)] {
+    call();
+    // A snapshot of the flags, taken where they change, for the buttons to show.
+    const ButtonStates states = button_states();
+    thread_.carry([&] { show_button_states(states); });
+  });
+}
+
+void CMainFrame::run_command(int id) {
+  post([this, id] { console_.on_command(id); });
 }
 
 void CMainFrame::field_changed(int id) {
-  console_.on_field_changed(id);
-  update_buttons();
+  post([this, id] { console_.on_field_changed(id); });
 }
 
-void CMainFrame::update_buttons() {
+CMainFrame::ButtonStates CMainFrame::button_states() const {
+  // The bar's button list never changes after it is built.
+  ButtonStates states;
   for (const int id : bar_->button_ids()) {
-    bar_->button(id)->setEnabled(console_.is_enabled(id));
+    states.emplace_back(id, console_.is_enabled(id));
+  }
+  return states;
+}
+
+void CMainFrame::show_button_states(const ButtonStates& states) {
+  for (const auto& [id, enabled] : states) {
+    bar_->button(id)->setEnabled(enabled);
   }
 }
 

@@ -1,16 +1,26 @@
 // CMainFrame: the tool's only window. A fixed-size frame with the About menu, the settings bar
 // across the top, the information pane below it and the status bar; it is the console's view and
-// routes the bar's buttons and field changes to the console.
+// routes the bar's buttons and field changes to the console, which runs on a thread of its own:
+// a click made during a session runs after it, in a session of its own, and the window paints and
+// answers meanwhile.
 #pragma once
 
 #include <QMainWindow>
+#include <QScrollArea>
+#include <memory>
+#include <utility>
+#include <vector>
 
+#include "app/carried_view.h"
+#include "app/console_thread.h"
+#include "app/cursor_override.h"
 #include "app/dialog_template.h"
 #include "console/console.h"
 #include "console/view.h"
 #include "link/session.h"
 
 class QLabel;
+class QScreen;
 
 namespace kbc::app {
 
@@ -19,6 +29,21 @@ class SettingsBar;
 
 inline constexpr int kFrameWidth = 828;
 inline constexpr int kFrameHeight = 600;  // at most; less on a shorter screen
+inline constexpr int kLeastPaneLines = 2;
+
+// The frame's fixed size on this screen: 828 x 600 at 96 dpi, scaled with the screen's DPI, no
+// taller than the screen's available area.
+QSize frame_size(qreal logical_dpi, const QScreen* screen);
+
+// Holds the settings bar: as tall as the bar where there is room, scrolling where there is not.
+class BarScroller final : public QScrollArea {
+  Q_OBJECT
+
+ public:
+  BarScroller(SettingsBar* bar, QWidget* parent);
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+};
 
 class CMainFrame final : public QMainWindow, public console::View {
   Q_OBJECT
@@ -29,8 +54,12 @@ class CMainFrame final : public QMainWindow, public console::View {
   ~CMainFrame() override;
 
   SettingsBar* settings_bar() const { return bar_; }
+  BarScroller* bar_scroller() const { return bar_scroller_; }
   CFtpInfoView* info_view() const { return pane_; }
-  console::Console& console() { return console_; }
+  // The thread every console call runs on; more work for the console is queued there.
+  ConsoleThread& console_thread() { return thread_; }
+  // Whether a console call is queued or running.
+  bool busy() const { return thread_.busy(); }
 
   // The status bar tells the operator that the recorder is the built-in simulation.
   void mark_simulated();
@@ -38,7 +67,7 @@ class CMainFrame final : public QMainWindow, public console::View {
   void come_forward(const QString& activation_token);
   void about();
 
-  // console::View
+  // console::View, on the user-interface thread; the console reaches it through CarriedView.
   std::string field_text(int id) override;
   void set_field_text(int id, std::string_view text) override;
   std::string selection_text(int id) override;
@@ -50,24 +79,42 @@ class CMainFrame final : public QMainWindow, public console::View {
   void show_message(std::string_view text) override;
   void run_password_dialog(console::PasswordDialog& dialog) override;
 
+ signals:
+  // Every console call queued so far has run.
+  void idle();
+
  protected:
   void showEvent(QShowEvent* event) override;
+  // During a session the window closes once the running handler has finished; the queued
+  // clicks are dropped.
+  void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  using ButtonStates = std::vector<std::pair<int, bool>>;
+
+  // Queues a console call; the buttons then show the flags as the call left them.
+  void post(std::function<void()> call);
   void run_command(int id);
   void field_changed(int id);
-  void update_buttons();
+  // Console thread: the buttons' enabled states under the console's flags.
+  ButtonStates button_states() const;
+  void show_button_states(const ButtonStates& states);
   void update_lock_indicators();
 
   SettingsBar* bar_;
+  BarScroller* bar_scroller_;
   CFtpInfoView* pane_;
   QLabel* simulated_;
   QLabel* caps_;
   QLabel* num_;
   QLabel* scroll_;
-  console::Console console_;
+  bool closing_ = false;
+  std::vector<std::unique_ptr<CursorOverride>> waits_;  // one per running console call
+  ConsoleThread thread_;
+  CarriedView carried_{thread_, *this};
+  console::Console console_;  // only ever used on thread_
 };
 
 }  // namespace kbc::app

@@ -1,11 +1,14 @@
 #include "app/password_dlg.h"
 
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "app/caption_fit.h"
+#include "app/carried_view.h"
 #include "app/console_edit.h"
 #include "app/dialog_template.h"
 #include "app/strings.h"
@@ -64,23 +67,63 @@ class CPasswordDlg::Window final : public console::DialogView {
   CPasswordDlg& dlg_;
 };
 
-CPasswordDlg::CPasswordDlg(QWidget* parent, console::PasswordDialog& dialog, MessageSink messages)
+CPasswordDlg::CPasswordDlg(QWidget* parent, console::PasswordDialog& dialog, MessageSink messages,
+                           ConsoleThread* console)
     : QDialog(parent),
       dialog_(dialog),
       messages_(messages ? std::move(messages) : MessageSink(show_message_box)),
+      console_(console),
       window_(std::make_unique<Window>(*this)) {
+  if (console_) {
+    carried_ = std::make_unique<CarriedDialogView>(*console_, *window_);
+  }
   build();
-  dialog_.initialise(*window_);
+  initialise();
 }
 
-CPasswordDlg::~CPasswordDlg() = default;
+void CPasswordDlg::initialise() {
+  if (!console_) {
+    dialog_.initialise(*window_);
+    return;
+  }
+  // The dialog shows only once it is set up for its role. Meanwhile the operator's input waits,
+  // as nothing may reach the console before the dialog is up.
+  QEventLoop ready;
+  console_->post_in_modal([this, &ready] {
+    dialog_.initialise(*carried_);
+    console_->carry([&ready] { ready.quit(); });
+  });
+  ready.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void CPasswordDlg::run_console(std::function<void(console::DialogView&)> procedure) {
+  if (!console_) {
+    procedure(*window_);
+    return;
+  }
+  console_->post_in_modal([this, procedure = std::move(procedure)] { procedure(*carried_); });
+}
+
+void CPasswordDlg::reject() {
+  if (!console_) {
+    QDialog::reject();
+    return;
+  }
+  console_->post_in_modal([this] { console_->carry([this] { QDialog::reject(); }); });
+}
+
+CPasswordDlg::~CPasswordDlg() {
+  // No attempt of the console may reach the dialog once it is gone.
+  if (console_) {
+    console_->end_modal();
+  }
+}
 
 void CPasswordDlg::build() {
   const DialogTemplate dialog_template = password_template();
   setWindowTitle(dialog_template.title);
-  const QFont font = template_font(dialog_template);
-  setFont(font);
-  const BaseUnits base = base_units(font);
+  setFont(template_font(dialog_template));
+  const BaseUnits base = base_units(dialog_template, logicalDpiY());
   setFixedSize(to_pixels(dialog_template.units, base));
 
   for (const TemplateControl& control : dialog_template.controls) {
@@ -102,8 +145,10 @@ void CPasswordDlg::build() {
         if (control.password) {
           edit->setEchoMode(QLineEdit::Password);
         }
-        connect(edit, &QLineEdit::textChanged, this,
-                [this, id] { dialog_.on_field_changed(*window_, id); });
+        connect(edit, &QLineEdit::textChanged, this, [this, id] {
+          run_console(
+              [this, id](console::DialogView& view) { dialog_.on_field_changed(view, id); });
+        });
         widget = edit;
         break;
       }
@@ -112,8 +157,9 @@ void CPasswordDlg::build() {
         if (id == idc::cancel) {
           connect(button, &QPushButton::clicked, this, &QDialog::reject);
         } else {
-          connect(button, &QPushButton::clicked, this,
-                  [this, id] { dialog_.on_command(*window_, id); });
+          connect(button, &QPushButton::clicked, this, [this, id] {
+            run_console([this, id](console::DialogView& view) { dialog_.on_command(view, id); });
+          });
         }
         button->setDefault(control.default_button);
         widget = button;
@@ -124,6 +170,9 @@ void CPasswordDlg::build() {
         continue;
     }
     widget->setGeometry(to_pixels(control.units, base));
+    if (control.kind != TemplateControl::Kind::group) {
+      fit_caption(*widget);
+    }
     if (control.hidden) {
       widget->hide();
     }
@@ -148,14 +197,14 @@ QLineEdit* CPasswordDlg::field(int id) const {
 void CPasswordDlg::keyPressEvent(QKeyEvent* event) {
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
   if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-    dialog_.on_command(*window_, idc::ok);
+    run_console([this](console::DialogView& view) { dialog_.on_command(view, idc::ok); });
     return;
   }
   QDialog::keyPressEvent(event);
 }
 
-void run_password_dialog(QWidget* parent, console::PasswordDialog& dialog) {
-  CPasswordDlg dlg(parent, dialog);
+void run_password_dialog(QWidget* parent, console::PasswordDialog& dialog, ConsoleThread* console) {
+  CPasswordDlg dlg(parent, dialog, {}, console);
   dlg.exec();
 }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <string>
 
+#include "app/caption_fit.h"
 #include "app/console_edit.h"
 #include "link/gbk.h"
 
@@ -35,11 +36,7 @@ std::optional<DialogTemplate> settings_bar_template(QString* error) {
 
 SettingsBar::SettingsBar(const DialogTemplate& dialog, QWidget* parent) : QWidget(parent) {
   setFont(template_font(dialog));
-  base_ = app::base_units(font());
-  // The template is wider than the frame; the bar is clipped at the frame's edge, as the
-  // dialog bar was, and never widens the frame.
-  setFixedHeight(to_pixels(dialog.units, base_).height());
-  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  base_ = app::base_units(dialog, logicalDpiY());
 
   for (const TemplateControl& row : dialog.controls) {
     QWidget* widget = nullptr;
@@ -76,15 +73,23 @@ SettingsBar::SettingsBar(const DialogTemplate& dialog, QWidget* parent) : QWidge
         // the list when dropped down; closed, the box is as tall as its font needs.
         auto* list = new QComboBox(this);
         list->setEditable(false);
-        const int closed = list->sizeHint().height();
-        const int item = QFontMetrics(font()).height();
-        list->setMaxVisibleItems(std::max(1, (pixels.height() - closed) / item));
-        pixels.setHeight(closed);
+        list->addItems(row.items);
+        pixels.setHeight(list->sizeHint().height());
         widget = list;
         break;
       }
     }
     widget->setGeometry(pixels);
+    if (row.kind != TemplateControl::Kind::group) {
+      fit_caption(*widget);
+    }
+    if (auto* list = qobject_cast<QComboBox*>(widget)) {
+      const int closed = list->sizeHint().height();
+      list->resize(pixels.width(), closed);
+      const int item = QFontMetrics(list->font()).height();
+      list->setMaxVisibleItems(std::max(1, (to_pixels(row.units, base_).height() - closed) / item));
+    }
+    extent_ = extent_.united(widget->geometry());
     if (row.id > 0) {
       controls_[row.id] = widget;
       if (row.sorted) {
@@ -95,6 +100,9 @@ SettingsBar::SettingsBar(const DialogTemplate& dialog, QWidget* parent) : QWidge
       }
     }
   }
+  // As large as the controls with the template's own margins: the template's blank right and
+  // bottom parts would only take room from the information pane.
+  setFixedSize(extent_.right() + 1 + extent_.left(), extent_.bottom() + 1 + extent_.top());
 }
 
 QWidget* SettingsBar::control(int id) const {

@@ -1,7 +1,9 @@
 // The settings bar: every recorder control of the console, built from dialog template 1111 and
-// laid out in the dialog units of the template's font.
+// laid out in the dialog units of the template's font at the screen's DPI, whatever fonts are
+// installed; each caption's font is as large as its control allows.
 #pragma once
 
+#include <QRect>
 #include <QStringList>
 #include <QWidget>
 #include <map>
@@ -31,6 +33,8 @@ class SettingsBar final : public QWidget {
   // Every push button, in template order.
   const std::vector<int>& button_ids() const { return buttons_; }
   BaseUnits base_units() const { return base_; }
+  // What the controls cover, in pixels.
+  QRect extent() const { return extent_; }
 
   // Empties the list and adds the items, in GBK order where the list is sorted; nothing is
   // selected afterwards.
@@ -45,6 +49,7 @@ class SettingsBar final : public QWidget {
   std::set<int> sorted_;
   std::vector<int> buttons_;
   BaseUnits base_{};
+  QRect extent_;
 };
 
 // The items in the order of their GBK bytes, the order a sorted list keeps in code page 936.

@@ -9,7 +9,7 @@ TEST(DialogTemplate, ParsesStylesAndListItems) {
   QString error;
   const auto dialog = parse_template(QString::fromUtf8("# comment\n"
                                                        "dialog\t7\t0\t0\t100\t50\t\n"
-                                                       "font\t8\tMS Sans Serif\n"
+                                                       "font\t8\tMS Sans Serif\t6\t13\n"
                                                        "edit\t9\t5\t6\t7\t8\t\tpassword\r\n"
                                                        "list\t11\t1\t1\t1\t1\t打开|关闭\tsorted\n"),
                                      &error);
@@ -26,6 +26,7 @@ TEST(DialogTemplate, ParsesTitleLineBreaksAndSeveralStyles) {
   QString error;
   const auto dialog =
       parse_template(QString::fromUtf8("dialog\t138\t0\t0\t286\t117\t修改密码\n"
+                                       "font\t12\t宋体\t8\t16\n"
                                        "ltext\t-1\t1\t2\t3\t4\t提示\\n\\n  a\\x\n"
                                        "ltext\t-1\t1\t2\t3\t4\tb\tvcentre\n"
                                        "button\t1\t1\t2\t3\t4\t确定\tdefault  hidden\n"
@@ -45,23 +46,72 @@ TEST(DialogTemplate, ParsesTitleLineBreaksAndSeveralStyles) {
   EXPECT_FALSE(dialog->controls[0].hidden);
 }
 
-TEST(DialogTemplate, RefusesMalformedLines) {
+TEST(DialogTemplate, RefusesMalformedLinesAndNumbersNoDialogUnitCanHold) {
+  const QString font = QStringLiteral("font\t8\tMS Sans Serif\t6\t13\n");
   const struct {
-    const char* text;
+    QString text;
     const char* error;
   } rows[] = {
       {"button\t1\t0\t0\t1\t1\tx\n", "no dialog line"},
-      {"dialog\t1\t0\t0\t1\t1\nwidget\t1\t0\t0\t1\t1\tx\n", "line 2: unknown kind"},
-      {"dialog\t1\t0\t0\t1\t1\nbutton\t1\t0\t0\t1\n", "line 2: control needs an id"},
-      {"dialog\t1\t0\t0\t1\t-1\n", "line 1: dialog needs an id"},
-      {"dialog\t1\t0\t0\t1\t1\nedit\t1\t0\t0\t1\t1\t\tbold\n", "line 2: unknown style"},
-      {"dialog\t1\t0\t0\t1\t1\nbutton\t1\t0\t0\t1\t1\tx\tdefault,hidden\n",
-       "line 2: unknown style"},
+      {"dialog\t1\t0\t0\t1\t1\n", "no font line"},
+      {"dialog\t1\t0\t0\t1\t1\n" + font + "widget\t1\t0\t0\t1\t1\tx\n", "line 3: unknown kind"},
+      {"dialog\t1\t0\t0\t1\t1\n" + font + "button\t1\t0\t0\t1\n", "line 3: control needs"},
+      {"dialog\t1\t0\t0\t1\t-1\n", "line 1: dialog needs"},
+      {"dialog\t1\t0\t0\t1\t1\n" + font + "edit\t1\t0\t0\t1\t1\t\tbold\n", "line 3: unknown style"},
+      {"dialog\t1\t0\t0\t1\t1\n" + font + "button\t1\t0\t0\t1\t1\tx\tdefault,hidden\n",
+       "line 3: unknown style"},
+      // Beyond 16-bit dialog units, ids and sizes, however the number is written.
+      {"dialog\t1\t0\t0\t32768\t1\n", "line 1: dialog needs"},
+      {"dialog\t1\t0\t0\t1\t99999999999\n", "line 1: dialog needs"},
+      {"dialog\t65536\t0\t0\t1\t1\n", "line 1: dialog needs"},
+      {"dialog\t1\t0\t0\t1\t1\n" + font + "button\t1\t32768\t0\t1\t1\tx\n",
+       "line 3: control needs"},
+      {"dialog\t1\t0\t0\t1\t1\n" + font + "button\t1\t0\t-32769\t1\t1\tx\n",
+       "line 3: control needs"},
+      {"dialog\t1\t0\t0\t1\t1\n" + font + "button\t-2\t0\t0\t1\t1\tx\n", "line 3: control needs"},
+      {"dialog\t1\t0\t0\t1\t1\n" + font + "button\t1\t0\t0\t2147483648\t1\tx\n",
+       "line 3: control needs"},
+      {"dialog\t1\t0\t0\t1\t1\nfont\t0\tMS Sans Serif\t6\t13\n", "line 2: font needs"},
+      {"dialog\t1\t0\t0\t1\t1\nfont\t8\tMS Sans Serif\t6\n", "line 2: font needs"},
+      {"dialog\t1\t0\t0\t1\t1\nfont\t8\tMS Sans Serif\t101\t13\n", "line 2: font needs"},
+      {"dialog\t1\t0\t0\t1\t1\nfont\t8\t\t6\t13\n", "line 2: font needs"},
   };
   for (const auto& row : rows) {
     QString error;
-    EXPECT_FALSE(parse_template(QString::fromUtf8(row.text), &error)) << row.text;
+    EXPECT_FALSE(parse_template(row.text, &error)) << row.text.toStdString();
     EXPECT_TRUE(error.startsWith(QLatin1String(row.error))) << error.toStdString();
+  }
+}
+
+TEST(DialogTemplate, TheLargestUnitsStillMakePixels) {
+  QString error;
+  const auto dialog =
+      parse_template(QStringLiteral("dialog\t1\t-32768\t-32768\t32767\t32767\n"
+                                    "font\t72\tX\t100\t100\n"
+                                    "button\t65535\t32767\t-32768\t32767\t32767\tx\n"),
+                     &error);
+  ASSERT_TRUE(dialog) << error.toStdString();
+  const BaseUnits base = base_units(*dialog, 960);
+  EXPECT_EQ(base.x, 1000);
+  const QRect pixels = to_pixels(dialog->controls[0].units, base);
+  EXPECT_EQ(pixels, QRect(8191750, -4096000, 8191750, 4095875));
+  EXPECT_EQ(pixels.right(), 16383499);
+}
+
+TEST(DialogTemplate, BaseUnitsFollowTheScreensDpiNotTheFonts) {
+  QString error;
+  const auto dialog = parse_template(
+      QStringLiteral("dialog\t1\t0\t0\t10\t10\nfont\t8\tMS Sans Serif\t6\t13\n"), &error);
+  ASSERT_TRUE(dialog) << error.toStdString();
+  const struct {
+    qreal dpi;
+    int x;
+    int y;
+  } rows[] = {{96, 6, 13}, {120, 8, 16}, {144, 9, 20}, {192, 12, 26}, {0, 6, 13}, {1e9, 6, 13}};
+  for (const auto& row : rows) {
+    const BaseUnits base = base_units(*dialog, row.dpi);
+    EXPECT_EQ(base.x, row.x) << row.dpi;
+    EXPECT_EQ(base.y, row.y) << row.dpi;
   }
 }
 

@@ -5,11 +5,19 @@
 
 #include <QApplication>
 
+#include "app/heron_ftp_app.h"
+
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
+  // As the program does; scripts/setup installs them.
+  if (!kbc::app::present_application(app)) {
+    qFatal("Qt's Chinese translations (qt6-translations-l10n) are missing");
+  }
+  // A test closes windows; the application goes on.
+  QApplication::setQuitOnLastWindowClosed(false);
   return RUN_ALL_TESTS();
 }

@@ -20,67 +20,17 @@
 #include <set>
 #include <vector>
 
-#include "app/console_edit.h"
-#include "app/info_view.h"
-#include "app/settings_bar.h"
-#include "console/control_ids.h"
-#include "link/trace.h"
-#include "sim/sim_recorder.h"
+#include "app/password_dlg.h"
+#include "frame_fixture.h"
 #include "typing.h"
 
 namespace kbc::app {
 namespace {
 
-class FixedClock final : public console::Clock {
- public:
-  link::LocalTime now() override { return {2024, 6, 5, 7, 8, 9}; }
-};
-
-// Notes the cursor every time the console waits on the recorder.
-class CursorWatch final : public link::Pause {
- public:
-  void pause(std::chrono::milliseconds) override {
-    const QCursor* cursor = QApplication::overrideCursor();
-    shapes.push_back(cursor ? cursor->shape() : Qt::ArrowCursor);
-  }
-  std::vector<Qt::CursorShape> shapes;
-};
-
-// While it lives: once a modal window is up, hands it to `answer`, which has to close it.
-class ModalAnswer {
- public:
-  explicit ModalAnswer(std::function<void(QWidget*)> answer) {
-    QObject::connect(&poll_, &QTimer::timeout, [this, answer = std::move(answer)] {
-      if (QWidget* modal = QApplication::activeModalWidget()) {
-        poll_.stop();
-        answer(modal);
-      }
-    });
-    poll_.start(0);
-  }
-
- private:
-  QTimer poll_;
-};
-
 const std::set<int> kAlwaysEnabled = {1012, 1016};
 
-class MainFrameTest : public ::testing::Test {
+class MainFrameTest : public FrameFixture {
  protected:
-  MainFrameTest() : previous_trace_(link::set_trace_sink({})) {}
-  ~MainFrameTest() override { link::set_trace_sink(previous_trace_); }
-
-  void SetUp() override {
-    QString error;
-    const auto dialog = settings_bar_template(&error);
-    ASSERT_TRUE(dialog) << error.toStdString();
-    frame = std::make_unique<CMainFrame>(*dialog, link::Link{recorder, pause}, clock);
-    frame->show();
-  }
-
-  SettingsBar* bar() const { return frame->settings_bar(); }
-  QLineEdit* field(int id) const { return bar()->field(id); }
-  QString last_line() const { return frame->info_view()->document()->lastBlock().text(); }
   std::set<int> enabled_buttons() const {
     std::set<int> enabled;
     for (const int id : bar()->button_ids()) {
@@ -90,21 +40,26 @@ class MainFrameTest : public ::testing::Test {
     }
     return enabled;
   }
-  void verify(const char* password) {
-    field(idc::password)->clear();
-    QTest::keyClicks(field(idc::password), QString::fromUtf8(password));
-    QTest::mouseClick(bar()->button(idc::verify), Qt::LeftButton);
+  // The sessions on the wire, each as the letters of its commands.
+  QStringList sessions() const {
+    QStringList result;
+    for (const sim::WireEvent& event : recorder.wire()) {
+      if (event.kind == sim::WireEvent::Kind::open) {
+        result.push_back(QString());
+      } else if (event.kind == sim::WireEvent::Kind::control && event.request_type == 0x40 &&
+                 !result.isEmpty()) {
+        result.back() += QChar(event.data.at(0));
+      }
+    }
+    return result;
   }
-
-  link::TraceSink previous_trace_;
-  sim::SimRecorder recorder;
-  CursorWatch pause;
-  FixedClock clock;
-  std::unique_ptr<CMainFrame> frame;
 };
 
 TEST_F(MainFrameTest, FixedSizeTitledBarOverPaneAndStatusBar) {
-  const QSize size(828, std::min(frame->screen()->availableGeometry().height(), 600));
+  const QSize size = frame_size(frame->logicalDpiY(), QGuiApplication::primaryScreen());
+  if (frame->logicalDpiY() == 96) {
+    EXPECT_EQ(size, QSize(828, std::min(frame->screen()->availableGeometry().height(), 600)));
+  }
   EXPECT_EQ(frame->minimumSize(), size);
   EXPECT_EQ(frame->maximumSize(), size);
   EXPECT_FALSE(frame->windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -112,7 +67,7 @@ TEST_F(MainFrameTest, FixedSizeTitledBarOverPaneAndStatusBar) {
   EXPECT_EQ(frame->windowTitle(), QString::fromUtf8("执法记录仪管理软件(KBC-Q7)"));
 
   const QRect pane = frame->info_view()->geometry();
-  EXPECT_EQ(pane.top(), bar()->geometry().bottom() + 1);
+  EXPECT_EQ(pane.top(), frame->bar_scroller()->geometry().bottom() + 1);
   EXPECT_EQ(pane.bottom(), frame->centralWidget()->height() - 1);
   EXPECT_EQ(g_pInfoView, frame->info_view());
 
@@ -143,13 +98,13 @@ TEST_F(MainFrameTest, AboutBoxHasTitleAndVersionNoButtonsAndClosesWithEsc) {
 
   QStringList texts;
   qsizetype buttons = -1;
-  const ModalAnswer on_modal([&](QWidget* about) {
+  const ModalAnswers on_modal({[&](QWidget* about) {
     for (const QLabel* label : about->findChildren<QLabel*>()) {
       texts.push_back(label->text());
     }
     buttons = about->findChildren<QAbstractButton*>().size();
     QTest::keyClick(about, Qt::Key_Escape);
-  });
+  }});
   items[0]->trigger();
   EXPECT_EQ(texts.join(u'/'),
             QString::fromUtf8("执法记录仪管理软件(KBC-Q7)/版本 ") + QStringLiteral(KBC_VERSION));
@@ -159,6 +114,7 @@ TEST_F(MainFrameTest, AboutBoxHasTitleAndVersionNoButtonsAndClosesWithEsc) {
 TEST_F(MainFrameTest, LayoutHoldsAfterEveryShow) {
   frame->hide();
   frame->show();
+  settle(*frame);
   EXPECT_EQ(bar()->list(idc::video_list)->count(), 6);
   EXPECT_EQ(bar()->list(idc::photo_list)->count(), 4);
   for (const QComboBox* list : bar()->findChildren<QComboBox*>()) {
@@ -184,6 +140,7 @@ TEST_F(MainFrameTest, LayoutHoldsAfterEveryShow) {
   for (const auto& row : rows) {
     field(row.id)->clear();
     type_text(field(row.id), QString::fromUtf8(row.typed));
+    settle(*frame);
     EXPECT_EQ(field(row.id)->text(), QString::fromUtf8(row.kept)) << row.id << " " << row.typed;
   }
   EXPECT_EQ(enabled_buttons(), kAlwaysEnabled);
@@ -193,9 +150,12 @@ TEST_F(MainFrameTest, VerificationEnablesExactlyTheGatedButtonsOfThePassword) {
   verify("888888");
   EXPECT_EQ(enabled_buttons().size(), bar()->button_ids().size());
   EXPECT_EQ(last_line(), QString::fromUtf8("成功设置系统时间:2024-6-5 7:8:9"));
+  // The session ran off the user-interface thread, under the wait cursor, which went with it.
   ASSERT_FALSE(pause.shapes.empty());
   EXPECT_EQ(std::set<Qt::CursorShape>(pause.shapes.begin(), pause.shapes.end()),
             std::set<Qt::CursorShape>{Qt::WaitCursor});
+  EXPECT_EQ(std::set<bool>(pause.off_ui_thread.begin(), pause.off_ui_thread.end()),
+            std::set<bool>{true});
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
   std::set<int> normal = kAlwaysEnabled;
@@ -210,41 +170,141 @@ TEST_F(MainFrameTest, VerificationEnablesExactlyTheGatedButtonsOfThePassword) {
 TEST_F(MainFrameTest, SettingButtonSendsTheListsSelection) {
   verify("888888");
   bar()->list(idc::video_list)->setCurrentIndex(2);
-  QTest::mouseClick(bar()->button(idc::video), Qt::LeftButton);
+  click(idc::video);
+  settle(*frame);
   EXPECT_EQ(recorder.state().video, "set_video_1080p30");
   EXPECT_EQ(last_line(), QString::fromUtf8("录像尺寸设置为1920X1080(30)成功!"));
 }
 
-TEST_F(MainFrameTest, QuestionsAndMessagesAreWarningBoxesWithTheOrdinaryCursor) {
-  for (const auto answer : {QMessageBox::Yes, QMessageBox::No}) {
+TEST_F(MainFrameTest, QuestionsAreChineseWarningBoxesThatOnlyAnExplicitYesConfirms) {
+  const struct {
+    const char* how;
+    std::function<void(QMessageBox*)> answer;
+    bool yes;
+  } rows[] = {
+      {"Yes clicked", [](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); }, true},
+      {"No clicked", [](QMessageBox* box) { box->button(QMessageBox::No)->click(); }, false},
+      {"Enter", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }, false},
+      {"Esc", [](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.how);
     QStringList seen;
-    const ModalAnswer on_modal([&](QWidget* modal) {
+    const ModalAnswers on_modal({[&](QWidget* modal) {
       auto* box = qobject_cast<QMessageBox*>(modal);
-      seen = {box->windowTitle(), box->text()};
+      seen = {box->windowTitle(), box->text(), box->button(QMessageBox::Yes)->text(),
+              box->button(QMessageBox::No)->text()};
       EXPECT_EQ(box->icon(), QMessageBox::Warning);
       EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+      EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
       EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ArrowCursor);
-      box->button(answer)->click();
-    });
+      row.answer(box);
+    }});
     QApplication::setOverrideCursor(Qt::WaitCursor);  // as in a handler
-    EXPECT_EQ(frame->ask_yes_no("请再次确认是否进行清除操作？", "清除所有文件"),
-              answer == QMessageBox::Yes);
+    EXPECT_EQ(frame->ask_yes_no("请再次确认是否进行清除操作？", "清除所有文件"), row.yes);
     QApplication::restoreOverrideCursor();
-    EXPECT_EQ(seen.join(u'/'), QString::fromUtf8("清除所有文件/请再次确认是否进行清除操作？"));
+    ASSERT_EQ(seen.size(), 4);
+    EXPECT_EQ(seen.mid(0, 2).join(u'/'),
+              QString::fromUtf8("清除所有文件/请再次确认是否进行清除操作？"));
+    // Qt's own texts in Chinese.
+    EXPECT_TRUE(seen[2].startsWith(QString::fromUtf8("是"))) << seen[2].toStdString();
+    EXPECT_TRUE(seen[3].startsWith(QString::fromUtf8("否"))) << seen[3].toStdString();
   }
+}
 
-  // A letter the user number field refuses: a message with the application's title.
+TEST_F(MainFrameTest, AFieldsRefusedLetterGetsAMessageWithTheApplicationsTitle) {
   QStringList seen;
-  const ModalAnswer on_modal([&](QWidget* modal) {
+  const ModalAnswers on_modal({[&](QWidget* modal) {
     auto* box = qobject_cast<QMessageBox*>(modal);
     seen = {box->windowTitle(), box->text()};
     EXPECT_EQ(box->icon(), QMessageBox::Warning);
     box->button(QMessageBox::Ok)->click();
-  });
+  }});
   QTest::keyClicks(field(idc::user_number_field), QStringLiteral("12-"));
+  settle(*frame);
   EXPECT_EQ(seen.join(u'/'),
             QString::fromUtf8("执法记录仪管理软件(KBC-Q7)/仅支持数字或大小写字母!"));
   EXPECT_TRUE(field(idc::user_number_field)->text().isEmpty());
+}
+
+TEST_F(MainFrameTest, ClicksDuringASessionRunAfterItInSessionsOfTheirOwnInOrder) {
+  verify("888888");
+  recorder.clear_wire();
+  bar()->list(idc::video_list)->setCurrentIndex(2);
+  bar()->list(idc::segment_list)->setCurrentIndex(1);
+  // While the next verification waits on the recorder, the operator clicks two more buttons.
+  pause.hook = [this] {
+    click(idc::video);
+    click(idc::segment);
+    EXPECT_TRUE(frame->busy());
+    EXPECT_EQ(lines().size(), 1);  // nothing of the running session yet
+  };
+  click(idc::verify);
+  settle(*frame);
+  EXPECT_EQ(sessions(), QStringList({"-3E6", "-3H", "3r"})) << sessions().join(u' ').toStdString();
+  EXPECT_EQ(lines().mid(1), QStringList({QString::fromUtf8("成功设置系统时间:2024-6-5 7:8:9"),
+                                         QString::fromUtf8("录像尺寸设置为1920X1080(30)成功!"),
+                                         QString::fromUtf8("录像分段10分钟设置成功")}));
+  EXPECT_EQ(recorder.open_handles(), 0);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(MainFrameTest, ClosingDuringASessionFinishesItDropsQueuedClicksAndCloses) {
+  verify("888888");
+  recorder.clear_wire();
+  pause.hook = [this] {
+    click(idc::msdc);
+    frame->close();
+    EXPECT_TRUE(frame->isVisible());  // until the running handler is done
+  };
+  click(idc::verify);
+  settle(*frame);
+  EXPECT_FALSE(frame->isVisible());
+  EXPECT_EQ(sessions(), QStringList({"-3E6"}));
+  EXPECT_EQ(recorder.open_handles(), 0);
+  EXPECT_EQ(last_line(), QString::fromUtf8("成功设置系统时间:2024-6-5 7:8:9"));
+}
+
+TEST_F(MainFrameTest, ClosingAtTheEraseQuestionsErasesNothing) {
+  verify("888888");
+  recorder.clear_wire();
+  pause.hook = [this] { frame->close(); };
+  click(idc::erase);
+  settle(*frame);
+  EXPECT_FALSE(frame->isVisible());
+  EXPECT_EQ(sessions(), QStringList({"3"}));
+  EXPECT_EQ(last_line(), QString::fromUtf8("清除操作取消!"));
+}
+
+TEST_F(MainFrameTest, PasswordDialogRunsItsAttemptsOnTheConsoleThread) {
+  verify("888888");
+  pause.off_ui_thread.clear();
+  QStringList messages;
+  const ModalAnswers on_modal({
+      [](QWidget* dialog) {
+        auto* dlg = qobject_cast<CPasswordDlg*>(dialog);
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(dlg->windowTitle(), QString::fromUtf8("管理员密码修改"));
+        for (const int id : {idc::old_password, idc::new_password, idc::confirm_password}) {
+          QTest::keyClicks(dlg->control(id), id == idc::old_password ? "888888" : "Zz9999");
+        }
+        QTest::mouseClick(qobject_cast<QPushButton*>(dlg->control(idc::confirm_super)),
+                          Qt::LeftButton);
+      },
+      [&](QWidget* box) {
+        messages.push_back(qobject_cast<QMessageBox*>(box)->text());
+        qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+      },
+  });
+  click(idc::change_password);
+  settle(*frame);
+  EXPECT_EQ(on_modal.answered(), 2u);
+  EXPECT_EQ(messages, QStringList{QString::fromUtf8("修改密码成功!")});
+  EXPECT_EQ(recorder.state().admin_password, "Zz9999");
+  ASSERT_FALSE(pause.off_ui_thread.empty());
+  EXPECT_EQ(std::set<bool>(pause.off_ui_thread.begin(), pause.off_ui_thread.end()),
+            std::set<bool>{true});
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(MainFrameTest, ComesBackFromMinimisedToNormalSize) {
@@ -253,15 +313,6 @@ TEST_F(MainFrameTest, ComesBackFromMinimisedToNormalSize) {
   EXPECT_FALSE(frame->windowState() & Qt::WindowMinimized);
   EXPECT_EQ(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"), QStringLiteral("token-1"));
   qunsetenv("XDG_ACTIVATION_TOKEN");
-}
-
-TEST_F(MainFrameTest, Screenshot) {
-  frame->mark_simulated();
-  verify("888888");
-  bar()->list(idc::ir_list)->setCurrentIndex(1);
-  QTest::mouseClick(bar()->button(idc::ir), Qt::LeftButton);
-  const QString path = QStringLiteral(KBC_TEST_OUTPUT_DIR "/kbc-q7.png");
-  ASSERT_TRUE(frame->grab().save(path)) << path.toStdString();
 }
 
 }  // namespace

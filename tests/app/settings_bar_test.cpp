@@ -123,9 +123,15 @@ TEST_F(SettingsBarTest, LabelGroupsAndSizeAsTheTemplateHasThem) {
   EXPECT_EQ(labels[0]->geometry(), to_pixels(QRect(19, 18, 45, 16), bar->base_units()));
   EXPECT_EQ(bar->findChildren<QGroupBox*>().size(), 4);
   EXPECT_EQ(bar->button_ids().size(), 17u);
-  EXPECT_EQ(bar->height(), to_pixels(QSize(685, 280), bar->base_units()).height());
-  // The rightmost controls end at 525 dialog units, inside the frame's 828 pixels.
-  EXPECT_LE(to_pixels(QRect(14, 191, 511, 62), bar->base_units()).right(), 828);
+  // As large as its controls with the template's margins: down to the identity group and the
+  // same 4 units below it as above the password group; across to the groups' right edge and
+  // the 13 units they keep on the left.
+  const QRect identity = to_pixels(QRect(14, 191, 511, 62), bar->base_units());
+  const QRect top = to_pixels(QRect(14, 4, 296, 38), bar->base_units());
+  const QRect left = to_pixels(QRect(13, 60, 511, 113), bar->base_units());
+  EXPECT_EQ(bar->height(), identity.bottom() + 1 + top.top());
+  EXPECT_EQ(bar->width(), identity.right() + 1 + left.left());
+  EXPECT_LE(bar->width(), 828);
 }
 
 TEST_F(SettingsBarTest, SortedListKeepsGbkOrderOthersTheOrderGiven) {

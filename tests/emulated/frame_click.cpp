@@ -3,6 +3,7 @@
 // then holds ("pane: TEXT" per line) and the buttons' states ("enabled: IDS", "disabled: IDS").
 // The link's trace goes to standard error.
 #include <QApplication>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
@@ -57,6 +58,12 @@ int main(int argc, char** argv) {
   kbc::app::SettingsBar& bar = *frame.settings_bar();
   QTest::keyClicks(bar.field(kbc::idc::password), QString::fromUtf8(argv[1]));
   QTest::mouseClick(bar.button(kbc::idc::verify), Qt::LeftButton);
+  // The click runs on the console thread; the window answers meanwhile.
+  if (frame.busy()) {
+    QEventLoop done;
+    QObject::connect(&frame, &kbc::app::CMainFrame::idle, &done, &QEventLoop::quit);
+    done.exec();
+  }
 
   for (QTextBlock block = frame.info_view()->document()->begin(); block.isValid();
        block = block.next()) {
