@@ -307,6 +307,27 @@ TEST_F(MainFrameTest, PasswordDialogRunsItsAttemptsOnTheConsoleThread) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
+TEST_F(MainFrameTest, UserNumberWithItsRefreshAgainstARecorderThatStopsAnsweringEndsInOrder) {
+  verify("888888");
+  recorder.clear_wire();
+  // After the password check the recorder takes every command and answers none of them.
+  for (const char letter : {'}', 'J', 'J'}) {
+    recorder.inject({sim::Fault::Kind::timeout, sim::Fault::Stage::in, letter});
+  }
+  QTest::keyClicks(field(idc::user_number_field), QStringLiteral("A17"));
+  QStringList messages;
+  const ModalAnswers on_modal({[&](QWidget* box) {
+    messages.push_back(qobject_cast<QMessageBox*>(box)->text());
+    qobject_cast<QMessageBox*>(box)->button(QMessageBox::Ok)->click();
+  }});
+  click(idc::user_number);
+  settle(*frame);
+  EXPECT_EQ(sessions(), QStringList({"3}", "J", "J"}));
+  EXPECT_EQ(lines().last(), QString::fromUtf8("重新连接!"));
+  EXPECT_EQ(messages, QStringList{QString::fromUtf8("重新连接!")});
+  EXPECT_EQ(recorder.open_handles(), 0);
+}
+
 TEST_F(MainFrameTest, ComesBackFromMinimisedToNormalSize) {
   frame->showMinimized();
   frame->come_forward(QStringLiteral("token-1"));
