@@ -92,19 +92,27 @@ bool simulate_requested(const QCoreApplication& app) {
 bool CHeronFtpApp::InitInstance() {
   const bool simulated = simulate_requested(*this);
 
-  instance_ = std::make_unique<SingleInstance>(text::app_title());
-  switch (instance_->acquire()) {
-    case SingleInstance::Role::first:
-      break;
-    case SingleInstance::Role::later:
-      instance_->ask_to_come_forward(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
-      exit_code_ = 0;
-      return false;
-    case SingleInstance::Role::failed:
-      link::tracef("Cannot create the instance lock %s",
-                   instance_->lock_path().toLocal8Bit().constData());
-      exit_code_ = 1;
-      return false;
+  // Never where others can reach the lock or the socket: without a private folder the window
+  // runs unguarded.
+  QString why;
+  if (const auto folder = private_runtime_dir(&why)) {
+    instance_ = std::make_unique<SingleInstance>(text::app_title(), *folder);
+    switch (instance_->acquire()) {
+      case SingleInstance::Role::first:
+        break;
+      case SingleInstance::Role::later:
+        instance_->ask_to_come_forward(qEnvironmentVariable("XDG_ACTIVATION_TOKEN"));
+        exit_code_ = 0;
+        return false;
+      case SingleInstance::Role::failed:
+        link::tracef("Cannot create the instance lock %s",
+                     instance_->lock_path().toLocal8Bit().constData());
+        exit_code_ = 1;
+        return false;
+    }
+  } else {
+    link::tracef("No private runtime directory (%s): running without the single-instance guard",
+                 why.toLocal8Bit().constData());
   }
 
   QString error;
@@ -134,6 +142,9 @@ bool CHeronFtpApp::InitInstance() {
   frame_->setWindowTitle(text::app_title());
 
   // Only now, with the window up and titled, can a later copy find this one.
+  if (!instance_) {
+    return true;
+  }
   connect(instance_.get(), &SingleInstance::come_forward_requested, frame_.get(),
           [this](const QString& token) {
             link::trace(token.isEmpty() ? "Come forward" : "Come forward with activation token");

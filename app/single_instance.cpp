@@ -2,9 +2,16 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#else
+#include <QFileInfo>
+#endif
 
 namespace kbc::app {
 namespace {
@@ -24,12 +31,42 @@ QString name_of(const QString& title) {
 
 }  // namespace
 
-SingleInstance::SingleInstance(const QString& title, QString folder, QObject* parent)
+std::optional<QString> private_runtime_dir(QString* why) {
+  const QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  const auto refuse = [&](const QString& reason) {
+    if (why) {
+      *why = reason;
+    }
+    return std::nullopt;
+  };
+  if (folder.isEmpty()) {
+    return refuse(QStringLiteral("XDG_RUNTIME_DIR is not set"));
+  }
+  if (QDir::isRelativePath(folder)) {
+    return refuse(QStringLiteral("XDG_RUNTIME_DIR is not an absolute path"));
+  }
+#ifdef Q_OS_UNIX
+  struct stat status {};
+  if (stat(QFile::encodeName(folder).constData(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    return refuse(folder + QStringLiteral(" is no folder"));
+  }
+  if (status.st_uid != geteuid()) {
+    return refuse(folder + QStringLiteral(" belongs to another user"));
+  }
+  if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    return refuse(folder + QStringLiteral(" is open to other users"));
+  }
+#else
+  if (!QFileInfo(folder).isDir()) {
+    return refuse(folder + QStringLiteral(" is no folder"));
+  }
+#endif
+  return folder;
+}
+
+SingleInstance::SingleInstance(const QString& title, const QString& folder, QObject* parent)
     : QObject(parent),
-      base_(QDir(folder.isEmpty()
-                     ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
-                     : folder)
-                .filePath(name_of(title))),
+      base_(QDir(folder).filePath(name_of(title))),
       lock_(base_ + QStringLiteral(".lock")) {
   // Only a lock whose process is gone is stale, however old it is.
   lock_.setStaleLockTime(0);

@@ -1,18 +1,24 @@
 // One running copy per user. A lock file decides which copy is the first; the first listens on a
 // local socket, and a later copy asks it there to come forward and then ends. Both live in the
-// user's runtime folder under a name made from the application title. A copy that crashed leaves
-// a lock whose process is gone, which the next copy takes over, and a socket nobody listens on,
-// which the new first copy replaces.
+// user's private runtime folder under a name made from the application title. A copy that crashed
+// leaves a lock whose process is gone, which the next copy takes over, and a socket nobody listens
+// on, which the new first copy replaces.
 #pragma once
 
 #include <QLockFile>
 #include <QObject>
 #include <QString>
+#include <optional>
 
 class QLocalServer;
 class QLocalSocket;
 
 namespace kbc::app {
+
+// The user's runtime folder ($XDG_RUNTIME_DIR) where only the user can reach it: an absolute
+// path to a folder the user owns, closed to everyone else. Otherwise nullopt, and `why` says what
+// is wrong with it.
+std::optional<QString> private_runtime_dir(QString* why);
 
 class SingleInstance final : public QObject {
   Q_OBJECT
@@ -20,8 +26,8 @@ class SingleInstance final : public QObject {
  public:
   enum class Role { first, later, failed };
 
-  // folder: where the lock and the socket live; the user's runtime folder unless given.
-  explicit SingleInstance(const QString& title, QString folder = {}, QObject* parent = nullptr);
+  // folder: where the lock and the socket live, a private one.
+  SingleInstance(const QString& title, const QString& folder, QObject* parent = nullptr);
   ~SingleInstance() override;
 
   // Takes the lock if no running copy holds it; failed when the lock cannot be made at all.

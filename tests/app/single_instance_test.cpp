@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/strings.h"
@@ -31,6 +33,52 @@ TEST_F(SingleInstanceTest, FirstTakesTheLockLaterCopiesFindIt) {
   EXPECT_EQ(other_title.acquire(), SingleInstance::Role::first);
   SingleInstance nowhere(title, folder.filePath(QStringLiteral("missing/folder")));
   EXPECT_EQ(nowhere.acquire(), SingleInstance::Role::failed);
+}
+
+TEST_F(SingleInstanceTest, OnlyAFolderNoOneElseCanReachIsPrivate) {
+  const QString open_folder = folder.filePath(QStringLiteral("open"));
+  const QString group_folder = folder.filePath(QStringLiteral("group"));
+  const QString file = folder.filePath(QStringLiteral("file"));
+  ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("open")));
+  ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("group")));
+  ASSERT_TRUE(QFile::setPermissions(open_folder, QFile::ReadOwner | QFile::WriteOwner |
+                                                     QFile::ExeOwner | QFile::ReadOther |
+                                                     QFile::ExeOther));
+  ASSERT_TRUE(QFile::setPermissions(
+      group_folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup));
+  QFile made(file);
+  ASSERT_TRUE(made.open(QIODevice::WriteOnly));
+  const struct {
+    std::optional<QString> variable;  // nullopt: not set
+    bool is_private;
+    const char* why;
+  } rows[] = {
+      {folder.path(), true, ""},
+      {std::nullopt, false, "XDG_RUNTIME_DIR is not set"},
+      {QString(), false, "XDG_RUNTIME_DIR is not set"},
+      {QStringLiteral("run/user/1000"), false, "XDG_RUNTIME_DIR is not an absolute path"},
+      {folder.filePath(QStringLiteral("missing")), false, "is no folder"},
+      {file, false, "is no folder"},
+      {open_folder, false, "is open to other users"},
+      {group_folder, false, "is open to other users"},
+  };
+  const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+  for (const auto& row : rows) {
+    if (row.variable) {
+      qputenv("XDG_RUNTIME_DIR", row.variable->toLocal8Bit());
+    } else {
+      qunsetenv("XDG_RUNTIME_DIR");
+    }
+    QString why;
+    const auto found = private_runtime_dir(&why);
+    EXPECT_EQ(found.has_value(), row.is_private) << why.toStdString();
+    if (row.is_private) {
+      EXPECT_EQ(found, row.variable);
+    } else {
+      EXPECT_TRUE(why.endsWith(QLatin1String(row.why))) << why.toStdString();
+    }
+  }
+  qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 TEST_F(SingleInstanceTest, LaterCopyAsksTheFirstToComeForward) {
@@ -64,10 +112,17 @@ class TwoCopiesTest : public SingleInstanceTest {
   }
   QProcess& start(const QStringList& arguments = {QStringLiteral("--simulate")},
                   const QString& token = {}) {
+    return start_in(folder.path(), arguments, token);
+  }
+  // A copy whose XDG_RUNTIME_DIR is `runtime`, run in its own working folder.
+  QProcess& start_in(const QString& runtime,
+                     const QStringList& arguments = {QStringLiteral("--simulate")},
+                     const QString& token = {}) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    process->setWorkingDirectory(working.path());
     environment.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
     if (!token.isEmpty()) {
       environment.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), token);
@@ -95,6 +150,8 @@ class TwoCopiesTest : public SingleInstanceTest {
     return process.waitForFinished(kWaitMs) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0;
   }
+
+  QTemporaryDir working;
 
  private:
   std::vector<std::unique_ptr<QProcess>> started_;
@@ -124,6 +181,19 @@ TEST_F(TwoCopiesTest, CrashedCopyDoesNotBlockTheNext) {
   QProcess& later = start();
   ASSERT_TRUE(ends_with_status_0(later));
   EXPECT_TRUE(wait_for_line(next, QStringLiteral("Come forward")));
+}
+
+TEST_F(TwoCopiesTest, WithoutAPrivateRuntimeFolderEachCopyRunsUnguardedAndLeavesNoFiles) {
+  // Missing with its parent, so that not even Qt can make it.
+  const QString missing = folder.filePath(QStringLiteral("gone/runtime"));
+  QProcess& first = start_in(missing);
+  ASSERT_TRUE(wait_for_line(first, QStringLiteral("No private runtime directory (")));
+  QProcess& second = start_in(missing);
+  ASSERT_TRUE(wait_for_line(second, QStringLiteral("No private runtime directory (")));
+  EXPECT_EQ(first.state(), QProcess::Running);
+  EXPECT_EQ(second.state(), QProcess::Running);
+  EXPECT_TRUE(QDir(working.path()).isEmpty());
+  EXPECT_FALSE(QFile::exists(missing));
 }
 
 TEST_F(TwoCopiesTest, Version) {
