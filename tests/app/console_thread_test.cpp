@@ -5,27 +5,17 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QThread>
-#include <QTimer>
 #include <future>
 #include <string>
 #include <vector>
 
+#include "settle.h"
+
 namespace kbc::app {
 namespace {
 
-// Runs the event loop until the thread has no job queued or running.
 void settle(ConsoleThread& thread) {
-  if (!thread.busy()) {
-    return;
-  }
-  QEventLoop loop;
-  QObject::connect(&thread, &ConsoleThread::idle, &loop, &QEventLoop::quit);
-  // Only a hung thread ever meets this guard.
-  QTimer::singleShot(20000, &loop, [&loop] {
-    ADD_FAILURE() << "the thread did not finish";
-    loop.quit();
-  });
-  loop.exec();
+  settle(thread, &ConsoleThread::idle);
 }
 
 bool on_ui_thread() {

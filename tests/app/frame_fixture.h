@@ -22,6 +22,7 @@
 #include "app/settings_bar.h"
 #include "console/control_ids.h"
 #include "link/trace.h"
+#include "settle.h"
 #include "sim/sim_recorder.h"
 
 namespace kbc::app {
@@ -59,17 +60,7 @@ class WatchedPause final : public link::Pause {
 
 // Runs the event loop until every console call queued so far has run.
 inline void settle(CMainFrame& frame) {
-  if (!frame.busy()) {
-    return;
-  }
-  QEventLoop loop;
-  QObject::connect(&frame, &CMainFrame::idle, &loop, &QEventLoop::quit);
-  // Only a hung console ever meets this guard.
-  QTimer::singleShot(20000, &loop, [&loop] {
-    ADD_FAILURE() << "the console did not finish";
-    loop.quit();
-  });
-  loop.exec();
+  settle(frame, &CMainFrame::idle);
 }
 
 // While it lives: each modal window that comes up goes to the next answer, which has to close
