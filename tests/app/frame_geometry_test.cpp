@@ -22,6 +22,12 @@ namespace {
 
 using FrameGeometry = FrameFixture;
 
+// Where a screenshot goes, named after the fonts CTest made visible, where it did.
+QString screenshot(const QString& what) {
+  const QString fonts = qEnvironmentVariable("KBC_FONTS", QStringLiteral("system"));
+  return QStringLiteral(KBC_TEST_OUTPUT_DIR "/kbc-q7-%1-%2.png").arg(what, fonts);
+}
+
 // Where a control of the bar is, in the coordinates of the bar's visible part.
 QRect in_viewport(const BarScroller& scroller, const QWidget& control) {
   return QRect(control.mapTo(scroller.viewport(), QPoint(0, 0)), control.size());
@@ -106,6 +112,9 @@ TEST_F(FrameGeometry, NoCaptionIsClipped) {
     console::PasswordDialog logic(recorder.link());
     CPasswordDlg dialog(frame.get(), logic);
     expect_captions_fit(dialog);
+    if (role == console::PasswordRole::super) {
+      EXPECT_TRUE(dialog.grab().save(screenshot(QStringLiteral("password"))));
+    }
   }
 }
 
@@ -120,9 +129,7 @@ TEST_F(FrameGeometry, ReportLineInViewAfterAVerificationWithAScreenshot) {
   EXPECT_TRUE(pane.viewport()->rect().contains(last));
   EXPECT_EQ(lines().last(), QString::fromUtf8("自动红外设置成功!"));
 
-  // Named after the fonts CTest made visible, where it did.
-  const QString fonts = qEnvironmentVariable("KBC_FONTS", QStringLiteral("system"));
-  const QString path = QStringLiteral(KBC_TEST_OUTPUT_DIR "/kbc-q7-%1.png").arg(fonts);
+  const QString path = screenshot(QStringLiteral("window"));
   ASSERT_TRUE(frame->grab().save(path)) << path.toStdString();
 }
 
