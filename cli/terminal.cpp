@@ -249,8 +249,8 @@ std::optional<std::string> TtyTerminal::read_secret(std::string_view prompt) {
 }
 
 bool TtyTerminal::confirm(std::string_view question) {
-  write(charset_.from_utf8(question));
-  write(" [y/N] ");
+  // One write, so that the echo of an answer typed ahead cannot land inside the question.
+  write(charset_.from_utf8(question) + " [y/N] ");
   const std::optional<std::string> answer = read_line();
   const std::optional<std::string> utf8 = answer ? charset_.to_utf8(*answer) : std::nullopt;
   return utf8 && is_yes(*utf8);
