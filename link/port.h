@@ -17,6 +17,9 @@ struct UsbDevice {
   std::uint16_t vendor = 0;
   std::uint16_t product = 0;
   std::size_t index = 0;  // position in the walk; only meaningful to the port that listed it
+
+  // Where the device sits, as the operator names it: "001/005".
+  std::string location() const { return bus + "/" + filename; }
 };
 
 // An open device (usb_dev_handle). Destroying it is usb_close.
@@ -31,6 +34,10 @@ class DeviceHandle {
                           std::span<std::uint8_t> bytes, int timeout_ms) = 0;
 };
 
+// The scan (init, the two finds, devices()) is process-wide in libusb 0.1 and runs on one thread
+// at a time. Once a scan has listed its devices, open() may run on several threads at once for
+// different devices of that listing, and each handle on the thread that opened it; the next
+// devices() call ends the listing, so no open() may run across it.
 class Port {
  public:
   virtual ~Port() = default;

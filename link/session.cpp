@@ -1,29 +1,17 @@
 #include "session.h"
 
+#include <algorithm>
 #include <cerrno>
 
+#include "recorders.h"
 #include "trace.h"
 
 namespace kbc::link {
+namespace {
 
-int CheckResult::value() const {
-  switch (kind) {
-    case Kind::ready:
-      return 1;
-    case Kind::wrong_device:
-      return 0;
-    case Kind::configuration_failed:
-      break;
-  }
-  return code;
-}
-
-CheckResult open_and_check(const UsbDevice& device, DeviceHandle& handle, Pause& pause) {
-  if (device.vendor != kRecorderVendor) {
-    pause.pause(kPause);
-    trace("Wrong device");
-    return {CheckResult::Kind::wrong_device};
-  }
+// Configuration 1, interface 0, halt clears. 0 when the recorder is ready, otherwise
+// usb_set_configuration's negative code.
+int prepare(const UsbDevice& device, DeviceHandle& handle) {
   if (const int rc = handle.set_configuration(kConfiguration); rc < 0) {
     tracef("Cannot set configuration (%d)", rc);
     if (rc == -EPERM || rc == -EACCES) {
@@ -31,14 +19,16 @@ CheckResult open_and_check(const UsbDevice& device, DeviceHandle& handle, Pause&
       tracef("Access to the recorder on bus %s device %s was denied", device.bus.c_str(),
              device.filename.c_str());
     }
-    return {CheckResult::Kind::configuration_failed, rc};
+    return rc;
   }
   // Failures here show in the commands' own outcome.
   handle.claim_interface(kInterface);
   handle.clear_halt(kEndpointOut);
   handle.clear_halt(kEndpointIn);
-  return {CheckResult::Kind::ready};
+  return 0;
 }
+
+}  // namespace
 
 Session::Session(State state, int configuration_error, std::unique_ptr<DeviceHandle> handle,
                  Pause& pause)
@@ -49,42 +39,39 @@ Session::Session(State state, int configuration_error, std::unique_ptr<DeviceHan
 }
 
 Session Session::open(Link& link) {
-  link.port.init();
-  tracef("Busses found: %d", link.port.find_busses());
-  link.pause.pause(kPause);
-  tracef("Devices found: %d", link.port.find_devices());
-  link.pause.pause(kPause);
-
-  // Only the recorder's vendor is opened: on Linux every hub and device the user may open is
-  // listed, and the first of them would otherwise stand in the recorder's way.
-  for (const UsbDevice& device : link.port.devices()) {
-    if (device.vendor != kRecorderVendor) {
-      continue;
+  const std::vector<UsbDevice> recorders = scan_recorders(link);
+  if (link.location) {
+    const auto chosen = std::find_if(recorders.begin(), recorders.end(), [&](const UsbDevice& d) {
+      return d.location() == *link.location;
+    });
+    if (chosen == recorders.end()) {
+      trace("The chosen recorder is not on the bus");
+      return Session(State::no_device, 0, nullptr, link.pause);
     }
-    std::unique_ptr<DeviceHandle> handle = link.port.open(device);
-    if (!handle) {
-      continue;
-    }
-    const CheckResult check = open_and_check(device, *handle, link.pause);
-    switch (check.kind) {
-      case CheckResult::Kind::ready:
-        return Session(State::ready, 0, std::move(handle), link.pause);
-      case CheckResult::Kind::wrong_device:
-        return Session(State::wrong_device, 0, nullptr, link.pause);
-      case CheckResult::Kind::configuration_failed:
-        return Session(State::configuration_failed, check.code, nullptr, link.pause);
-    }
+    return open_listed(link, *chosen);
   }
-  trace("No recorder found");
-  return Session(State::no_device, 0, nullptr, link.pause);
+  if (recorders.empty()) {
+    trace("No recorder found");
+    return Session(State::no_device, 0, nullptr, link.pause);
+  }
+  if (recorders.size() > 1) {
+    // Taking the first would act on whichever recorder the bus happens to list first.
+    tracef("%zu recorders found and none chosen", recorders.size());
+    return Session(State::several_recorders, 0, nullptr, link.pause);
+  }
+  return open_listed(link, recorders.front());
 }
 
-void Session::close() {
-  device_.reset();
-  handle_.reset();
-  if (state_ == State::ready) {
-    state_ = State::closed;
+Session Session::open_listed(Link& link, const UsbDevice& device) {
+  std::unique_ptr<DeviceHandle> handle = link.port.open(device);
+  if (!handle) {
+    tracef("Cannot open the recorder at %s", device.location().c_str());
+    return Session(State::no_device, 0, nullptr, link.pause);
   }
+  if (const int rc = prepare(device, *handle); rc < 0) {
+    return Session(State::configuration_failed, rc, nullptr, link.pause);
+  }
+  return Session(State::ready, 0, std::move(handle), link.pause);
 }
 
 }  // namespace kbc::link

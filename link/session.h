@@ -1,9 +1,10 @@
-// One session with the recorder: scan the busses, open the recorder, check and prepare it, and
-// close it again when the session object goes away.
+// One session with the recorder: scan the busses, open the recorder, prepare it, and close it again
+// when the session object goes away.
 #pragma once
 
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "port.h"
 #include "timing.h"
@@ -16,23 +17,13 @@ inline constexpr int kInterface = 0;
 inline constexpr unsigned kEndpointOut = 0x01;
 inline constexpr unsigned kEndpointIn = 0x81;
 
-// What the recorder needs from the outside world: the bus and a way to wait.
+// What the recorder needs from the outside world: the bus, a way to wait, and which recorder.
 struct Link {
   Port& port;
   Pause& pause;
+  // The recorder chosen by its location ("001/005"); without one, the only recorder on the bus.
+  std::optional<std::string> location{};
 };
-
-struct CheckResult {
-  enum class Kind { ready, wrong_device, configuration_failed };
-  Kind kind;
-  int code = 0;  // the libusb code when the configuration failed
-
-  // The value the original tool used: 1 ready, 0 wrong device, the negative code otherwise.
-  int value() const;
-};
-
-// Checks the vendor and prepares an opened device: configuration 1, interface 0, halt clears.
-CheckResult open_and_check(const UsbDevice& device, DeviceHandle& handle, Pause& pause);
 
 // The open handle with the pause every command waits before it is sent.
 class Device {
@@ -48,10 +39,17 @@ class Device {
 
 class Session {
  public:
-  enum class State { ready, no_device, wrong_device, configuration_failed, closed };
+  enum class State {
+    ready,
+    no_device,             // no recorder, the chosen one is gone, or it did not open
+    several_recorders,     // more than one recorder and none chosen: nothing was opened
+    configuration_failed,  // opened, but usb_set_configuration failed; closed again
+  };
 
-  // Runs the whole opening sequence; the result tells whether commands may be sent.
+  // Scans the bus and opens the chosen recorder, or the only one when none is chosen.
   static Session open(Link& link);
+  // Opens a recorder that scan_recorders() listed in the port's last scan, without scanning again.
+  static Session open_listed(Link& link, const UsbDevice& device);
 
   Session(Session&&) noexcept = default;
   Session& operator=(Session&&) noexcept = default;
@@ -63,9 +61,6 @@ class Session {
 
   // Only valid while ready().
   Device& device() { return *device_; }
-
-  // Closes the handle now (usb_close); the session is no longer ready afterwards.
-  void close();
 
  private:
   Session(State state, int configuration_error, std::unique_ptr<DeviceHandle> handle, Pause& pause);

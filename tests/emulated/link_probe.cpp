@@ -28,14 +28,12 @@ const char* state_name(Session::State state) {
       return "ready";
     case Session::State::no_device:
       return "no_device";
-    case Session::State::wrong_device:
-      return "wrong_device";
+    case Session::State::several_recorders:
+      return "several_recorders";
     case Session::State::configuration_failed:
       return "configuration_failed";
-    case Session::State::closed:
-      break;
   }
-  return "closed";
+  return "?";
 }
 
 const Row* find_command(std::string_view name) {

@@ -276,7 +276,7 @@ TEST(SimRecorder, PausesAreLoggedNotSlept) {
 TEST(SimRecorder, TheLinkFindsTheRecorderBehindOtherDevicesAndClosesIt) {
   SimRecorder sim;
   sim.add_other_device(0x1d6b, true);
-  sim.add_unopenable_recorder();
+  sim.add_other_device(0x8087, false);
   auto link = sim.link();
   {
     auto session = link::Session::open(link);
