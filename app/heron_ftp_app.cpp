@@ -12,7 +12,7 @@
 #include "app/strings.h"
 #include "link/real_port.h"
 #include "link/trace.h"
-#include "sim/sim_recorder.h"
+#include "sim/sim_bus.h"
 
 namespace kbc::app {
 namespace {
@@ -124,7 +124,7 @@ bool CHeronFtpApp::InitInstance() {
   }
 
   if (simulated) {
-    port_ = std::make_unique<sim::SimRecorder>();
+    port_ = std::make_unique<sim::SimBus>(1);
   } else {
     port_ = std::make_unique<link::RealPort>();
   }

@@ -11,7 +11,7 @@
 #include "cli/run.h"
 #include "link/real_port.h"
 #include "link/timing.h"
-#include "sim/sim_recorder.h"
+#include "sim/sim_bus.h"
 
 int main(int argc, char** argv) {
   try {
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     kbc::link::RealPort port;
     kbc::link::RealPause pause;
-    kbc::sim::SimRecorder simulated;
+    kbc::sim::SimBus simulated(1);
     kbc::console::SystemClock clock;
     const auto terminal = kbc::cli::TtyTerminal::open_controlling(charset);
     kbc::cli::Io io{STDIN_FILENO, std::cout, std::cerr, terminal.get(), charset};

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "link/command_table.h"
 #include "link/identity.h"
+#include "numbering.h"
 
 namespace kbc::sim {
 namespace {
@@ -19,6 +19,8 @@ constexpr std::size_t kDataOffset = 2;
 constexpr std::size_t kSnLength = 10;
 constexpr std::size_t kPasswordLength = 6;
 constexpr std::uint8_t kNotDone = 0;
+constexpr std::uint8_t kDone = 1;
+constexpr std::uint8_t kRefused = 2;  // set_motion_on while pre-recording
 constexpr std::string_view kPasswordStatus = "11111";
 
 // Bytes 1 up to the first zero byte: the firmware sees the argument as a C string.
@@ -32,7 +34,7 @@ std::string_view argument_of(std::span<const std::uint8_t> payload) {
 }
 
 std::uint8_t outcome(bool done) {
-  return done ? link::kOutcomeDone : kNotDone;
+  return done ? kDone : kNotDone;
 }
 
 void put(std::span<std::uint8_t> reply, std::span<const std::uint8_t> data) {
@@ -80,103 +82,83 @@ std::uint8_t store_password(std::string& password, std::string_view argument) {
     return kNotDone;
   }
   password = argument;
-  return link::kOutcomeDone;
+  return kDone;
 }
 
-std::uint8_t store_setting(std::string& group, const link::CommandSpec& command) {
+std::uint8_t store_setting(std::string& group, const FirmwareCommand& command) {
   group = command.name;
-  return link::kOutcomeDone;
+  return kDone;
 }
 
 // Carries out the command on the state, writes its data into the reply, returns the outcome byte.
-std::uint8_t carry_out(RecorderState& state, const link::CommandSpec& command,
+std::uint8_t carry_out(RecorderState& state, const FirmwareCommand& command,
                        std::span<const std::uint8_t> payload, std::span<std::uint8_t> reply) {
   const std::string_view argument = argument_of(payload);
-  switch (command.cmd) {
-    using enum link::Cmd;
-    case check_normal_psw:
+  switch (command.action) {
+    using enum Action;
+    case check_normal_password:
       return outcome(argument == state.normal_password);
-    case check_admin_psw:
+    case check_admin_password:
       return outcome(argument == state.admin_password);
-    case read_psw_status:
+    case password_status:
       put(reply, kPasswordStatus);
-      return link::kOutcomeDone;
-    case set_time:
+      return kDone;
+    case set_clock:
       if (auto digits = clock_digits(argument)) {
         state.clock = std::move(*digits);
-        return link::kOutcomeDone;
+        return kDone;
       }
       return kNotDone;
-    case switch_msdc:
+    case mass_storage:
       state.mass_storage = argument == state.normal_password || argument == state.admin_password;
       return outcome(state.mass_storage);
-    case clear_all_files:
+    case erase:
       ++state.erase_count;
-      return link::kOutcomeDone;
-    case set_normal_psw:
+      return kDone;
+    case set_normal_password:
       return store_password(state.normal_password, argument);
-    case set_admin_psw:
+    case set_admin_password:
       return store_password(state.admin_password, argument);
-    case set_identity:
+    case write_identity:
       // The record is fixed-width and taken whole, not as a C string.
-      if (payload.size() < 1 + link::kIdentitySize) {
-        return kNotDone;
-      }
       state.identity = link::IdentityRecord::from_bytes(payload.subspan<1, link::kIdentitySize>());
-      return link::kOutcomeDone;
-    case get_device_info:
+      return kDone;
+    case read_identity:
       put(reply, state.identity.bytes());
-      return link::kOutcomeDone;
-    case get_sn:
+      return kDone;
+    case serial_number:
       put(reply, std::string_view(state.sn_text).substr(0, kSnLength));
-      return link::kOutcomeDone;
-    case set_officer_info:
+      return kDone;
+    case officer_identifier:
       state.officer_identifier = argument;
-      return link::kOutcomeDone;
-    case set_video_2304x1296:
-    case set_video_1080p60:
-    case set_video_1080p30:
-    case set_video_720p60:
-    case set_video_720p30:
-    case set_video_848x480:
+      return kDone;
+    case video:
       return store_setting(state.video, command);
-    case set_segment_5min:
-    case set_segment_10min:
-    case set_segment_15min:
-    case set_segment_30min:
-    case set_segment_off:
+    case segment:
       return store_setting(state.segment, command);
-    case set_photo_4m:
-    case set_photo_16m:
-    case set_photo_20m:
-    case set_photo_32m:
+    case photo:
       return store_setting(state.photo, command);
-    case set_brightness_high:
-    case set_brightness_mid:
-    case set_brightness_low:
+    case brightness:
       return store_setting(state.brightness, command);
-    case set_screen_off_1min:
-    case set_screen_off_5min:
-    case set_screen_off_never:
+    case screen_off:
       return store_setting(state.screen_off, command);
-    case set_ir_auto:
-    case set_ir_manual:
+    case infrared:
       return store_setting(state.ir, command);
-    case set_voice_prompt:
+    case voice_prompt:
       if (argument != "1" && argument != "0") {
         return kNotDone;
       }
       state.voice_prompt = argument == "1";
-      return link::kOutcomeDone;
-    case set_motion_on:
+      return kDone;
+    case motion_on:
       if (state.pre_recording) {
-        return link::kOutcomeRefused;
+        return kRefused;
       }
       state.motion_detection = true;
-      return link::kOutcomeDone;
-    case set_motion_off:
+      return kDone;
+    case motion_off:
       state.motion_detection = false;
-      return link::kOutcomeDone;
+      return kDone;
   }
   return kNotDone;
 }
@@ -188,14 +170,15 @@ std::optional<Bytes> Firmware::execute(std::span<const std::uint8_t> payload) {
     return std::nullopt;
   }
   const char letter = payload.empty() ? '\0' : static_cast<char>(payload.front());
-  const link::CommandSpec* command = link::spec_for_letter(letter);
+  const FirmwareCommand* command = firmware_command(letter);
   if (command == nullptr) {
     return Bytes(kReplyLength, 0);
   }
   Bytes reply(command->reply_length, 0);
-  // switch_msdc has no number of its own; nobody reads its reply code.
-  reply[0] = command->reply_code.value_or(0);
-  reply[1] = carry_out(state_, *command, payload, reply);
+  reply[0] = command->code;
+  // A command of another length than the recorder's own is not carried out.
+  reply[1] = payload.size() == command->payload_length ? carry_out(state_, *command, payload, reply)
+                                                       : kNotDone;
   return reply;
 }
 

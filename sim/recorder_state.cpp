@@ -1,5 +1,6 @@
 #include "recorder_state.h"
 
+#include <cstdio>
 #include <string_view>
 
 #include "link/gbk.h"
@@ -23,5 +24,18 @@ RecorderState::RecorderState()
                    .with_field(IdentityField::user_name, gbk("张三"))
                    .with_field(IdentityField::unit_number, gbk("440300000000"))
                    .with_field(IdentityField::unit_name, gbk("深圳市公安局"))) {}
+
+void RecorderState::set_serial(std::string_view text) {
+  sn_text = text;
+  identity = identity.with_field(
+      IdentityField::serial_number,
+      link::GbkText::from_bytes(text.substr(0, link::layout(IdentityField::serial_number).width)));
+}
+
+std::string simulated_serial(std::size_t n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "KBC%04zu001", n % 10000);
+  return text;
+}
 
 }  // namespace kbc::sim

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "link/identity.h"
 
@@ -31,6 +32,12 @@ struct RecorderState {
   int erase_count = 0;        // clear_all_files carried out
 
   RecorderState();
+
+  // get_sn's text, and its first seven bytes as the record's serial number.
+  void set_serial(std::string_view sn_text);
 };
+
+// The serial number of the n-th simulated recorder (from 1): "KBC0001001", "KBC0002001", ...
+std::string simulated_serial(std::size_t n);
 
 }  // namespace kbc::sim

@@ -23,7 +23,7 @@
 #include "console/control_ids.h"
 #include "link/trace.h"
 #include "settle.h"
-#include "sim/sim_recorder.h"
+#include "sim/sim_bus.h"
 
 namespace kbc::app {
 
@@ -100,7 +100,7 @@ class FrameFixture : public ::testing::Test {
     QString error;
     const auto dialog = settings_bar_template(&error);
     ASSERT_TRUE(dialog) << error.toStdString();
-    frame = std::make_unique<CMainFrame>(*dialog, link::Link{recorder, pause}, clock);
+    frame = std::make_unique<CMainFrame>(*dialog, link::Link{bus, pause}, clock);
     pause.frame = frame.get();
     frame->show();
     settle(*frame);
@@ -122,7 +122,8 @@ class FrameFixture : public ::testing::Test {
   }
 
   link::TraceSink previous_trace_;
-  sim::SimRecorder recorder;
+  sim::SimBus bus;
+  sim::SimRecorder& recorder = bus.add_recorder();
   WatchedPause pause;
   FixedClock clock;
   std::unique_ptr<CMainFrame> frame;

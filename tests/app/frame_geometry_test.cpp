@@ -109,7 +109,7 @@ TEST_F(FrameGeometry, NoCaptionIsClipped) {
   expect_captions_fit(*bar());
   for (const auto role : {console::PasswordRole::super, console::PasswordRole::normal}) {
     console::g_passwordRole = static_cast<int>(role);
-    console::PasswordDialog logic(recorder.link());
+    console::PasswordDialog logic(bus.link());
     CPasswordDlg dialog(frame.get(), logic);
     expect_captions_fit(dialog);
     if (role == console::PasswordRole::super) {

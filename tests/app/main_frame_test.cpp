@@ -43,7 +43,7 @@ class MainFrameTest : public FrameFixture {
   // The sessions on the wire, each as the letters of its commands.
   QStringList sessions() const {
     QStringList result;
-    for (const sim::WireEvent& event : recorder.wire()) {
+    for (const sim::WireEvent& event : bus.wire()) {
       if (event.kind == sim::WireEvent::Kind::open) {
         result.push_back(QString());
       } else if (event.kind == sim::WireEvent::Kind::control && event.request_type == 0x40 &&
@@ -229,7 +229,7 @@ TEST_F(MainFrameTest, AFieldsRefusedLetterGetsAMessageWithTheApplicationsTitle) 
 
 TEST_F(MainFrameTest, ClicksDuringASessionRunAfterItInSessionsOfTheirOwnInOrder) {
   verify("888888");
-  recorder.clear_wire();
+  bus.clear_wire();
   bar()->list(idc::video_list)->setCurrentIndex(2);
   bar()->list(idc::segment_list)->setCurrentIndex(1);
   // While the next verification waits on the recorder, the operator clicks two more buttons.
@@ -245,13 +245,13 @@ TEST_F(MainFrameTest, ClicksDuringASessionRunAfterItInSessionsOfTheirOwnInOrder)
   EXPECT_EQ(lines().mid(1), QStringList({QString::fromUtf8("成功设置系统时间:2024-6-5 7:8:9"),
                                          QString::fromUtf8("录像尺寸设置为1920X1080(30)成功!"),
                                          QString::fromUtf8("录像分段10分钟设置成功")}));
-  EXPECT_EQ(recorder.open_handles(), 0);
+  EXPECT_EQ(bus.open_handles(), 0);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(MainFrameTest, ClosingDuringASessionFinishesItDropsQueuedClicksAndCloses) {
   verify("888888");
-  recorder.clear_wire();
+  bus.clear_wire();
   pause.hook = [this] {
     click(idc::msdc);
     frame->close();
@@ -261,13 +261,13 @@ TEST_F(MainFrameTest, ClosingDuringASessionFinishesItDropsQueuedClicksAndCloses)
   settle(*frame);
   EXPECT_FALSE(frame->isVisible());
   EXPECT_EQ(sessions(), QStringList({"-3E6"}));
-  EXPECT_EQ(recorder.open_handles(), 0);
+  EXPECT_EQ(bus.open_handles(), 0);
   EXPECT_EQ(last_line(), QString::fromUtf8("成功设置系统时间:2024-6-5 7:8:9"));
 }
 
 TEST_F(MainFrameTest, ClosingAtTheEraseQuestionsErasesNothing) {
   verify("888888");
-  recorder.clear_wire();
+  bus.clear_wire();
   pause.hook = [this] { frame->close(); };
   click(idc::erase);
   settle(*frame);
@@ -309,7 +309,7 @@ TEST_F(MainFrameTest, PasswordDialogRunsItsAttemptsOnTheConsoleThread) {
 
 TEST_F(MainFrameTest, UserNumberWithItsRefreshAgainstARecorderThatStopsAnsweringEndsInOrder) {
   verify("888888");
-  recorder.clear_wire();
+  bus.clear_wire();
   // After the password check the recorder takes every command and answers none of them.
   for (const char letter : {'}', 'J', 'J'}) {
     recorder.inject({sim::Fault::Kind::timeout, sim::Fault::Stage::in, letter});
@@ -325,7 +325,7 @@ TEST_F(MainFrameTest, UserNumberWithItsRefreshAgainstARecorderThatStopsAnswering
   EXPECT_EQ(sessions(), QStringList({"3}", "J", "J"}));
   EXPECT_EQ(lines().last(), QString::fromUtf8("重新连接!"));
   EXPECT_EQ(messages, QStringList{QString::fromUtf8("重新连接!")});
-  EXPECT_EQ(recorder.open_handles(), 0);
+  EXPECT_EQ(bus.open_handles(), 0);
 }
 
 TEST_F(MainFrameTest, ComesBackFromMinimisedToNormalSize) {

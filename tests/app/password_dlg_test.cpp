@@ -16,7 +16,7 @@
 
 #include "console/control_ids.h"
 #include "link/trace.h"
-#include "sim/sim_recorder.h"
+#include "sim/sim_bus.h"
 
 namespace kbc::app {
 namespace {
@@ -45,8 +45,9 @@ class PasswordDlgTest : public ::testing::Test {
   }
 
   link::TraceSink previous_trace_;
-  sim::SimRecorder recorder;
-  console::PasswordDialog dialog{recorder.link()};
+  sim::SimBus bus;
+  sim::SimRecorder& recorder = bus.add_recorder();
+  console::PasswordDialog dialog{bus.link()};
   QStringList messages;
 };
 
@@ -161,7 +162,7 @@ TEST_F(PasswordDlgTest, CancelSendsNothing) {
   QTest::mouseClick(qobject_cast<QPushButton*>(dlg->control(idc::cancel)), Qt::LeftButton);
   EXPECT_EQ(dlg->result(), QDialog::Rejected);
   EXPECT_FALSE(dlg->isVisible());
-  EXPECT_TRUE(recorder.wire().empty());
+  EXPECT_TRUE(bus.wire().empty());
 }
 
 }  // namespace

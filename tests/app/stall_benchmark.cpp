@@ -24,7 +24,7 @@
 #include "app/settings_bar.h"
 #include "console/control_ids.h"
 #include "link/trace.h"
-#include "sim/sim_recorder.h"
+#include "sim/sim_bus.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ class SilentRecorder final : public link::Port {
     char letter_ = 0;
   };
 
-  sim::SimRecorder bus_;
+  sim::SimBus bus_{1};
   bool answers_passwords_;
 };
 

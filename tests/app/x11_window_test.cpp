@@ -63,7 +63,7 @@ TEST_F(X11Window, TitlesAreExactlyTheirOwnAndTheClassIsTheDesktopEntrysId) {
   EXPECT_EQ(title_of(box), QString::fromUtf8("清除所有文件"));
 
   console::g_passwordRole = static_cast<int>(console::PasswordRole::super);
-  console::PasswordDialog logic(recorder.link());
+  console::PasswordDialog logic(bus.link());
   CPasswordDlg dialog(frame.get(), logic);
   dialog.winId();
   EXPECT_EQ(title_of(dialog), QString::fromUtf8("管理员密码修改"));

@@ -68,7 +68,7 @@ TEST_P(RefusedTest, IsAUsageErrorAndSendsNothing) {
   EXPECT_THAT(err.str(), HasSubstr("Try 'kbcctl --help'."));
   EXPECT_THAT(err.str(), Not(HasSubstr("888888")));
   EXPECT_EQ(out.str(), "");
-  EXPECT_TRUE(usb.wire().empty());
+  EXPECT_TRUE(usb_bus.wire().empty());
   EXPECT_TRUE(terminal.prompts.empty());
 }
 

@@ -16,7 +16,7 @@
 #include "cli/run.h"
 #include "cli/terminal.h"
 #include "link/gbk.h"
-#include "sim/sim_recorder.h"
+#include "sim/sim_bus.h"
 
 namespace kbc::cli::testing {
 
@@ -96,14 +96,16 @@ class CliTest : public ::testing::Test {
       const auto found = env.find(std::string(name));
       return found == env.end() ? std::nullopt : std::optional(found->second);
     };
-    const int status = run(args, lookup, io, {usb.link(), simulated.link(), clock});
+    const int status = run(args, lookup, io, {usb_bus.link(), simulated_bus.link(), clock});
     ::close(pipe_ends[0]);
     return status;
   }
 
   Lines output() const { return lines_of(out.str()); }
 
-  sim::SimRecorder usb, simulated;
+  sim::SimBus usb_bus, simulated_bus;
+  sim::SimRecorder& usb = usb_bus.add_recorder();
+  sim::SimRecorder& simulated = simulated_bus.add_recorder();
   FixedClock clock;
   FakeTerminal terminal;
   std::map<std::string, std::string> env;

@@ -145,7 +145,7 @@ TEST_P(UnavailableTest, IsAUsageErrorAndSendsNothing) {
   EXPECT_EQ(kbcctl(args, row.with_terminal), kUsage);
   EXPECT_THAT(err.str(), HasSubstr(row.error));
   EXPECT_EQ(out.str(), "");
-  EXPECT_TRUE(usb.wire().empty());
+  EXPECT_TRUE(usb_bus.wire().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, UnavailableTest, ::testing::ValuesIn(kUnavailable),
@@ -222,7 +222,7 @@ TEST_P(BoundedTest, StopsWithAClearMessageAndSendsNothing) {
     ASSERT_NE(at, std::string_view::npos) << part << " in " << err.str();
     said.remove_prefix(at + part.size());
   }
-  EXPECT_TRUE(usb.wire().empty());
+  EXPECT_TRUE(usb_bus.wire().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, BoundedTest, ::testing::ValuesIn(kBounded),
@@ -367,7 +367,7 @@ TEST_P(EncodedTest, FollowsTheTerminalsCharacterSet) {
   EXPECT_EQ(kbcctl(args), row.status) << err.str();
   if (row.status == kUsage) {
     EXPECT_THAT(err.str(), HasSubstr(row.said));
-    EXPECT_TRUE(usb.wire().empty());
+    EXPECT_TRUE(usb_bus.wire().empty());
   } else {
     EXPECT_THAT(out.str(), HasSubstr(row.said));
     EXPECT_EQ(sent_password(), row.sent);

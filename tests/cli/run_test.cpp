@@ -66,7 +66,7 @@ TEST_P(OutcomeTest, PrintsTheReportsAndExitsWithTheirStatus) {
   EXPECT_EQ(kbcctl(GetParam().args), GetParam().status);
   EXPECT_EQ(output(), GetParam().lines);
   EXPECT_EQ(err.str(), "");
-  EXPECT_EQ(usb.open_handles(), 0);
+  EXPECT_EQ(usb_bus.open_handles(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, OutcomeTest, ::testing::ValuesIn(kOutcomes),
@@ -74,7 +74,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, OutcomeTest, ::testing::ValuesIn(kOutcomes),
 
 TEST_F(CliTest, NoRecorderIsAFailure) {
   env["KBC_PASSWORD"] = kAdmin;
-  usb.set_present(false);
+  usb.unplug();
   EXPECT_EQ(kbcctl({"verify"}), kFailed);
   EXPECT_THAT(output(), ElementsAre("重新连接!"));
 }
@@ -90,7 +90,7 @@ TEST_F(CliTest, SimulateUsesTheSimulatedRecorder) {
   env["KBC_PASSWORD"] = kAdmin;
   EXPECT_EQ(kbcctl({"--simulate", "brightness", "低"}), kSucceeded);
   EXPECT_EQ(simulated.state().brightness, "set_brightness_low");
-  EXPECT_TRUE(usb.wire().empty());
+  EXPECT_TRUE(usb_bus.wire().empty());
 
   EXPECT_EQ(kbcctl({"brightness", "高"}), kSucceeded);
   EXPECT_EQ(usb.state().brightness, "set_brightness_high");
@@ -252,7 +252,7 @@ TEST_F(CliTest, HelpListsEveryCommandWithItsTexts) {
   for (std::string_view part : {"KBC_PASSWORD", "--password-file", "Exit status", "  2  usage"}) {
     EXPECT_THAT(help, HasSubstr(std::string(part)));
   }
-  EXPECT_TRUE(usb.wire().empty());
+  EXPECT_TRUE(usb_bus.wire().empty());
 }
 
 TEST_F(CliTest, VersionIsTheProjectVersion) {

@@ -15,7 +15,7 @@
 #include "console/control_ids.h"
 #include "link/gbk.h"
 #include "link/trace.h"
-#include "sim/sim_recorder.h"
+#include "sim/sim_bus.h"
 
 namespace kbc::console::testing {
 
@@ -98,9 +98,9 @@ class ConsoleTest : public ::testing::Test {
 
   void TearDown() override {
     // Every handler leaves the recorder closed, whichever way it went.
-    EXPECT_EQ(recorder.open_handles(), 0);
+    EXPECT_EQ(bus.open_handles(), 0);
     int opened = 0, closed = 0;
-    for (const sim::WireEvent& event : recorder.wire()) {
+    for (const sim::WireEvent& event : bus.wire()) {
       opened += event.kind == sim::WireEvent::Kind::open && event.result == 0;
       closed += event.kind == sim::WireEvent::Kind::close;
     }
@@ -110,16 +110,17 @@ class ConsoleTest : public ::testing::Test {
   // Clears what earlier presses left, then presses `id` with this password in the field.
   bool press(int id, std::string_view password) {
     view.lines.clear();
-    recorder.clear_wire();
+    bus.clear_wire();
     view.fields[idc::password] = password;
     return console.on_command(id);
   }
 
   link::TraceSink previous_trace_;
-  sim::SimRecorder recorder;
+  sim::SimBus bus;
+  sim::SimRecorder& recorder = bus.add_recorder();
   FakeView view;
   FixedClock clock;
-  Console console{view, recorder.link(), clock};
+  Console console{view, bus.link(), clock};
 };
 
 }  // namespace kbc::console::testing

@@ -67,7 +67,7 @@ class IdentityTest : public ConsoleTest {
   }
   int sessions() const {
     return static_cast<int>(std::count_if(
-        recorder.wire().begin(), recorder.wire().end(),
+        bus.wire().begin(), bus.wire().end(),
         [](const sim::WireEvent& e) { return e.kind == sim::WireEvent::Kind::init; }));
   }
 };
@@ -142,7 +142,7 @@ TEST_F(IdentityTest, WrongPasswordWritesNothingAndRefreshesNothing) {
     for (std::string_view password : {std::string_view(""), std::string_view("12345")}) {
       EXPECT_FALSE(press(button.id, password));
       EXPECT_EQ(view.lines, Lines{"密码错误!"});
-      EXPECT_TRUE(recorder.wire().empty());
+      EXPECT_TRUE(bus.wire().empty());
     }
     // The normal password does not pass the administrator gate.
     for (std::string_view password : {kWrong, kNormal}) {
@@ -176,7 +176,7 @@ TEST_F(IdentityTest, RecorderLostAtEachTransferOfAnEdit) {
     EXPECT_FALSE(press(idc::unit_name, kAdmin));
     EXPECT_EQ(view.lines, Lines{std::string(row.report)});
     EXPECT_EQ(record() != odd_record(), row.written);
-    EXPECT_EQ(recorder.open_handles(), 0);
+    EXPECT_EQ(bus.open_handles(), 0);
   }
 }
 
@@ -320,11 +320,11 @@ TEST_F(IdentityTest, DeviceInfoFailures) {
     }
     EXPECT_FALSE(press(idc::device_info, row.transfer > 0 ? kAdmin : kWrong));
     EXPECT_EQ(view.lines, Lines{std::string(row.report)});
-    EXPECT_EQ(recorder.open_handles(), 0);
+    EXPECT_EQ(bus.open_handles(), 0);
   }
   EXPECT_FALSE(press(idc::device_info, "1234567"));
   EXPECT_EQ(view.lines, Lines{"密码错误!"});
-  EXPECT_TRUE(recorder.wire().empty());
+  EXPECT_TRUE(bus.wire().empty());
 }
 
 TEST_F(IdentityTest, NumberFieldsTakeOnlyAsciiLettersAndDigits) {

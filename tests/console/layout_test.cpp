@@ -29,7 +29,7 @@ TEST_F(LayoutTest, ShowingTwiceFillsLimitsAndShowsOnce) {
     shown[id] = true;
   }
   EXPECT_EQ(view.visible, shown);
-  EXPECT_TRUE(recorder.wire().empty());
+  EXPECT_TRUE(bus.wire().empty());
 }
 
 struct EnableRow {
@@ -57,7 +57,7 @@ TEST_F(LayoutTest, VerificationEnablesByRoleAndShowingLocksAgain) {
 TEST_F(LayoutTest, UnknownButtonDoesNothing) {
   EXPECT_FALSE(press(4242, kAdmin));
   EXPECT_TRUE(view.lines.empty());
-  EXPECT_TRUE(recorder.wire().empty());
+  EXPECT_TRUE(bus.wire().empty());
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ class PasswordDialogTest : public ConsoleTest {
     return dialog;
   }
   void confirm(int id) {
-    recorder.clear_wire();
+    bus.clear_wire();
     window.messages.clear();
     dialog.on_command(window, id);
   }
@@ -106,12 +106,12 @@ class PasswordDialogTest : public ConsoleTest {
   std::string normal() { return recorder.state().normal_password; }
 
   FakeDialogView window;
-  PasswordDialog dialog{recorder.link()};
+  PasswordDialog dialog{bus.link()};
 };
 
 TEST_F(PasswordDialogTest, RoleDecisionOfTheChangeButton) {
   DialogRunningView frame(view);
-  Console console_of_frame(frame, recorder.link(), clock);
+  Console console_of_frame(frame, bus.link(), clock);
   const std::tuple<std::string_view, int, bool> rows[] = {
       {kNormal, 1, true},
       {kAdmin, 2, true},
@@ -122,11 +122,11 @@ TEST_F(PasswordDialogTest, RoleDecisionOfTheChangeButton) {
     g_passwordRole = 2;  // whatever an earlier click left
     frame.dialogs = 0;
     view.lines.clear();
-    recorder.clear_wire();
+    bus.clear_wire();
     view.fields[idc::password] = password;
     frame.while_open = [&](PasswordDialog&) {
       // The role's session is over before the dialog comes up.
-      EXPECT_EQ(recorder.open_handles(), 0);
+      EXPECT_EQ(bus.open_handles(), 0);
     };
     EXPECT_FALSE(console_of_frame.on_command(idc::change_password));
     EXPECT_EQ(recorder.letters(), "-3");
@@ -138,7 +138,7 @@ TEST_F(PasswordDialogTest, RoleDecisionOfTheChangeButton) {
 
 TEST_F(PasswordDialogTest, RoleDecisionWithTheRecorderLost) {
   DialogRunningView frame(view);
-  Console console_of_frame(frame, recorder.link(), clock);
+  Console console_of_frame(frame, bus.link(), clock);
   // The normal password's own check decides; once it is lost, so is the role.
   const std::pair<int, int> rows[] = {{1, 0}, {2, 0}, {3, 1}, {4, 1}};
   for (const auto& [transfer, role] : rows) {
@@ -152,13 +152,13 @@ TEST_F(PasswordDialogTest, RoleDecisionWithTheRecorderLost) {
     EXPECT_EQ(g_passwordRole, role);
     EXPECT_EQ(frame.dialogs, role);
     EXPECT_EQ(view.lines, role == 0 ? Lines{"密码错误!"} : Lines{});
-    EXPECT_EQ(recorder.open_handles(), 0);
+    EXPECT_EQ(bus.open_handles(), 0);
   }
 }
 
 TEST_F(PasswordDialogTest, ChangeButtonStopsBeforeTheDialog) {
   DialogRunningView frame(view);
-  Console console_of_frame(frame, recorder.link(), clock);
+  Console console_of_frame(frame, bus.link(), clock);
   const std::pair<std::string_view, std::string_view> rows[] = {
       {"", "请输入密码!"},
       {"12345", "密码长度有误!"},
@@ -172,7 +172,7 @@ TEST_F(PasswordDialogTest, ChangeButtonStopsBeforeTheDialog) {
     // No decision was made, so the last one stands.
     EXPECT_EQ(g_passwordRole, 1);
   }
-  recorder.set_present(false);
+  recorder.unplug();
   view.lines.clear();
   view.fields[idc::password] = kAdmin;
   EXPECT_FALSE(console_of_frame.on_command(idc::change_password));
@@ -182,7 +182,7 @@ TEST_F(PasswordDialogTest, ChangeButtonStopsBeforeTheDialog) {
 
 TEST_F(PasswordDialogTest, ChangeThroughTheConsoleWithEnter) {
   DialogRunningView frame(view);
-  Console console_of_frame(frame, recorder.link(), clock);
+  Console console_of_frame(frame, bus.link(), clock);
   frame.while_open = [&](PasswordDialog& opened) {
     opened.initialise(window);
     window.type(kAdmin, "abc123", "abc123");
@@ -210,7 +210,7 @@ TEST_F(PasswordDialogTest, InitialisationPerRole) {
 
   FakeDialogView other;
   g_passwordRole = 2;
-  PasswordDialog super_dialog(recorder.link());
+  PasswordDialog super_dialog(bus.link());
   super_dialog.initialise(other);
   EXPECT_EQ(other.title, "管理员密码修改");
   EXPECT_EQ(other.visible, (std::map<int, bool>{{1102, true}, {1159, false}, {1161, true}}));
@@ -317,7 +317,7 @@ TEST_F(PasswordDialogTest, EnterRunsTheRolesOwnConfirmConflictCheckIncluded) {
 
 TEST_F(PasswordDialogTest, NoRecorderKeepsTheFields) {
   open(PasswordRole::super);
-  recorder.set_present(false);
+  recorder.unplug();
   window.type(kAdmin, "abc123", "abc123");
   confirm(1102);
   EXPECT_EQ(window.messages, Lines{"重新连接!"});
@@ -349,20 +349,20 @@ TEST_F(PasswordDialogTest, RecorderLostAtEachTransfer) {
       confirm(role.button);
       EXPECT_EQ(window.messages, Lines{std::string(report)});
       EXPECT_TRUE(window.fields_empty());
-      EXPECT_EQ(recorder.open_handles(), 0);
+      EXPECT_EQ(bus.open_handles(), 0);
     }
   }
 }
 
 TEST_F(PasswordDialogTest, EveryAttemptHasASessionOfItsOwn) {
   open(PasswordRole::normal);
-  recorder.clear_wire();
+  bus.clear_wire();
   for (int attempt = 0; attempt < 2; ++attempt) {
     window.type(kWrong, "abc123", "abc123");
     dialog.on_command(window, 1159);
   }
   int opened = 0;
-  for (const sim::WireEvent& event : recorder.wire()) {
+  for (const sim::WireEvent& event : bus.wire()) {
     opened += event.kind == sim::WireEvent::Kind::open;
   }
   EXPECT_EQ(opened, 2);

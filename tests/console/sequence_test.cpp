@@ -53,7 +53,7 @@ TEST_F(SequenceTest, PreCheckStopsEveryButtonBeforeTheBus) {
     for (const auto& [text, report] : rows) {
       EXPECT_FALSE(press(button.id, text));
       EXPECT_EQ(view.lines, Lines{std::string(report)});
-      EXPECT_TRUE(recorder.wire().empty());
+      EXPECT_TRUE(bus.wire().empty());
     }
   }
 }
@@ -74,8 +74,8 @@ TEST_F(SequenceTest, GateOfEveryButton) {
 }
 
 TEST_F(SequenceTest, NoRecorderAtAllReportsReconnectForEveryButton) {
-  recorder.set_present(false);
-  recorder.add_other_device(0x1234, true);
+  recorder.unplug();
+  bus.add_other_device(0x1234, true);
   for (const Button& button : kButtons) {
     EXPECT_FALSE(press(button.id, kAdmin));
     EXPECT_EQ(view.lines, Lines{std::string(msg::reconnect)});
@@ -87,8 +87,8 @@ TEST_F(SequenceTest, UnopenableOrUnconfigurableRecorderIsNoRecorder) {
   recorder.fail_configuration(-5);
   EXPECT_FALSE(press(idc::verify, kAdmin));
   recorder.fail_configuration(0);
-  recorder.set_present(false);
-  recorder.add_unopenable_recorder();
+  recorder.unplug();
+  bus.add_unopenable_recorder();
   EXPECT_FALSE(press(idc::verify, kAdmin));
   EXPECT_EQ(view.lines, Lines{std::string(msg::reconnect)});
   EXPECT_TRUE(recorder.payloads().empty());
@@ -109,7 +109,7 @@ TEST_F(SequenceTest, SixGbkBytesOfChinesePassAndGoOutAsGbk) {
 }
 
 TEST_F(SequenceTest, BodyGetsTheGateStatusesAndMessageBoxChannelReportsThere) {
-  link::Link link = recorder.link();
+  link::Link link = bus.link();
   view.fields[idc::password] = kNormal;
   GateChecks seen;
   const Outcome outcome =
@@ -121,7 +121,7 @@ TEST_F(SequenceTest, BodyGetsTheGateStatusesAndMessageBoxChannelReportsThere) {
   EXPECT_EQ(outcome, Outcome::body_failed);
   EXPECT_EQ(seen.normal, 130);
   EXPECT_EQ(seen.admin, 247);
-  recorder.set_present(false);
+  recorder.unplug();
   EXPECT_EQ(run_handler(view, link, {PreCheck::none, Gate::none, Channel::message_box},
                         [](Call&) { return true; }),
             Outcome::no_recorder);

@@ -50,7 +50,7 @@ TEST_F(StorageTest, EraseNeedsTwoYesOnOneSession) {
     view.questions.clear();
     view.answers = row.answers;
     std::vector<int> handles;
-    view.while_asking = [&] { handles.push_back(recorder.open_handles()); };
+    view.while_asking = [&] { handles.push_back(bus.open_handles()); };
     const bool erases = row.lines.size() == 2;
     EXPECT_EQ(press(idc::erase, kAdmin), erases);
     EXPECT_EQ(view.lines, row.lines);
