@@ -9,7 +9,14 @@ namespace kbc::console {
 Console::Console(View& view, link::Link link, Clock& clock)
     : view_(view), link_(link), clock_(clock) {}
 
+Outcome Console::run(const Sequence& sequence, const Body& body) {
+  const Outcome outcome = run_handler(view_, link_, sequence, body);
+  needs_recorder_choice_ = needs_recorder_choice_ || outcome == Outcome::recorder_not_chosen;
+  return outcome;
+}
+
 bool Console::on_command(int id) {
+  needs_recorder_choice_ = false;
   if (const SettingButton* button = setting_button(id)) {
     return apply_setting(*button);
   }

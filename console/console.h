@@ -5,7 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 
+#include "console/handler.h"
 #include "console/setting_tables.h"
 #include "console/view.h"
 #include "link/identity.h"
@@ -34,6 +36,13 @@ class Console {
  public:
   Console(View& view, link::Link link, Clock& clock);
 
+  // The recorder every later button talks to, by its location ("001/005"); nullopt: the only
+  // recorder on the bus. With several connected and none chosen, a button sends nothing.
+  void choose_recorder(std::optional<std::string> location) {
+    link_.location = std::move(location);
+  }
+  const std::optional<std::string>& chosen_recorder() const { return link_.location; }
+
   // The show-window notification: locks the console, limits the fields, refills the lists.
   void on_show();
   // A button of the settings bar. True when the handler produced its success report.
@@ -45,11 +54,16 @@ class Console {
   // Button 1114: the record as the recorder returned it, after its five lines were reported;
   // nullopt when it was not read.
   std::optional<link::IdentityRecord> show_device_info();
+  // Whether the last button sent nothing because several recorders are connected and none is
+  // chosen.
+  bool needs_recorder_choice() const { return needs_recorder_choice_; }
 
   std::array<std::uint8_t, 24> m_bFeatureEnabled{};
   std::uint8_t m_bPasswordVerified = 0;
 
  private:
+  // The handler sequence on this console's view and recorder.
+  Outcome run(const Sequence& sequence, const Body& body);
   bool verify_password();
   bool switch_to_disk();
   bool erase_all_files();
@@ -62,6 +76,7 @@ class Console {
   View& view_;
   link::Link link_;
   Clock& clock_;
+  bool needs_recorder_choice_ = false;
 };
 
 }  // namespace kbc::console

@@ -47,8 +47,6 @@ std::optional<std::string_view> pre_check_failure(PreCheck form,
                                                   const std::optional<link::GbkText>& password) {
   const bool six_bytes = password && password->size() == kPasswordSize;
   switch (form) {
-    case PreCheck::none:
-      return std::nullopt;
     case PreCheck::full:
       if (password && password->empty()) {
         return msg::enter_password;
@@ -62,35 +60,29 @@ std::optional<std::string_view> pre_check_failure(PreCheck form,
   return std::nullopt;
 }
 
-void deliver(View& view, Channel channel, std::string_view text) {
-  if (channel == Channel::message_box) {
-    view.show_message(text);
-  } else {
-    view.append_line(text);
-  }
-}
-
-void Call::report(std::string_view text) const {
-  deliver(view, channel, text);
+std::string_view session_failure(const link::Session& session) {
+  return session.state() == link::Session::State::several_recorders ? msg::choose_recorder
+                                                                    : msg::reconnect;
 }
 
 Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body) {
   const std::optional<link::GbkText> password = read_password(view);
   if (const auto failure = pre_check_failure(sequence.pre_check, password)) {
-    deliver(view, sequence.channel, *failure);
+    view.append_line(*failure);
     return Outcome::pre_check_failed;
   }
 
   // Closes the device when it goes out of scope, whichever way the handler leaves.
   link::Session session = link::Session::open(link);
   if (!session.ready()) {
-    deliver(view, sequence.channel, msg::reconnect);
-    return Outcome::no_recorder;
+    view.append_line(session_failure(session));
+    return session.state() == link::Session::State::several_recorders ? Outcome::recorder_not_chosen
+                                                                      : Outcome::no_recorder;
   }
 
-  const link::GbkText text = password.value_or(link::GbkText{});
-  Call call{view, session.device(), text, check_passwords(session.device(), text, sequence.gate),
-            sequence.channel};
+  // The pre-check passed, so the password has its GBK form.
+  const link::GbkText& text = *password;
+  Call call{view, session.device(), text, check_passwords(session.device(), text, sequence.gate)};
   if (!passes(sequence.gate, call.checks)) {
     call.report(msg::wrong_password);
     return Outcome::gate_failed;

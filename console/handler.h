@@ -26,7 +26,6 @@ enum class PreCheck {
   full,            // empty: "请输入密码!"; not six bytes: "密码长度有误!"
   short_length,    // not six bytes, empty included: "密码长度有误!"
   short_password,  // not six bytes, empty included: "密码错误!"
-  none,            // the field is not checked
 };
 
 enum class Gate {
@@ -35,14 +34,9 @@ enum class Gate {
   either,  // check_normal_psw then check_admin_psw, both always; either match passes
 };
 
-// Where the sequence's own reports go: the information pane, or a message box for the few places
-// that report that way.
-enum class Channel { pane, message_box };
-
 struct Sequence {
   PreCheck pre_check;
   Gate gate;
-  Channel channel = Channel::pane;
 };
 
 // What the gate's commands reported; a command the gate did not send stays empty.
@@ -66,40 +60,36 @@ std::optional<link::GbkText> read_password(View& view);
 std::optional<std::string_view> pre_check_failure(PreCheck form,
                                                   const std::optional<link::GbkText>& password);
 
+// What a session that did not open reports: "重新连接!", or the request to choose a recorder
+// when several are connected and none is chosen.
+std::string_view session_failure(const link::Session& session);
+
 // What a button's body works with while its session is open.
 struct Call {
   View& view;
   link::Device& device;
-  const link::GbkText& password;  // the text the pre-check passed (empty for an unencodable one
-                                  // under PreCheck::none)
+  const link::GbkText& password;  // the text the pre-check passed
   GateChecks checks;
-  Channel channel;
 
-  void report(std::string_view text) const;
+  void report(std::string_view text) const { view.append_line(text); }
 };
 
 // True when the body made its success report.
 using Body = std::function<bool(Call&)>;
 
 enum class Outcome {
-  pre_check_failed,  // reported; nothing sent
-  no_recorder,       // "重新连接!"; nothing sent
-  gate_failed,       // "密码错误!"; the session was opened and closed
-  body_failed,       // the body ran and made no success report
-  succeeded,         // the body made its success report
+  pre_check_failed,     // reported; nothing sent
+  no_recorder,          // "重新连接!"; nothing sent
+  recorder_not_chosen,  // several recorders and none chosen: reported; nothing sent
+  gate_failed,          // "密码错误!"; the session was opened and closed
+  body_failed,          // the body ran and made no success report
+  succeeded,            // the body made its success report
 };
 
 inline bool succeeded(Outcome outcome) {
   return outcome == Outcome::succeeded;
 }
-// Whether the session opened and the gate's commands went out.
-inline bool reached_gate(Outcome outcome) {
-  return outcome >= Outcome::gate_failed;
-}
 
 Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body);
-
-// A report on the given channel.
-void deliver(View& view, Channel channel, std::string_view text);
 
 }  // namespace kbc::console

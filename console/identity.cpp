@@ -21,15 +21,13 @@ constexpr std::size_t kSnPart = 9;
 
 const std::array<IdentityButton, 4> kIdentityButtons{{
     {idc::user_name, idc::user_name_field, IdentityField::user_name, 32, msg::user_name_empty,
-     msg::user_name_too_long, msg::user_name_unencodable, msg::user_name_done},
+     msg::user_name_too_long, msg::user_name_done},
     {idc::user_number, idc::user_number_field, IdentityField::user_number, 6,
-     msg::user_number_empty, msg::user_number_too_long, msg::user_number_unencodable,
-     msg::user_number_done},
+     msg::user_number_empty, msg::user_number_too_long, msg::user_number_done},
     {idc::unit_name, idc::unit_name_field, IdentityField::unit_name, 32, msg::unit_name_empty,
-     msg::unit_name_too_long, msg::unit_name_unencodable, msg::unit_name_done},
+     msg::unit_name_too_long, msg::unit_name_done},
     {idc::unit_number, idc::unit_number_field, IdentityField::unit_number, 12,
-     msg::unit_number_empty, msg::unit_number_too_long, msg::unit_number_unencodable,
-     msg::unit_number_done},
+     msg::unit_number_empty, msg::unit_number_too_long, msg::unit_number_done},
 }};
 
 bool ok(link::Cmd cmd, link::Status status) {
@@ -77,18 +75,16 @@ bool Console::set_identity_field(const IdentityButton& button) {
   // Only a text that got as far as the record read refreshes the officer identifier.
   bool read_record = false;
   const Sequence sequence{PreCheck::short_password, Gate::admin};
-  const Outcome outcome = run_handler(view_, link_, sequence, [&](Call& call) {
+  const Outcome outcome = run(sequence, [&](Call& call) {
     const std::optional<link::GbkText> text =
         link::GbkText::from_utf8(call.view.field_text(button.text_field));
-    if (!text) {
-      call.report(button.unencodable);
-      return false;
-    }
-    if (text->empty()) {
+    if (text && text->empty()) {
       call.report(button.empty);
       return false;
     }
-    if (text->size() > button.max_bytes) {
+    // Both views refuse a character GBK lacks as it is typed; should one get here all the same,
+    // the recorder's field cannot hold it.
+    if (!text || text->size() > button.max_bytes) {
       call.report(button.too_long);
       return false;
     }
@@ -118,9 +114,11 @@ bool Console::set_identity_field(const IdentityButton& button) {
 void Console::refresh_officer_identifier() {
   // get_sn gets one more try, in a session of its own.
   std::optional<link::GbkText> sn_text;
+  std::string_view failure = msg::reconnect;
   for (int attempt = 0; attempt < 2 && !sn_text; ++attempt) {
     link::Session session = link::Session::open(link_);
     if (!session.ready()) {
+      failure = session_failure(session);
       break;
     }
     const link::SerialNumber sn = link::get_sn(session.device());
@@ -129,11 +127,11 @@ void Console::refresh_officer_identifier() {
     }
   }
   if (!sn_text) {
-    view_.show_message(msg::reconnect);
+    view_.show_message(failure);
     return;
   }
 
-  run_handler(view_, link_, {PreCheck::short_password, Gate::none}, [&](Call& call) {
+  run({PreCheck::short_password, Gate::none}, [&](Call& call) {
     const link::DeviceInfo info = link::get_device_info(call.device, call.password);
     if (!ok(link::Cmd::get_device_info, info.status)) {
       return false;
@@ -145,8 +143,9 @@ void Console::refresh_officer_identifier() {
 }
 
 std::optional<link::IdentityRecord> Console::show_device_info() {
+  needs_recorder_choice_ = false;
   std::optional<link::IdentityRecord> shown;
-  run_handler(view_, link_, {PreCheck::short_password, Gate::either}, [&](Call& call) {
+  run({PreCheck::short_password, Gate::either}, [&](Call& call) {
     // The recorder takes a text along with the read; the tool makes no use of it.
     const link::GbkText argument =
         link::GbkText::from_utf8(call.view.field_text(idc::user_name_field))

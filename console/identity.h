@@ -22,7 +22,6 @@ struct IdentityButton {
   std::size_t max_bytes;
   std::string_view empty;
   std::string_view too_long;
-  std::string_view unencodable;  // a character GBK has no code for
   std::string_view done;
 };
 

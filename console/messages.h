@@ -10,6 +10,8 @@ inline constexpr std::string_view enter_password = "请输入密码!";
 inline constexpr std::string_view password_length = "密码长度有误!";
 inline constexpr std::string_view wrong_password = "密码错误!";
 inline constexpr std::string_view reconnect = "重新连接!";
+// Several recorders are connected and none is chosen: nothing was sent to any of them.
+inline constexpr std::string_view choose_recorder = "连接了多台记录仪，请先选择一台!";
 
 // Verification.
 inline constexpr char time_set_format[] = "成功设置系统时间:%d-%d-%d %d:%d:%d";
@@ -68,19 +70,15 @@ inline constexpr std::string_view motion_refused = "请先关闭预录!";
 // The identity buttons.
 inline constexpr std::string_view user_name_empty = "用户名称设置为空!";
 inline constexpr std::string_view user_name_too_long = "用户名称设置长度太长!";
-inline constexpr std::string_view user_name_unencodable = "用户名称设置含有不支持的字符!";
 inline constexpr std::string_view user_name_done = "设置用户名称成功";
 inline constexpr std::string_view user_number_empty = "用户编号设置为空!";
 inline constexpr std::string_view user_number_too_long = "用户编号设置长度太长!";
-inline constexpr std::string_view user_number_unencodable = "用户编号设置含有不支持的字符!";
 inline constexpr std::string_view user_number_done = "设置用户编号成功";
 inline constexpr std::string_view unit_name_empty = "单位名称设置为空!";
 inline constexpr std::string_view unit_name_too_long = "单位名称设置长度太长!";
-inline constexpr std::string_view unit_name_unencodable = "单位名称设置含有不支持的字符!";
 inline constexpr std::string_view unit_name_done = "设置单位名称成功";
 inline constexpr std::string_view unit_number_empty = "单位编号设置为空!";
 inline constexpr std::string_view unit_number_too_long = "单位编号设置长度太长!";
-inline constexpr std::string_view unit_number_unencodable = "单位编号设置含有不支持的字符!";
 inline constexpr std::string_view unit_number_done = "设置单位编号成功";
 
 // The record's lines, each followed by the field's text.

@@ -55,7 +55,7 @@ ChangeResult change_password(link::Link link, PasswordRole role, const PasswordE
   using Kind = ChangeResult::Kind;
   link::Session session = link::Session::open(link);
   if (!session.ready()) {
-    return {Kind::no_recorder, msg::reconnect};
+    return {Kind::no_recorder, session_failure(session)};
   }
   if (entry.old_password.empty()) {
     return {Kind::refused, msg::enter_old_password};
@@ -162,7 +162,7 @@ void PasswordDialog::confirm(DialogView& view, PasswordRole procedure) {
 }
 
 bool Console::open_password_dialog() {
-  const Outcome outcome = run_handler(view_, link_, {PreCheck::full, Gate::none}, [](Call& call) {
+  const Outcome outcome = run({PreCheck::full, Gate::none}, [](Call& call) {
     g_passwordRole = 0;
     g_passwordRole =
         static_cast<int>(role_of(check_passwords(call.device, call.password, Gate::either)));

@@ -4,7 +4,7 @@
 namespace kbc::console {
 
 bool Console::apply_setting(const SettingButton& button) {
-  const Outcome outcome = run_handler(view_, link_, button.sequence, [&](Call& call) {
+  const Outcome outcome = run(button.sequence, [&](Call& call) {
     const std::string selection = call.view.selection_text(button.list);
     if (selection.empty()) {
       call.report(button.nothing_chosen);

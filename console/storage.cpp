@@ -5,7 +5,7 @@
 namespace kbc::console {
 
 bool Console::switch_to_disk() {
-  const Outcome outcome = run_handler(view_, link_, {PreCheck::full, Gate::either}, [](Call& call) {
+  const Outcome outcome = run({PreCheck::full, Gate::either}, [](Call& call) {
     // The field is read again for the command itself.
     const link::GbkText password = read_password(call.view).value_or(link::GbkText{});
     // The recorder's reply means nothing here, but both transfers must have gone through before
@@ -22,7 +22,7 @@ bool Console::switch_to_disk() {
 }
 
 bool Console::erase_all_files() {
-  const Outcome outcome = run_handler(view_, link_, {PreCheck::full, Gate::admin}, [](Call& call) {
+  const Outcome outcome = run({PreCheck::full, Gate::admin}, [](Call& call) {
     // The session stays open while the questions are up; no second check follows them.
     if (!call.view.ask_yes_no(msg::erase_first_question, msg::erase_caption) ||
         !call.view.ask_yes_no(msg::erase_second_question, msg::erase_caption)) {

@@ -17,7 +17,7 @@ std::string time_set_report(const link::LocalTime& t) {
 }  // namespace
 
 bool Console::verify_password() {
-  const Outcome outcome = run_handler(view_, link_, {PreCheck::full, Gate::none}, [&](Call& call) {
+  const Outcome outcome = run({PreCheck::full, Gate::none}, [&](Call& call) {
     // All three go out whatever the first ones answer.
     const GateChecks checks = check_passwords(call.device, call.password, Gate::either);
     link::read_psw_status(call.device, call.password);

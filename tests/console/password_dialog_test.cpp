@@ -326,6 +326,16 @@ TEST_F(PasswordDialogTest, NoRecorderKeepsTheFields) {
   EXPECT_TRUE(recorder.payloads().empty());
 }
 
+TEST_F(PasswordDialogTest, ASecondRecorderWhileItIsOpenGetsNothingAndAChoiceIsAskedFor) {
+  open(PasswordRole::super);
+  bus.add_recorder();
+  window.type(kAdmin, "abc123", "abc123");
+  confirm(1102);
+  EXPECT_EQ(window.messages, Lines{std::string(msg::choose_recorder)});
+  EXPECT_EQ(window.fields[idc::old_password], kAdmin);
+  EXPECT_TRUE(bus.payloads().empty());
+}
+
 TEST_F(PasswordDialogTest, RecorderLostAtEachTransfer) {
   const std::pair<int, std::string_view> rows[] = {
       {1, "密码错误或者重新连接!"},

@@ -31,8 +31,6 @@ TEST(PreCheck, CountsGbkBytesAndReportsPerForm) {
       {PreCheck::short_password, "1234567", msg::wrong_password},
       {PreCheck::short_password, "🙂🙂", msg::wrong_password},
       {PreCheck::short_password, "123456", std::nullopt},
-      {PreCheck::none, "", std::nullopt},
-      {PreCheck::none, "🙂🙂", std::nullopt},
   };
   for (const PreCheckRow& row : rows) {
     SCOPED_TRACE(std::string(row.text));
@@ -108,25 +106,23 @@ TEST_F(SequenceTest, SixGbkBytesOfChinesePassAndGoOutAsGbk) {
   EXPECT_EQ(check.at(7), 0);
 }
 
-TEST_F(SequenceTest, BodyGetsTheGateStatusesAndMessageBoxChannelReportsThere) {
+TEST_F(SequenceTest, BodyGetsTheGateStatusesAndReportsInThePane) {
   link::Link link = bus.link();
   view.fields[idc::password] = kNormal;
   GateChecks seen;
-  const Outcome outcome =
-      run_handler(view, link, {PreCheck::full, Gate::either, Channel::message_box}, [&](Call& c) {
-        seen = c.checks;
-        c.report("body");
-        return false;
-      });
+  const Outcome outcome = run_handler(view, link, {PreCheck::full, Gate::either}, [&](Call& c) {
+    seen = c.checks;
+    c.report("body");
+    return false;
+  });
   EXPECT_EQ(outcome, Outcome::body_failed);
   EXPECT_EQ(seen.normal, 130);
   EXPECT_EQ(seen.admin, 247);
   recorder.unplug();
-  EXPECT_EQ(run_handler(view, link, {PreCheck::none, Gate::none, Channel::message_box},
-                        [](Call&) { return true; }),
+  EXPECT_EQ(run_handler(view, link, {PreCheck::full, Gate::none}, [](Call&) { return true; }),
             Outcome::no_recorder);
-  EXPECT_EQ(view.messages, (Lines{"body", std::string(msg::reconnect)}));
-  EXPECT_TRUE(view.lines.empty());
+  EXPECT_EQ(view.lines, (Lines{"body", std::string(msg::reconnect)}));
+  EXPECT_TRUE(view.messages.empty());
 }
 
 }  // namespace
