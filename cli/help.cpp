@@ -11,19 +11,26 @@ namespace kbc::cli {
 namespace {
 
 constexpr std::string_view kHead = R"(Usage: kbcctl [OPTION]... COMMAND [TEXT]
+  or:  kbcctl [OPTION]... list [--json]
 Manage a KBC-Q7 body-worn video recorder over USB. Each COMMAND is one button of the
-settings console; what the recorder answers is printed one line per report.
+settings console; what the recorder answers is printed one line per report. list shows
+every recorder on the bus: its location, a tab and its serial number ('-' when unknown).
 
 Options:
-      --simulate            use the built-in simulated recorder instead of the USB bus
-                            (it starts from its defaults on every run)
+      --device LOCATION     the recorder at LOCATION, as list shows it (001/005)
+      --serial SERIAL       the recorder whose serial number is SERIAL; the recorders are
+                            asked for theirs first
+      --simulate[=N]        use N built-in simulated recorders (1 without N; serial
+                            numbers KBC0001001, KBC0002001, ...) instead of the USB bus;
+                            they start from their defaults on every run
       --password-file FILE  read the password from the first line of FILE ('-' for
                             standard input); passwd reads the old password, the new one
                             and the new one again from lines 2 to 4
   -y, --yes                 answer Yes to both questions of erase
   -v, --verbose             write the link's trace lines to standard error
-      --json                info only: print the record as one JSON object with the keys
-                            serial_number, user_number, user_name, unit_number, unit_name
+      --json                info: print the record as one JSON object with the keys
+                            serial_number, user_number, user_name, unit_number, unit_name;
+                            list: print a JSON array of {"location":..., "serial":...}
   -h, --help                show this help and exit
       --version             show the version and exit
 
@@ -43,10 +50,15 @@ to 4 of the file, or three prompts.
 erase asks its two questions on the terminal; --yes answers both Yes. Without a terminal
 and without --yes both are answered No.
 
+With one recorder on the bus a command talks to it. With several, choose one with
+--device or --serial; without a choice no command is sent to any of them.
+
 Exit status:
-  0  the command's success report was produced
+  0  the command's success report was produced; list always
   1  the command reported a failure
   2  usage error: bad arguments, password file or no terminal; nothing was sent
+  3  several recorders and none chosen, or --serial matched none or several; the
+     recorders are listed on standard error and nothing but their serial numbers was asked
 )";
 
 std::string padded(std::string text, std::size_t width) {

@@ -1,10 +1,11 @@
-// kbcctl: the recorder on the USB bus, or the simulated one, from the command line.
+// kbcctl: the recorders on the USB bus, or simulated ones, from the command line.
 #include <unistd.h>
 
 #include <clocale>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,11 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     kbc::link::RealPort port;
     kbc::link::RealPause pause;
-    kbc::sim::SimBus simulated(1);
+    std::unique_ptr<kbc::sim::SimBus> simulated;
+    const auto simulate = [&](int recorders) {
+      simulated = std::make_unique<kbc::sim::SimBus>(static_cast<std::size_t>(recorders));
+      return kbc::link::Link{*simulated, pause};
+    };
     kbc::console::SystemClock clock;
     const auto terminal = kbc::cli::TtyTerminal::open_controlling(charset);
     kbc::cli::Io io{STDIN_FILENO, std::cout, std::cerr, terminal.get(), charset};
@@ -29,7 +34,7 @@ int main(int argc, char** argv) {
       const char* value = std::getenv(std::string(name).c_str());
       return value ? std::optional<std::string>(value) : std::nullopt;
     };
-    return kbc::cli::run(args, env, io, {{port, pause}, {simulated, pause}, clock});
+    return kbc::cli::run(args, env, io, {{port, pause}, simulate, clock});
   } catch (const std::exception& error) {
     std::cerr << "kbcctl: " << error.what() << '\n';
     return kbc::cli::kFailed;

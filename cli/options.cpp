@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <vector>
 
 #include "console/control_ids.h"
@@ -39,8 +40,8 @@ constexpr std::string_view kNoPasswordOption =
     "there is no password option: other users can read the command line; use --password-file, "
     "KBC_PASSWORD or the prompt";
 
-constexpr std::array<std::string_view, 6> kFlags{"--help", "--version", "--simulate",
-                                                 "--yes",  "--verbose", "--json"};
+constexpr std::array<std::string_view, 5> kFlags{"--help", "--version", "--yes", "--verbose",
+                                                 "--json"};
 
 Parsed usage_error(std::string error) {
   return {Parsed::Action::usage_error, {}, std::move(error)};
@@ -53,6 +54,48 @@ std::string_view option_name(std::string_view arg) {
 
 bool names_password(std::string_view name) {
   return name == "-p" || (name.starts_with("--pass") && name != "--password-file");
+}
+
+// An option that takes a value, and where the value goes.
+struct Valued {
+  std::string_view name;
+  std::string_view what;  // for the usage error
+  std::optional<std::string> Options::*field;
+};
+
+constexpr std::array kValued{
+    Valued{"--password-file", "a FILE ('-' for standard input)", &Options::password_file},
+    Valued{"--device", "a LOCATION as 'kbcctl list' shows it, such as 001/005", &Options::device},
+    Valued{"--serial", "a SERIAL number as 'kbcctl list' shows it", &Options::serial},
+};
+
+// The value of `args[i]`, an option that takes one, from "--name VALUE" or "--name=VALUE";
+// nullopt when it is missing or empty.
+std::optional<std::string> value_of(const Valued& option, std::span<const std::string> args,
+                                    std::size_t& i) {
+  const std::string_view arg = args[i];
+  if (arg.size() > option.name.size()) {
+    const std::string_view value = arg.substr(option.name.size() + 1);
+    return value.empty() ? std::nullopt : std::optional<std::string>(value);
+  }
+  if (i + 1 < args.size() && !args[i + 1].empty()) {
+    return args[++i];
+  }
+  return std::nullopt;
+}
+
+// "--simulate" is one recorder; "--simulate=N" N of them.
+std::optional<int> simulated_recorders(std::string_view arg) {
+  if (arg == "--simulate") {
+    return 1;
+  }
+  const std::string_view digits = arg.substr(std::string_view("--simulate=").size());
+  int n = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+  if (error != std::errc() || end != digits.data() + digits.size() || n < 1 || n > kMostSimulated) {
+    return std::nullopt;
+  }
+  return n;
 }
 
 }  // namespace
@@ -96,25 +139,26 @@ Parsed parse_arguments(std::span<const std::string> args) {
     } else if (arg == "--version") {
       parsed.action = Parsed::Action::version;
       return parsed;
-    } else if (arg == "--simulate") {
-      options.simulate = true;
+    } else if (arg == "--simulate" || arg.starts_with("--simulate=")) {
+      const std::optional<int> n = simulated_recorders(arg);
+      if (!n) {
+        return usage_error("--simulate=N takes a number of recorders from 1 to " +
+                           std::to_string(kMostSimulated));
+      }
+      options.simulate = *n;
     } else if (arg == "--yes") {
       options.yes = true;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--json") {
       options.json = true;
-    } else if (arg == "--password-file") {
-      if (i + 1 == args.size() || args[i + 1].empty()) {
-        return usage_error("--password-file needs a FILE ('-' for standard input)");
+    } else if (const auto* valued = std::ranges::find(kValued, option_name(arg), &Valued::name);
+               valued != kValued.end()) {
+      std::optional<std::string> value = value_of(*valued, args, i);
+      if (!value) {
+        return usage_error(std::string(valued->name) + " needs " + std::string(valued->what));
       }
-      options.password_file = args[++i];
-    } else if (arg.starts_with("--password-file=")) {
-      const std::string_view file = arg.substr(arg.find('=') + 1);
-      if (file.empty()) {
-        return usage_error("--password-file needs a FILE ('-' for standard input)");
-      }
-      options.password_file = std::string(file);
+      options.*(valued->field) = std::move(value);
     } else if (names_password(option_name(arg))) {
       return usage_error(std::string(kNoPasswordOption));
     } else if (arg.starts_with("--")) {
@@ -143,6 +187,19 @@ Parsed parse_arguments(std::span<const std::string> args) {
   if (operands.empty()) {
     return usage_error("no COMMAND given");
   }
+  if (options.device && options.serial) {
+    return usage_error("--device and --serial both choose the recorder; give one of them");
+  }
+  if (operands[0] == "list") {
+    if (operands.size() > 1) {
+      return usage_error("list takes no TEXT");
+    }
+    if (options.device || options.serial) {
+      return usage_error("list shows every recorder; --device and --serial are for the others");
+    }
+    parsed.action = Parsed::Action::list;
+    return parsed;
+  }
   options.command = find_command(operands[0]);
   if (options.command == nullptr) {
     return usage_error("unknown command '" + std::string(operands[0]) + "'");
@@ -159,7 +216,7 @@ Parsed parse_arguments(std::span<const std::string> args) {
     options.text = operands[1];
   }
   if (options.json && options.command->button != idc::device_info) {
-    return usage_error("--json goes with info only");
+    return usage_error("--json goes with info and list only");
   }
   return parsed;
 }

@@ -29,18 +29,23 @@ const Command* find_command(std::string_view name);
 // The drop-down list or text field that the command's TEXT goes into; 0 for TextKind::none.
 int text_control(const Command& command);
 
+// The most recorders --simulate=N puts on the simulated bus.
+inline constexpr int kMostSimulated = 64;
+
 struct Options {
-  bool simulate = false;
+  int simulate = 0;                          // recorders on the simulated bus; 0: the USB bus
   std::optional<std::string> password_file;  // "-" for standard input
   bool yes = false;
   bool verbose = false;
   bool json = false;
-  const Command* command = nullptr;
+  std::optional<std::string> device;  // --device LOCATION
+  std::optional<std::string> serial;  // --serial SERIAL
+  const Command* command = nullptr;   // nullptr for list
   std::string text;
 };
 
 struct Parsed {
-  enum class Action { run, help, version, usage_error };
+  enum class Action { run, list, help, version, usage_error };
   Action action;
   Options options;
   std::string error;  // for usage_error: what was wrong, in one line

@@ -8,6 +8,7 @@
 #include "cli/json.h"
 #include "cli/options.h"
 #include "cli/passwords.h"
+#include "cli/selection.h"
 #include "cli/terminal_view.h"
 #include "cli/undumpable.h"
 #include "console/control_ids.h"
@@ -15,6 +16,7 @@
 #include "console/printable.h"
 #include "console/setting_tables.h"
 #include "link/gbk.h"
+#include "link/recorders.h"
 #include "link/trace.h"
 
 namespace kbc::cli {
@@ -115,6 +117,15 @@ int show_info_json(TerminalView& view, console::Console& console, std::ostream& 
   return kSucceeded;
 }
 
+// `list`: every recorder on the bus with its serial number. No password is needed for get_sn.
+int list(link::Link& link, bool json, const Io& io) {
+  const std::vector<link::ListedRecorder> recorders = link::list_recorders(link);
+  io.out << (json ? recorders_json(recorders) + '\n'
+                  : io.charset.from_utf8(recorder_lines(recorders)))
+         << std::flush;
+  return kSucceeded;
+}
+
 }  // namespace
 
 int run(std::span<const std::string> args, const Environment& env, Io& io,
@@ -130,15 +141,26 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
       io.out << "kbcctl " << KBC_VERSION << '\n' << std::flush;
       return kSucceeded;
     case Parsed::Action::run:
+    case Parsed::Action::list:
       break;
   }
   const Options& options = parsed.options;
-  const Command& command = *options.command;
   const TraceRoute trace(options.verbose, io.err);
+  link::Link link = options.simulate > 0 ? recorders.simulate(options.simulate) : recorders.usb;
+  if (parsed.action == Parsed::Action::list) {
+    return list(link, options.json, io);
+  }
+  const Command& command = *options.command;
   const std::optional<std::string> text = io.charset.to_utf8(options.text);
   if (!text) {
     return usage(
         io, std::string(command.name) + ": the TEXT is not valid " + io.charset.name() + " text");
+  }
+  // A recorder's serial number may be any text it holds.
+  const std::optional<std::string> serial =
+      options.serial ? io.charset.to_utf8(*options.serial) : std::nullopt;
+  if (options.serial && !serial) {
+    return usage(io, "--serial: the SERIAL is not valid " + io.charset.name() + " text");
   }
 
   // From here to the end kbcctl may hold a password; every copy is wiped when its holder goes,
@@ -164,8 +186,7 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
     return std::move(std::get<console::PasswordEntry>(entry));
   };
   TerminalView view(io.out, io.charset, ask, dialog_entry);
-  console::Console console(view, options.simulate ? recorders.simulated : recorders.usb,
-                           recorders.clock);
+  console::Console console(view, link, recorders.clock);
   // As the window does when it is shown: the lists and the field limits exist from here on.
   console.on_show();
 
@@ -188,10 +209,25 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
   passwords = std::get<Passwords>(std::move(gathered));
   view.set_field_text(idc::password, passwords->current.view());
 
-  if (options.json) {
-    return show_info_json(view, console, io.out);
+  // Only now that nothing can stop it as a usage error may the bus be asked.
+  if (serial) {
+    const std::optional<std::string> found = find_by_serial(link, *serial, io.err, io.charset);
+    if (!found) {
+      return kSelection;
+    }
+    console.choose_recorder(found);
+  } else {
+    console.choose_recorder(options.device);
   }
-  return console.on_command(command.button) ? kSucceeded : kFailed;
+
+  const int status = options.json                         ? show_info_json(view, console, io.out)
+                     : console.on_command(command.button) ? kSucceeded
+                                                          : kFailed;
+  if (console.needs_recorder_choice()) {
+    list_unchosen(link, io.err, io.charset);
+    return kSelection;
+  }
+  return status;
 }
 
 }  // namespace kbc::cli

@@ -20,6 +20,7 @@ namespace kbc::cli {
 inline constexpr int kSucceeded = 0;  // the command's success report was produced
 inline constexpr int kFailed = 1;     // it reported anything else
 inline constexpr int kUsage = 2;      // bad input; nothing was sent
+inline constexpr int kSelection = 3;  // no recorder chosen among several, or none has the serial
 
 struct Io {
   int in;  // standard input's descriptor, for --password-file -
@@ -31,8 +32,9 @@ struct Io {
 };
 
 struct Recorders {
-  link::Link usb;        // the recorder on the USB bus
-  link::Link simulated;  // for --simulate
+  link::Link usb;  // the recorders on the USB bus
+  // For --simulate=N: a simulated bus of N recorders, which lives until kbcctl is done.
+  std::function<link::Link(int recorders)> simulate;
   console::Clock& clock;
 };
 

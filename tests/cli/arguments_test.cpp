@@ -31,9 +31,20 @@ const Refused kRefused[] = {
     {{"verify", "now"}, "verify takes no TEXT"},
     {{"ir", "手动", "自动"}, "ir takes one TEXT only"},
     {{"--bogus", "verify"}, "unknown option '--bogus'"},
-    {{"--simulate=yes", "verify"}, "--simulate takes no value"},
+    {{"--simulate=yes", "verify"}, "--simulate=N takes a number of recorders from 1 to 64"},
+    {{"--simulate=0", "verify"}, "--simulate=N takes a number of recorders from 1 to 64"},
+    {{"--simulate=65", "list"}, "--simulate=N takes a number of recorders from 1 to 64"},
+    {{"--simulate=", "list"}, "--simulate=N takes a number"},
+    {{"--verbose=1", "verify"}, "--verbose takes no value"},
     {{"-yx", "erase"}, "unknown option '-x'"},
-    {{"--json", "verify"}, "--json goes with info only"},
+    {{"--json", "verify"}, "--json goes with info and list only"},
+    {{"verify", "--device"}, "--device needs a LOCATION as 'kbcctl list' shows it"},
+    {{"--device=", "verify"}, "--device needs a LOCATION"},
+    {{"--serial", "", "verify"}, "--serial needs a SERIAL"},
+    {{"--device", "001/002", "--serial", "KBC0001001", "verify"}, "give one of them"},
+    {{"list", "all"}, "list takes no TEXT"},
+    {{"--device", "001/002", "list"}, "list shows every recorder"},
+    {{"--serial=KBC0001001", "list"}, "list shows every recorder"},
     {{"verify", "--password-file"}, "--password-file needs a FILE"},
     {{"--password-file=", "verify"}, "--password-file needs a FILE"},
     {{"--password", "888888", "verify"}, "there is no password option"},
@@ -75,15 +86,32 @@ TEST_P(RefusedTest, IsAUsageErrorAndSendsNothing) {
 INSTANTIATE_TEST_SUITE_P(Arguments, RefusedTest, ::testing::ValuesIn(kRefused));
 
 TEST(ParseArguments, TakesOptionsAnywhereAndBundledFlags) {
-  const std::vector<std::string> args{"info", "-yv", "--password-file=pw", "--json", "--simulate"};
+  const std::vector<std::string> args{
+      "info", "-yv", "--password-file=pw", "--json", "--simulate", "--device", "001/005"};
   const Parsed parsed = parse_arguments(args);
   ASSERT_EQ(parsed.action, Parsed::Action::run);
   EXPECT_EQ(parsed.options.command->name, "info");
   EXPECT_TRUE(parsed.options.yes);
   EXPECT_TRUE(parsed.options.verbose);
   EXPECT_TRUE(parsed.options.json);
-  EXPECT_TRUE(parsed.options.simulate);
+  EXPECT_EQ(parsed.options.simulate, 1);
   EXPECT_EQ(parsed.options.password_file, "pw");
+  EXPECT_EQ(parsed.options.device, "001/005");
+  EXPECT_EQ(parsed.options.serial, std::nullopt);
+}
+
+TEST(ParseArguments, ListAndTheRecorderOptions) {
+  const std::vector<std::string> list{"--simulate=16", "list", "--json"};
+  const Parsed listed = parse_arguments(list);
+  ASSERT_EQ(listed.action, Parsed::Action::list);
+  EXPECT_EQ(listed.options.simulate, 16);
+  EXPECT_TRUE(listed.options.json);
+  EXPECT_EQ(listed.options.command, nullptr);
+
+  const std::vector<std::string> serial{"--serial=KBC0002001", "verify"};
+  EXPECT_EQ(parse_arguments(serial).options.serial, "KBC0002001");
+  const std::vector<std::string> device{"verify", "--device=001/007"};
+  EXPECT_EQ(parse_arguments(device).options.device, "001/007");
 }
 
 TEST(ParseArguments, DoubleDashEndsTheOptions) {

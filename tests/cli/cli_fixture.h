@@ -96,7 +96,13 @@ class CliTest : public ::testing::Test {
       const auto found = env.find(std::string(name));
       return found == env.end() ? std::nullopt : std::optional(found->second);
     };
-    const int status = run(args, lookup, io, {usb_bus.link(), simulated_bus.link(), clock});
+    const auto simulate = [this](int recorders) {
+      while (simulated_bus.recorder_count() < static_cast<std::size_t>(recorders)) {
+        simulated_bus.add_recorder();
+      }
+      return simulated_bus.link();
+    };
+    const int status = run(args, lookup, io, {usb_bus.link(), simulate, clock});
     ::close(pipe_ends[0]);
     return status;
   }

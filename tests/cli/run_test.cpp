@@ -249,7 +249,9 @@ TEST_F(CliTest, HelpListsEveryCommandWithItsTexts) {
       EXPECT_THAT(help, HasSubstr(std::string(row.text))) << row.text;
     }
   }
-  for (std::string_view part : {"KBC_PASSWORD", "--password-file", "Exit status", "  2  usage"}) {
+  for (std::string_view part : {"KBC_PASSWORD", "--password-file", "list [--json]", "--device",
+                                "--serial", "--simulate[=N]", "Exit status", "  0  ", "  1  ",
+                                "  2  usage", "  3  several recorders"}) {
     EXPECT_THAT(help, HasSubstr(std::string(part)));
   }
   EXPECT_TRUE(usb_bus.wire().empty());

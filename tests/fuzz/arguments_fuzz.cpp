@@ -1,5 +1,6 @@
-// The command line, one argument per zero byte: a run always has a command, an error always says
-// something, and no password option is ever taken.
+// The command line, one argument per zero byte: a run always has a command and at most one way
+// of choosing the recorder, list chooses none, an error always says something, and no password
+// option is ever taken.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   switch (parsed.action) {
     case Parsed::Action::run:
       kbc::fuzz::check(parsed.options.command != nullptr);
+      kbc::fuzz::check(!(parsed.options.device && parsed.options.serial));
+      break;
+    case Parsed::Action::list:
+      kbc::fuzz::check(parsed.options.command == nullptr);
+      kbc::fuzz::check(!parsed.options.device && !parsed.options.serial);
       break;
     case Parsed::Action::usage_error:
       kbc::fuzz::check(!parsed.error.empty());
