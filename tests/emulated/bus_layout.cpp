@@ -1,7 +1,9 @@
 #include "bus_layout.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "sim/recorder_state.h"
 #include "wire.h"
 
 namespace kbc::emulated {
@@ -47,40 +49,6 @@ constexpr std::uint8_t kVendorClass = 0xff;
 constexpr std::uint8_t kBulk = 2;
 constexpr std::uint8_t kInterrupt = 3;
 
-BusDevice root_hub() {
-  Bytes config = configuration(kHubClass, 1, 0xe0, 0);
-  endpoint(config, 0x81, kInterrupt, 4, 12);
-  return {Role::root_hub,
-          1,
-          kRootHubVendor,
-          0x0002,
-          "/devices/pci0000:00/0000:00:14.0/usb1",
-          join(device_descriptor(kHubClass, 1, kRootHubVendor, 0x0002), config)};
-}
-
-BusDevice other_device() {
-  Bytes config = configuration(kHidClass, 1, 0xa0, 50);
-  endpoint(config, 0x81, kInterrupt, 8, 10);
-  return {Role::other,
-          2,
-          kOtherVendor,
-          0xc077,
-          "/devices/pci0000:00/0000:00:14.0/usb1/1-1",
-          join(device_descriptor(0, 0, kOtherVendor, 0xc077), config)};
-}
-
-BusDevice recorder() {
-  Bytes config = configuration(kVendorClass, 2, 0x80, 250);
-  endpoint(config, 0x01, kBulk, 512, 0);
-  endpoint(config, 0x81, kBulk, 512, 0);
-  return {Role::recorder,
-          3,
-          kRecorderVendor,
-          kRecorderProduct,
-          "/devices/pci0000:00/0000:00:14.0/usb1/1-2",
-          join(device_descriptor(0, 0, kRecorderVendor, kRecorderProduct), config)};
-}
-
 std::string upper_hex(const Bytes& bytes) {
   std::string digits = hex(bytes);
   for (char& c : digits) {
@@ -91,7 +59,89 @@ std::string upper_hex(const Bytes& bytes) {
   return digits;
 }
 
+std::string sysfs_at(int port) {
+  return "/devices/pci0000:00/0000:00:14.0/usb1/1-" + std::to_string(port);
+}
+
 }  // namespace
+
+std::optional<Plug> parse_plug(std::string_view word, std::size_t recorders) {
+  if (word == "mouse") {
+    return Plug{Role::other, {}};
+  }
+  if (word == "recorder") {
+    return Plug{Role::recorder, sim::simulated_serial(recorders + 1)};
+  }
+  constexpr std::string_view kNamed = "recorder=";
+  if (!word.starts_with(kNamed)) {
+    return std::nullopt;
+  }
+  const std::string_view serial = word.substr(kNamed.size());
+  constexpr std::size_t kSerialBytes = 10;
+  const bool plain = std::all_of(serial.begin(), serial.end(),
+                                 [](char c) { return c > ' ' && c < 0x7f && c != ','; });
+  if (serial.empty() || serial.size() > kSerialBytes || !plain) {
+    return std::nullopt;
+  }
+  return Plug{Role::recorder, std::string(serial)};
+}
+
+std::optional<std::vector<Plug>> parse_layout(std::string_view layout) {
+  std::vector<Plug> plugs;
+  std::size_t recorders = 0;
+  while (!layout.empty()) {
+    const std::size_t comma = layout.find(',');
+    const auto plug = parse_plug(layout.substr(0, comma), recorders);
+    if (!plug) {
+      return std::nullopt;
+    }
+    recorders += plug->role == Role::recorder;
+    plugs.push_back(*plug);
+    layout = comma == std::string_view::npos ? std::string_view() : layout.substr(comma + 1);
+    if (comma != std::string_view::npos && layout.empty()) {
+      return std::nullopt;  // a trailing comma
+    }
+  }
+  if (plugs.empty() || static_cast<int>(plugs.size()) >= kLastDevnum) {
+    return std::nullopt;
+  }
+  return plugs;
+}
+
+BusDevice root_hub() {
+  Bytes config = configuration(kHubClass, 1, 0xe0, 0);
+  endpoint(config, 0x81, kInterrupt, 4, 12);
+  return {Role::root_hub,
+          1,
+          0,
+          kRootHubVendor,
+          0x0002,
+          {},
+          "/devices/pci0000:00/0000:00:14.0/usb1",
+          join(device_descriptor(kHubClass, 1, kRootHubVendor, 0x0002), config)};
+}
+
+BusDevice plugged(const Plug& plug, int devnum, int port) {
+  if (plug.role == Role::recorder) {
+    Bytes config = configuration(kVendorClass, 2, 0x80, 250);
+    endpoint(config, 0x01, kBulk, 512, 0);
+    endpoint(config, 0x81, kBulk, 512, 0);
+    return {Role::recorder,
+            devnum,
+            port,
+            kRecorderVendor,
+            kRecorderProduct,
+            plug.serial,
+            sysfs_at(port),
+            join(device_descriptor(0, 0, kRecorderVendor, kRecorderProduct), config)};
+  }
+  Bytes config = configuration(kHidClass, 1, 0xa0, 50);
+  endpoint(config, 0x81, kInterrupt, 8, 10);
+  return {Role::other,    devnum,
+          port,           kOtherVendor,
+          0xc077,         {},
+          sysfs_at(port), join(device_descriptor(0, 0, kOtherVendor, 0xc077), config)};
+}
 
 std::string BusDevice::node() const {
   char name[16];
@@ -103,10 +153,11 @@ std::string BusDevice::devnode() const {
   return "/dev/bus/usb/" + node();
 }
 
-std::vector<BusDevice> bus_devices(bool with_recorder) {
-  std::vector<BusDevice> devices{root_hub(), other_device()};
-  if (with_recorder) {
-    devices.push_back(recorder());
+std::vector<BusDevice> bus_devices(const std::vector<Plug>& layout) {
+  std::vector<BusDevice> devices{root_hub()};
+  for (std::size_t i = 0; i < layout.size(); ++i) {
+    const int port = static_cast<int>(i) + 1;
+    devices.push_back(plugged(layout[i], port + 1, port));
   }
   return devices;
 }
@@ -120,6 +171,11 @@ std::string describe(const std::vector<BusDevice>& devices) {
     text += "P: " + d.sysfs + "\n";
     text += "N: bus/usb/" + d.node() + "=" + upper_hex(d.descriptors) + "\n";
     text += "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DEVNAME=/dev/bus/usb/" + d.node() + "\n";
+    // As the kernel and udev's usb_id name the device, so that a "remove" event still tells it.
+    std::snprintf(line, sizeof line,
+                  "E: PRODUCT=%x/%x/100\nE: ID_VENDOR_ID=%04x\nE: ID_MODEL_ID=%04x\n", d.vendor,
+                  d.product, d.vendor, d.product);
+    text += line;
     std::snprintf(line, sizeof line, "E: BUSNUM=%03d\nE: DEVNUM=%03d\n", kBus, d.devnum);
     text += line;
     std::snprintf(line, sizeof line, "A: dev=189:%d\nA: busnum=%d\nA: devnum=%d\n", minor, kBus,

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kbc::emulated {
@@ -12,14 +14,37 @@ inline constexpr std::uint16_t kOtherVendor = 0x046d;  // a mouse, so the record
 inline constexpr std::uint16_t kRecorderVendor = 0x4255;
 inline constexpr std::uint16_t kRecorderProduct = 0x0007;
 inline constexpr int kBus = 1;
+// Device numbers the bus hands out, the root hub's (1) included; as many as a hub of 31 ports.
+inline constexpr int kLastDevnum = 32;
 
 enum class Role { root_hub, other, recorder };
+
+// A device to plug in: "mouse", "recorder" or "recorder=SERIAL" in a layout.
+struct Plug {
+  Role role;
+  std::string serial;  // a recorder's get_sn text
+
+  friend bool operator==(const Plug&, const Plug&) = default;
+};
+
+// The bus most tests use: the root hub, a mouse and one recorder.
+inline constexpr std::string_view kDefaultLayout = "mouse,recorder";
+
+// The devices after the root hub, in bus order, from a comma-separated layout such as
+// "recorder=A,mouse,recorder". A recorder without a serial gets the simulated one of its place
+// among the recorders (KBC0001001, KBC0002001, ...). nullopt for an unknown word, an empty
+// layout, or a serial that is empty, longer than get_sn's 10 bytes or not plain ASCII.
+std::optional<std::vector<Plug>> parse_layout(std::string_view layout);
+// One word of a layout; `recorders` counts the recorders before it.
+std::optional<Plug> parse_plug(std::string_view word, std::size_t recorders);
 
 struct BusDevice {
   Role role;
   int devnum;
+  int port;  // on the root hub, from 1; 0 for the hub itself
   std::uint16_t vendor;
   std::uint16_t product;
+  std::string serial;
   std::string sysfs;  // below /sys, without it: "/devices/..."
   // Device descriptor followed by the whole configuration, as usbfs serves it on read().
   std::vector<std::uint8_t> descriptors;
@@ -29,9 +54,12 @@ struct BusDevice {
   bool is_hub() const { return role == Role::root_hub; }
 };
 
-// Root hub, the other vendor's device and, unless left out, the recorder: configuration 1,
-// interface 0, bulk endpoints 0x01 and 0x81.
-std::vector<BusDevice> bus_devices(bool with_recorder);
+BusDevice root_hub();
+// A mouse, or a recorder: configuration 1, interface 0, bulk endpoints 0x01 and 0x81.
+BusDevice plugged(const Plug& plug, int devnum, int port);
+
+// The root hub (001/001), then the layout's devices numbered from 2 on the hub's ports from 1.
+std::vector<BusDevice> bus_devices(const std::vector<Plug>& layout);
 
 // The devices in umockdev's description format, for umockdev_testbed_add_from_string().
 std::string describe(const std::vector<BusDevice>& devices);

@@ -1,41 +1,56 @@
-// kbc-emulated-bus: a USB bus holding an emulated recorder, for running programs that talk to it
-// through the real libusb 0.1.
+// kbc-emulated-bus: a USB bus of emulated recorders among other devices, for running programs that
+// talk to them through the real libusb 0.1, with recorders plugged in and pulled out while a
+// program runs.
 //
 //   umockdev-wrapper kbc-emulated-bus [OPTIONS] -- PROGRAM [ARGS...] [--then PROGRAM [ARGS...]]...
 //
-// It builds a umockdev testbed with bus 001: the root hub (001/001, vendor 1d6b), a mouse of
-// another vendor (001/002, 046d) and the recorder (001/003, 4255:0007; configuration 1,
-// interface 0, bulk endpoints 0x01 and 0x81). Their nodes serve the descriptors on read() and
-// every usbfs ioctl on them comes here: the recorder's vendor control transfers are answered by
-// sim::Firmware (an OUT carries a command, the next IN returns its reply), the other requests as
-// the kernel would. A libusb 0.1 scan opens every node, asks CONNECTINFO, reads the descriptors
-// and asks each device's driver for hub ports (USBDEVFS_IOCTL); a session then sends
-// SETCONFIGURATION, CLAIMINTERFACE, two CLEAR_HALTs and its CONTROL transfers. Replies come at
-// once: nothing here waits out a transfer's time-out. Then it runs the programs one after another;
-// each inherits the preload, so it finds the bus in /dev/bus/usb. The recorder's state lives in
-// this process and carries over from one program to the next, so a test can show that what one
-// command set, a later one reads back, without a state file.
+// It builds a umockdev testbed with bus 001: the root hub (001/001, vendor 1d6b), then in the
+// order --bus gives mice of another vendor (046d) and recorders (4255:0007; configuration 1,
+// interface 0, bulk endpoints 0x01 and 0x81) from 001/002 on. Their nodes serve the descriptors
+// on read() and every usbfs ioctl on them comes here: each recorder's vendor control transfers are
+// answered by a sim::Firmware of its own (an OUT carries a command, the next IN returns its
+// reply), the other requests as the kernel would. A libusb 0.1 scan opens every node, asks
+// CONNECTINFO, reads the descriptors and asks each device's driver for hub ports (USBDEVFS_IOCTL);
+// a session then sends SETCONFIGURATION, CLAIMINTERFACE, two CLEAR_HALTs and its CONTROL
+// transfers. Replies come at once: nothing here waits out a transfer's time-out. Then it runs the
+// programs one after another; each inherits the preload, so it finds the bus in /dev/bus/usb. The
+// recorders' state lives in this process and carries over from one program to the next, so a
+// test can show that what one command set, a later one reads back, without a state file.
 //
 // All programs run; the exit status is the first non-zero one among them, 0 when all succeeded,
 // and 125 when the bus itself could not be set up. A program's own arguments cannot be "--then".
 //
 // Options:
-//   --wire FILE      record every request the devices get, one line each (format in wire.h)
-//   --no-recorder    leave the recorder off the bus
-//   --unplug-at N    pull the recorder at its N-th control transfer (from 1): that one and every
-//                    later request fails with ENODEV, and its node is gone for later scans
-//   --denied         every request to the recorder fails with EPERM, as on a node libusb could
+//   --bus LAYOUT     the devices after the root hub in bus order, comma-separated: "mouse",
+//                    "recorder" (serial number KBC0001001, KBC0002001, ... by its place among
+//                    the recorders) or "recorder=SERIAL"; "mouse,recorder" when not given
+//   --control FIFO   make FIFO and, while a program runs, take commands from it, one per line:
+//                    "add mouse", "add recorder" or "add recorder=SERIAL" plugs a device in at
+//                    the next device number and hub port; "remove LOCATION" pulls the device at
+//                    LOCATION (001/003) out. Each sends the udev event a real hub causes, which
+//                    a libudev monitor in the program receives: an added node is there before
+//                    its "add" event goes out, a removed one gone before its "remove" event.
+//   --wire FILE      record every request the devices get, and every event, one line each
+//                    (format in wire.h)
+//   --unplug-at N    pull each recorder out at its own N-th control transfer (from 1): that one
+//                    and every later request fails with ENODEV, and its node is gone for later
+//                    scans
+//   --denied         every request to a recorder fails with EPERM, as on a node libusb could
 //                    only open read-only for want of permission
-//   --admin PW       the recorder's administrator password (888888)
-//   --normal PW      its normal password (000000)
+//   --admin PW       every recorder's administrator password (888888)
+//   --normal PW      and normal password (000000)
 //   --pre-recording  pre-recording is on, so set_motion_on is refused
-//   --identity FILE  the recorder's identity record: the 89 bytes of FILE, as a rogue or damaged
-//                    recorder may hold them
+//   --identity FILE  every recorder's identity record: the 89 bytes of FILE, as a rogue or
+//                    damaged recorder may hold them
 //   --verbose        every request on standard error too
+#include <fcntl.h>
+#include <glib-unix.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <umockdev.h>
+#include <unistd.h>
 
 #include <array>
 #include <cerrno>
@@ -43,6 +58,9 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,6 +71,7 @@
 
 #include "bus_layout.h"
 #include "recorder_model.h"
+#include "sim/recorder_state.h"
 #include "wire.h"
 
 namespace kbc::emulated {
@@ -68,7 +87,8 @@ void complain(const std::string& message) {
 
 struct Options {
   std::optional<std::string> wire;
-  bool with_recorder = true;
+  std::vector<Plug> layout = *parse_layout(kDefaultLayout);
+  std::optional<std::string> control;
   Faults faults;
   std::optional<std::string> admin_password;
   std::optional<std::string> normal_password;
@@ -115,8 +135,18 @@ std::optional<Options> parse(int argc, char** argv) {
       if (!(options.wire = value(arg))) {
         return std::nullopt;
       }
-    } else if (arg == "--no-recorder") {
-      options.with_recorder = false;
+    } else if (arg == "--bus") {
+      const auto text = value(arg);
+      const auto layout = text ? parse_layout(*text) : std::nullopt;
+      if (!layout) {
+        complain("--bus needs a layout such as mouse,recorder=KBC0001001,recorder");
+        return std::nullopt;
+      }
+      options.layout = *layout;
+    } else if (arg == "--control") {
+      if (!(options.control = value(arg))) {
+        return std::nullopt;
+      }
     } else if (arg == "--unplug-at") {
       const auto text = value(arg);
       unsigned n = 0;
@@ -224,31 +254,44 @@ std::string request_name(unsigned long request) {
 
 class Bus;
 
-// One device node with the handler umockdev hands its ioctls to.
+// One device number of the bus: the handler umockdev hands its node's ioctls to, and the device
+// while one is plugged in there.
 struct Node {
   Bus* bus;
-  BusDevice device;
+  int devnum;
   UMockdevIoctlBase* handler = nullptr;
+  std::optional<BusDevice> device;        // the last device plugged in here
+  std::optional<RecorderModel> recorder;  // when that device is a recorder
+  bool present = false;
 
-  Node(Bus* b, BusDevice d) : bus(b), device(std::move(d)) {}
+  Node(Bus* b, int number) : bus(b), devnum(number) {}
   Node(const Node&) = delete;
   Node& operator=(const Node&) = delete;
   ~Node() { g_clear_object(&handler); }
+
+  std::string name() const {
+    char text[16];
+    std::snprintf(text, sizeof text, "%03d/%03d", kBus, devnum);
+    return text;
+  }
+  std::uint16_t vendor() const { return device ? device->vendor : 0; }
 };
 
 class Bus {
  public:
   Bus(const Options& options, Testbed testbed)
-      : recorder_(options.faults), verbose_(options.verbose), testbed_(std::move(testbed)) {
-    if (options.admin_password) {
-      recorder_.state().admin_password = *options.admin_password;
+      : options_(options), verbose_(options.verbose), testbed_(std::move(testbed)) {
+    g_autofree char* root = umockdev_testbed_get_root_dir(testbed_.get());
+    root_ = root;
+  }
+  Bus(const Bus&) = delete;
+  Bus& operator=(const Bus&) = delete;
+  ~Bus() {
+    if (control_source_ != 0) {
+      g_source_remove(control_source_);
     }
-    if (options.normal_password) {
-      recorder_.state().normal_password = *options.normal_password;
-    }
-    recorder_.state().pre_recording = options.pre_recording;
-    if (options.identity) {
-      recorder_.state().identity = *options.identity;
+    if (control_fd_ >= 0) {
+      close(control_fd_);
     }
   }
 
@@ -260,23 +303,64 @@ class Bus {
     return wire_ != nullptr;
   }
 
-  bool attach(const std::vector<BusDevice>& devices) {
-    g_autoptr(GError) error = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed_.get(), describe(devices).c_str(), &error)) {
-      complain(std::string("cannot add the devices: ") + error->message);
-      return false;
-    }
-    for (const BusDevice& device : devices) {
-      auto& node = nodes_.emplace_back(std::make_unique<Node>(this, device));
+  // Every device number gets its handler before any device is there, so that a program that
+  // hears of a new device never finds its node without one.
+  bool attach() {
+    for (int devnum = 1; devnum <= kLastDevnum; ++devnum) {
+      auto& node = nodes_.emplace(devnum, std::make_unique<Node>(this, devnum)).first->second;
       node->handler = umockdev_ioctl_base_new();
       g_signal_connect(node->handler, "handle-ioctl", G_CALLBACK(&Bus::on_ioctl), node.get());
-      if (!umockdev_testbed_attach_ioctl(testbed_.get(), device.devnode().c_str(), node->handler,
-                                         &error)) {
-        complain("cannot attach to " + device.devnode() + ": " + error->message);
+      g_autoptr(GError) error = nullptr;
+      const std::string devnode = "/dev/bus/usb/" + node->name();
+      if (!umockdev_testbed_attach_ioctl(testbed_.get(), devnode.c_str(), node->handler, &error)) {
+        complain("cannot attach to " + devnode + ": " + error->message);
+        return false;
+      }
+    }
+    std::lock_guard lock(mutex_);
+    if (!place(root_hub(), false)) {
+      return false;
+    }
+    for (const Plug& plug : options_.layout) {
+      if (!plug_in(plug, false)) {
         return false;
       }
     }
     return true;
+  }
+
+  // Takes commands from a FIFO made at `path` while the main loop runs.
+  bool open_control(const std::string& path) {
+    if (mkfifo(path.c_str(), 0600) != 0 && errno != EEXIST) {
+      complain("cannot make " + path + ": " + std::strerror(errno));
+      return false;
+    }
+    // Open for writing too, so that a writer closing it never ends the reading.
+    control_fd_ = open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (control_fd_ < 0) {
+      complain("cannot open " + path + ": " + std::strerror(errno));
+      return false;
+    }
+    control_source_ = g_unix_fd_add(control_fd_, G_IO_IN, &Bus::on_control, this);
+    return true;
+  }
+
+  // Carries out every whole command line the FIFO holds. Also run once a program has ended, so
+  // that what it wrote takes effect before the next one starts.
+  void take_commands() {
+    if (control_fd_ < 0) {
+      return;
+    }
+    char buffer[512];
+    ssize_t n = 0;
+    while ((n = read(control_fd_, buffer, sizeof buffer)) > 0) {
+      pending_.append(buffer, static_cast<std::size_t>(n));
+    }
+    for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+      const std::string line = pending_.substr(0, end);
+      pending_.erase(0, end + 1);
+      command(line);
+    }
   }
 
   void set_step(int step) {
@@ -298,6 +382,96 @@ class Bus {
     return TRUE;
   }
 
+  // Runs on the main loop.
+  static gboolean on_control(gint, GIOCondition, gpointer data) {
+    static_cast<Bus*>(data)->take_commands();
+    return G_SOURCE_CONTINUE;
+  }
+
+  void command(std::string_view line) {
+    std::lock_guard lock(mutex_);
+    constexpr std::string_view kAdd = "add ", kRemove = "remove ";
+    if (line.starts_with(kAdd)) {
+      const auto plug = parse_plug(line.substr(kAdd.size()), recorders_);
+      if (!plug) {
+        complain("cannot add '" + std::string(line.substr(kAdd.size())) + "'");
+        return;
+      }
+      plug_in(*plug, true);
+      return;
+    }
+    if (line.starts_with(kRemove)) {
+      const std::string_view location = line.substr(kRemove.size());
+      for (auto& [devnum, node] : nodes_) {
+        if (node->present && !node->device->is_hub() && node->name() == location) {
+          pull_out(*node);
+          return;
+        }
+      }
+      complain("nothing to remove at " + std::string(location));
+      return;
+    }
+    complain("unknown command '" + std::string(line) + "'");
+  }
+
+  // With the lock held.
+  bool plug_in(const Plug& plug, bool announce) {
+    if (next_devnum_ > kLastDevnum) {
+      complain("the bus has no device number left");
+      return false;
+    }
+    const int devnum = next_devnum_++;
+    const int port = next_port_++;
+    Node& node = *nodes_.at(devnum);
+    if (plug.role == Role::recorder) {
+      ++recorders_;
+      node.recorder.emplace(options_.faults);
+      sim::RecorderState& state = node.recorder->state();
+      state.set_serial(plug.serial);
+      state.admin_password = options_.admin_password.value_or(state.admin_password);
+      state.normal_password = options_.normal_password.value_or(state.normal_password);
+      state.pre_recording = options_.pre_recording;
+      state.identity = options_.identity.value_or(state.identity);
+    }
+    return place(plugged(plug, devnum, port), announce);
+  }
+
+  bool place(const BusDevice& device, bool announce) {
+    Node& node = *nodes_.at(device.devnum);
+    node.device = device;
+    // The node first: a program that hears the "add" event scans for it at once.
+    const std::filesystem::path path = root_ + device.devnode();
+    std::error_code ignored;
+    std::filesystem::create_directories(path.parent_path(), ignored);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(device.descriptors.data()),
+               static_cast<std::streamsize>(device.descriptors.size()));
+    g_autoptr(GError) error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed_.get(), describe({device}).c_str(), &error)) {
+      complain(std::string("cannot add the devices: ") + error->message);
+      return false;
+    }
+    node.present = true;
+    if (announce) {
+      write(format(UeventLine{step_, node.name(), device.vendor, "add"}));
+    }
+    return true;
+  }
+
+  // The node goes before its "remove" event and before the failing request completes, so that no
+  // later scan finds it. With the lock held.
+  void pull_out(Node& node) {
+    node.present = false;
+    if (node.recorder) {
+      node.recorder->unplug();
+    }
+    std::filesystem::remove(root_ + node.device->devnode());
+    const std::string syspath = "/sys" + node.device->sysfs;
+    umockdev_testbed_uevent(testbed_.get(), syspath.c_str(), "remove");
+    umockdev_testbed_remove_device(testbed_.get(), syspath.c_str());
+    write(format(UeventLine{step_, node.name(), node.vendor(), "remove"}));
+  }
+
   int answer(Node& node, UMockdevIoctlClient* client) {
     std::lock_guard lock(mutex_);
     const unsigned long request = umockdev_ioctl_client_get_request(client);
@@ -305,13 +479,19 @@ class Bus {
     if (request == USBDEVFS_CONTROL) {
       return control(node, arg);
     }
-    IoctlLine line{step_, node.device.node(), node.device.vendor, request_name(request), {}, 0};
+    IoctlLine line{step_, node.name(), node.vendor(), request_name(request), {}, 0};
     line.result = other(node, request, arg, line);
     write(format(line));
     return line.result;
   }
 
-  bool is_recorder(const Node& node) const { return node.device.role == Role::recorder; }
+  // 0, or the error every request gets: from a device that is gone, or from the recorder itself.
+  static int refusal(const Node& node) {
+    if (!node.present) {
+      return -ENODEV;
+    }
+    return node.recorder ? node.recorder->refusal() : 0;
+  }
 
   int control(Node& node, UMockdevIoctlData* arg) {
     Data transfer = resolve(arg, 0, sizeof(usbdevfs_ctrltransfer));
@@ -334,12 +514,13 @@ class Bus {
       }
     }
 
-    int result = -EPIPE;  // nothing but the recorder takes requests of ours
-    if (is_recorder(node)) {
-      const bool was_plugged = !recorder_.unplugged();
-      result = recorder_.control(setup, bytes);
-      if (was_plugged && recorder_.unplugged()) {
-        unplug(node);
+    int result = -EPIPE;  // nothing but a recorder takes requests of ours
+    if (!node.present) {
+      result = -ENODEV;
+    } else if (node.recorder) {
+      result = node.recorder->control(setup, bytes);
+      if (node.recorder->unplugged()) {
+        pull_out(node);
       }
     }
     if (in) {
@@ -347,15 +528,15 @@ class Bus {
       std::memcpy(buffer->data, bytes.data(), bytes.size());
     }
     write(
-        format(ControlLine{step_, node.device.node(), node.device.vendor, setup.type, setup.request,
+        format(ControlLine{step_, node.name(), node.vendor(), setup.type, setup.request,
                            setup.value, setup.index, setup.length, setup.timeout, result, bytes}));
     return result;
   }
 
   // Every request but a control transfer. The argument is read first so that the record shows it
-  // even when an unplugged or access-denied recorder refuses the request.
+  // even when a device that is gone or a recorder without access refuses the request.
   int other(Node& node, unsigned long request, UMockdevIoctlData* arg, IoctlLine& line) {
-    const int refused = is_recorder(node) ? recorder_.refusal() : 0;
+    const int refused = refusal(node);
     switch (request) {
       case USBDEVFS_CONNECTINFO: {
         Data info = resolve(arg, 0, sizeof(usbdevfs_connectinfo));
@@ -365,7 +546,7 @@ class Bus {
         if (refused) {
           return refused;
         }
-        as<usbdevfs_connectinfo>(info)->devnum = static_cast<unsigned>(node.device.devnum);
+        as<usbdevfs_connectinfo>(info)->devnum = static_cast<unsigned>(node.devnum);
         as<usbdevfs_connectinfo>(info)->slow = 0;
         return 0;
       }
@@ -385,18 +566,18 @@ class Bus {
         if (refused) {
           return refused;
         }
-        if (!is_recorder(node)) {
+        if (!node.recorder) {
           return 0;
         }
         switch (request) {
           case USBDEVFS_SETCONFIGURATION:
-            return recorder_.set_configuration(static_cast<int>(v));
+            return node.recorder->set_configuration(static_cast<int>(v));
           case USBDEVFS_CLAIMINTERFACE:
-            return recorder_.claim_interface(v);
+            return node.recorder->claim_interface(v);
           case USBDEVFS_RELEASEINTERFACE:
-            return recorder_.release_interface(v);
+            return node.recorder->release_interface(v);
           default:
-            return recorder_.clear_halt(v);
+            return node.recorder->clear_halt(v);
         }
       }
       default:
@@ -405,7 +586,7 @@ class Bus {
   }
 
   // USBDEVFS_IOCTL passes a request on to the interface's driver; libusb asks every device's for
-  // its hub ports. Only the root hub has them.
+  // its hub ports. Only the root hub has them, one per device ever plugged in.
   int driver_ioctl(Node& node, UMockdevIoctlData* arg, IoctlLine& line, int refused) {
     Data command = resolve(arg, 0, sizeof(usbdevfs_ioctl));
     if (!command) {
@@ -417,7 +598,7 @@ class Bus {
     if (refused) {
       return refused;
     }
-    if (!portinfo || !node.device.is_hub()) {
+    if (!portinfo || !node.device->is_hub()) {
       return -ENOTTY;
     }
     Data ports =
@@ -427,20 +608,13 @@ class Bus {
     }
     auto* info = as<usbdevfs_hub_portinfo>(ports);
     std::memset(info, 0, sizeof *info);
-    info->nports = 2;
-    for (const auto& other : nodes_) {
-      if (other->device.role == Role::other) {
-        info->port[0] = static_cast<char>(other->device.devnum);
-      } else if (other->device.role == Role::recorder && !recorder_.unplugged()) {
-        info->port[1] = static_cast<char>(other->device.devnum);
+    info->nports = static_cast<char>(std::max(next_port_ - 1, 1));
+    for (const auto& [devnum, other] : nodes_) {
+      if (other->present && !other->device->is_hub()) {
+        info->port[other->device->port - 1] = static_cast<char>(devnum);
       }
     }
     return info->nports + 1;
-  }
-
-  // The node goes before the failing transfer completes, so that the next scan cannot find it.
-  void unplug(const Node& node) {
-    umockdev_testbed_remove_device(testbed_.get(), ("/sys" + node.device.sysfs).c_str());
   }
 
   void write(const std::string& line) {
@@ -453,12 +627,19 @@ class Bus {
     }
   }
 
+  const Options& options_;
   std::mutex mutex_;
-  RecorderModel recorder_;
   bool verbose_;
   File wire_;
   int step_ = 0;
-  std::vector<std::unique_ptr<Node>> nodes_;
+  int next_devnum_ = 2;
+  int next_port_ = 1;
+  std::size_t recorders_ = 0;
+  std::string root_;
+  int control_fd_ = -1;
+  guint control_source_ = 0;
+  std::string pending_;  // what the FIFO gave short of a whole line
+  std::map<int, std::unique_ptr<Node>> nodes_;
   Testbed testbed_;  // last, so that it goes first and no handler outlives what it uses
 };
 
@@ -517,13 +698,14 @@ int main_with(const Options& options) {
   if (options.wire && !bus.open_wire(*options.wire)) {
     return kSetupFailed;
   }
-  if (!bus.attach(bus_devices(options.with_recorder))) {
+  if (!bus.attach() || (options.control && !bus.open_control(*options.control))) {
     return kSetupFailed;
   }
   int first_failure = 0;
   for (std::size_t step = 0; step < options.programs.size(); ++step) {
     bus.set_step(static_cast<int>(step));
     const int status = run(options.programs[step]);
+    bus.take_commands();
     bus.record_exit(status);
     if (first_failure == 0) {
       first_failure = status;

@@ -113,7 +113,7 @@ TEST_F(EmulatedLink, TheSessionPreparesOnlyTheRecorder) {
 }
 
 TEST_F(EmulatedLink, WithoutTheRecorderNoDeviceIsFoundAndNothingIsSent) {
-  const BusRun r = run({"--no-recorder"}, {kProbe, "check_admin_psw=888888"});
+  const BusRun r = run({"--bus", "mouse"}, {kProbe, "check_admin_psw=888888"});
   EXPECT_EQ(r.status, 1) << r.output << r.errors;
   EXPECT_THAT(lines(r.output), ::testing::Contains("trace: No recorder found"));
   EXPECT_THAT(results(r), ElementsAre("session no_device"));
@@ -149,6 +149,8 @@ TEST_F(EmulatedLink, UnpluggedMidSessionTheRestFailsAndTheNextScanFindsNothing) 
   EXPECT_EQ(w.controls[3].result, -19);
   EXPECT_EQ(w.controls[3].type, 0x40);
   EXPECT_THAT(w.exits, ElementsAre(ExitLine{0, 0}, ExitLine{1, 1}));
+  // As a real hub would, the bus tells udev.
+  EXPECT_THAT(w.uevents, ElementsAre(UeventLine{0, "001/003", 0x4255, "remove"}));
 }
 
 TEST_F(EmulatedLink, WhatOneProgramSetsTheNextOneFinds) {

@@ -296,7 +296,7 @@ struct Fault {
 const Step kFindsNothing{kAdmin, {"verify"}, {"重新连接!"}, 1, {}};
 
 const Fault kFaults[] = {
-    {"no_recorder", {"--no-recorder"}, {kFindsNothing}, ""},
+    {"no_recorder", {"--bus", "mouse"}, {kFindsNothing}, ""},
     {"denied",
      {"--denied"},
      {{kAdmin, {"-v", "verify"}, {"重新连接!"}, 1, {}}},

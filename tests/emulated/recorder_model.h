@@ -37,6 +37,8 @@ class RecorderModel {
   // 0, or the error every request gets from an unplugged or access-denied recorder.
   int refusal() const;
   bool unplugged() const { return unplugged_; }
+  // Pulled out: every request from now on fails with ENODEV.
+  void unplug() { unplugged_ = true; }
 
   // One control transfer: `data` holds the OUT data stage or receives the IN one. Bytes
   // transferred, or -errno.

@@ -110,6 +110,17 @@ std::optional<IoctlLine> ioctl(const Fields& f) {
   return IoctlLine{*step, *node, *vendor, *name, arg, *result};
 }
 
+std::optional<UeventLine> uevent(const Fields& f) {
+  auto step = number<int>(f, "step", 10);
+  auto node = text(f, "node");
+  auto vendor = number<std::uint16_t>(f, "vendor", 16);
+  auto action = text(f, "action");
+  if (!step || !node || !vendor || !action) {
+    return std::nullopt;
+  }
+  return UeventLine{*step, *node, *vendor, *action};
+}
+
 std::optional<ExitLine> exit_line(const Fields& f) {
   auto step = number<int>(f, "step", 10);
   auto status = number<int>(f, "status", 10);
@@ -153,6 +164,13 @@ std::string format(const IoctlLine& l) {
   return line;
 }
 
+std::string format(const UeventLine& l) {
+  char line[128];
+  std::snprintf(line, sizeof line, "uevent step=%d node=%s vendor=%04x action=%s", l.step,
+                l.node.c_str(), l.vendor, l.action.c_str());
+  return line;
+}
+
 std::string format(const ExitLine& l) {
   return "exit step=" + std::to_string(l.step) + " status=" + std::to_string(l.status);
 }
@@ -182,6 +200,12 @@ std::optional<Wire> parse_wire(std::string_view text) {
         return std::nullopt;
       }
       wire.ioctls.push_back(std::move(*parsed));
+    } else if (kind == "uevent") {
+      auto parsed = uevent(fields);
+      if (!parsed) {
+        return std::nullopt;
+      }
+      wire.uevents.push_back(std::move(*parsed));
     } else if (kind == "exit") {
       auto parsed = exit_line(fields);
       if (!parsed) {

@@ -3,13 +3,15 @@
 //   control step=0 node=001/003 vendor=4255 type=40 request=55 value=00aa index=0000 length=18
 //           timeout=1000 result=18 data=3338383838383800000000000000000000
 //   ioctl step=0 node=001/003 vendor=4255 name=setconfiguration arg=1 result=0
+//   uevent step=0 node=001/004 vendor=4255 action=add
 //   exit step=0 status=0
 //
 // (each on one line). `control` is a USBDEVFS_CONTROL transfer: setup fields in hex, length and
 // timeout (ms) in decimal, result as libusb 0.1 returns it (bytes transferred or -errno), data in
 // hex: what the host sent for OUT, what the device returned for IN (empty on failure). `ioctl` is
-// any other usbdevfs request with its integer argument where it has one. `exit` ends each program
-// the bus ran. `step` counts the programs from 0.
+// any other usbdevfs request with its integer argument where it has one. `uevent` is a device
+// plugged in ("add") or pulled out ("remove") while a program ran. `exit` ends each program the
+// bus ran. `step` counts the programs from 0.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +49,15 @@ struct IoctlLine {
   friend bool operator==(const IoctlLine&, const IoctlLine&) = default;
 };
 
+struct UeventLine {
+  int step = 0;
+  std::string node;
+  std::uint16_t vendor = 0;
+  std::string action;
+
+  friend bool operator==(const UeventLine&, const UeventLine&) = default;
+};
+
 struct ExitLine {
   int step = 0;
   int status = 0;
@@ -56,16 +67,18 @@ struct ExitLine {
 
 std::string format(const ControlLine& line);
 std::string format(const IoctlLine& line);
+std::string format(const UeventLine& line);
 std::string format(const ExitLine& line);
 
 // What a whole record file holds, each kind in file order.
 struct Wire {
   std::vector<ControlLine> controls;
   std::vector<IoctlLine> ioctls;
+  std::vector<UeventLine> uevents;
   std::vector<ExitLine> exits;
 };
 
-// nullopt when a line is not one of the three forms above.
+// nullopt when a line is not one of the forms above.
 std::optional<Wire> parse_wire(std::string_view text);
 std::optional<Wire> read_wire(const std::string& path);
 

@@ -26,16 +26,20 @@ TEST(Wire, AFailedInHasEmptyData) {
   EXPECT_EQ(wire->controls.at(0), line);
 }
 
-TEST(Wire, IoctlAndExitLinesReadBackInOrder) {
+TEST(Wire, IoctlUeventAndExitLinesReadBackInOrder) {
   const IoctlLine with_arg{0, "001/003", 0x4255, "clear_halt", 129, 0};
   const IoctlLine without{0, "001/001", 0x1d6b, "connectinfo", std::nullopt, -1};
+  const UeventLine added{1, "001/004", 0x4255, "add"};
   const ExitLine exit{2, 3};
-  const auto wire =
-      parse_wire(format(with_arg) + "\n" + format(without) + "\n" + format(exit) + "\n");
+  EXPECT_EQ(format(added), "uevent step=1 node=001/004 vendor=4255 action=add");
+  const auto wire = parse_wire(format(with_arg) + "\n" + format(without) + "\n" + format(added) +
+                               "\n" + format(exit) + "\n");
   ASSERT_TRUE(wire);
   ASSERT_EQ(wire->ioctls.size(), 2u);
   EXPECT_EQ(wire->ioctls[0], with_arg);
   EXPECT_EQ(wire->ioctls[1], without);
+  ASSERT_EQ(wire->uevents.size(), 1u);
+  EXPECT_EQ(wire->uevents[0], added);
   ASSERT_EQ(wire->exits.size(), 1u);
   EXPECT_EQ(wire->exits[0], exit);
 }
@@ -44,6 +48,7 @@ TEST(Wire, ALineOfNoKnownFormIsRejected) {
   EXPECT_FALSE(parse_wire("bulk step=0\n"));
   EXPECT_FALSE(parse_wire("exit step=0\n"));
   EXPECT_FALSE(parse_wire("exit step=0 status=x\n"));
+  EXPECT_FALSE(parse_wire("uevent step=0 node=001/004 action=add\n"));
   EXPECT_FALSE(
       parse_wire("control step=0 node=001/003 vendor=4255 type=40 request=55 "
                  "value=00aa index=0000 length=18 timeout=1000 result=18 data=3\n"));
@@ -51,7 +56,7 @@ TEST(Wire, ALineOfNoKnownFormIsRejected) {
 
 // libusb 0.1 reads the whole configuration by its wTotalLength; a wrong one loses the device.
 TEST(BusLayout, EveryConfigurationIsAsLongAsItSays) {
-  for (const BusDevice& device : bus_devices(true)) {
+  for (const BusDevice& device : bus_devices(*parse_layout(kDefaultLayout))) {
     const auto& d = device.descriptors;
     ASSERT_GE(d.size(), 18u + 9u);
     EXPECT_EQ(d[0], 18);
@@ -64,7 +69,7 @@ TEST(BusLayout, EveryConfigurationIsAsLongAsItSays) {
 }
 
 TEST(BusLayout, TheRecorderHasConfigurationOneInterfaceZeroAndBothBulkEndpoints) {
-  const auto devices = bus_devices(true);
+  const auto devices = bus_devices(*parse_layout(kDefaultLayout));
   ASSERT_EQ(devices.size(), 3u);
   const BusDevice& recorder = devices[2];
   EXPECT_EQ(recorder.role, Role::recorder);
@@ -80,7 +85,7 @@ TEST(BusLayout, TheRecorderHasConfigurationOneInterfaceZeroAndBothBulkEndpoints)
 }
 
 TEST(BusLayout, WithoutTheRecorderOnlyTheHubAndTheOtherDeviceRemain) {
-  const auto devices = bus_devices(false);
+  const auto devices = bus_devices(*parse_layout("mouse"));
   ASSERT_EQ(devices.size(), 2u);
   EXPECT_EQ(devices[0].vendor, kRootHubVendor);
   EXPECT_EQ(devices[1].vendor, kOtherVendor);
@@ -88,6 +93,38 @@ TEST(BusLayout, WithoutTheRecorderOnlyTheHubAndTheOtherDeviceRemain) {
   EXPECT_NE(text.find("N: bus/usb/001/001="), std::string::npos);
   EXPECT_NE(text.find("N: bus/usb/001/002="), std::string::npos);
   EXPECT_EQ(text.find("001/003"), std::string::npos);
+}
+
+TEST(BusLayout, RecordersAnywhereAmongOtherDevicesEachWithASerialOfItsOwn) {
+  const auto layout = parse_layout("recorder=A1,mouse,recorder,recorder=KBC0009001");
+  ASSERT_TRUE(layout);
+  EXPECT_EQ(*layout, (std::vector<Plug>{{Role::recorder, "A1"},
+                                        {Role::other, ""},
+                                        {Role::recorder, "KBC0002001"},
+                                        {Role::recorder, "KBC0009001"}}));
+  const auto devices = bus_devices(*layout);
+  ASSERT_EQ(devices.size(), 5u);
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    EXPECT_EQ(devices[i].devnum, static_cast<int>(i) + 1);
+    EXPECT_EQ(devices[i].port, static_cast<int>(i));
+  }
+  EXPECT_EQ(devices[3].node(), "001/004");
+  EXPECT_EQ(devices[3].serial, "KBC0002001");
+  EXPECT_EQ(devices[3].sysfs, "/devices/pci0000:00/0000:00:14.0/usb1/1-3");
+}
+
+TEST(BusLayout, ALayoutOfUnknownWordsOrBadSerialsIsRefused) {
+  for (const std::string_view layout :
+       {"", "mouse,", ",mouse", "keyboard", "recorder=", "recorder=KBC00010011", "recorder=a b",
+        "recorder=a,b", "recorder=\x01"}) {
+    EXPECT_FALSE(parse_layout(layout)) << layout;
+  }
+  std::string full = "mouse";
+  for (int i = 0; i < 31; ++i) {
+    full += ",mouse";
+  }
+  EXPECT_FALSE(parse_layout(full)) << "32 devices and the hub are more than the bus numbers";
+  EXPECT_TRUE(parse_layout(full.substr(6)));
 }
 
 }  // namespace
