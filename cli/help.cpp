@@ -35,6 +35,7 @@ Options:
       --version             show the version and exit
 
 Commands:
+  list              every recorder on the bus: its location and serial number
 )";
 
 constexpr std::string_view kTail = R"(

@@ -6,6 +6,7 @@
 # Every command, with the list items its TEXT is one of (separated by spaces). A command that
 # takes free text or none has no items.
 declare -gA _kbcctl_commands=(
+    [list]=''
     [verify]=''
     [msdc]=''
     [erase]=''
@@ -28,13 +29,15 @@ declare -gA _kbcctl_commands=(
 # Every option, with the commands it goes with when not all; an option that takes a value
 # ends in "=".
 declare -gA _kbcctl_options=(
+    [--device=]=''
+    [--serial=]=''
     [--simulate]=''
     [--password-file=]=''
     [--yes]='erase'
     [-y]='erase'
     [--verbose]=''
     [-v]=''
-    [--json]='info'
+    [--json]='info list'
     [--help]=''
     [-h]=''
     [--version]=''
@@ -49,7 +52,8 @@ _kbcctl() {
             _filedir
             return
             ;;
-        --help | -h | --version)
+        # Locations and serial numbers are the recorders' own: kbcctl list shows them.
+        --device | --serial | --help | -h | --version)
             return
             ;;
     esac
@@ -61,7 +65,7 @@ _kbcctl() {
         word=${words[i]}
         if [[ -z $options_ended && $word == -?* ]]; then
             [[ $word == -- ]] && options_ended=1
-            [[ $word == --password-file ]] && ((i++))
+            [[ $word == --password-file || $word == --device || $word == --serial ]] && ((i++))
             continue
         fi
         ((operands++ == 0)) && command=$word

@@ -45,7 +45,7 @@ sorted() { printf '%s\n' "$@" | sort; }
 # The help's tables.
 help=$("$kbcctl" --help) || { echo "kbcctl --help failed"; exit 1; }
 options=$(sed -n '/^Options:/,/^Commands:/p' <<<"$help" | grep -E '^ +-' |
-  sed -E 's/^ +//; s/  .*//; s/ [A-Z]+$//; s/, /\n/g' | sort)
+  sed -E 's/^ +//; s/  .*//; s/ [A-Z]+$//; s/\[=[A-Z]+\]$//; s/, /\n/g' | sort)
 commands=()
 declare -A items=()
 command=""
@@ -92,7 +92,14 @@ kbcctl video 848X480\(30\) |
 kbcctl verify |
 kbcctl unit-name |
 kbcctl info --j|--json
+kbcctl list --j|--json
+kbcctl list |
 kbcctl verify --j|
+kbcctl --dev|--device=
+kbcctl --device 001/002 vid|video
+kbcctl --serial KBC0001001 seg|segment
+kbcctl --simulate=3 ir |手动 自动
+kbcctl --device |
 kbcctl erase --y|--yes
 kbcctl --password-|--password-file=
 kbcctl --help |
