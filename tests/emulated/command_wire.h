@@ -1,5 +1,6 @@
-// Checks on the recorder's side of the wire shared by the tests that run whole programs on the
-// emulated bus: what each command sent, the setup every transfer carries and the clock text.
+// What the tests that run whole programs on the emulated bus share: a fixture that records the
+// wire, and checks on the recorder's side of it: what each command sent, the setup every transfer
+// carries and the clock text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,9 +11,31 @@
 #include <string>
 #include <vector>
 
+#include "emulated_run.h"
 #include "wire.h"
 
 namespace kbc::emulated {
+
+// Runs the bus with its record of the wire in a scratch directory of the test's own.
+class BusTest : public ::testing::Test {
+ protected:
+  // The bus's own arguments: options, "--", then the programs.
+  BusRun run_recorded(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--wire", wire_path_});
+    BusRun result = run_on_bus(arguments);
+    EXPECT_TRUE(result.started) << result.errors;
+    return result;
+  }
+
+  Wire wire() const {
+    auto parsed = read_wire(wire_path_);
+    EXPECT_TRUE(parsed) << "the wire file does not parse";
+    return parsed.value_or(Wire{});
+  }
+
+  ScratchDir scratch_;
+  std::string wire_path_ = scratch_.file("wire.txt");
+};
 
 // A verification reports and sends the PC's time: expectations name the report and the set_time
 // payload with these, and the check takes the time from the wire after making sure it is the

@@ -31,25 +31,13 @@ std::vector<std::uint8_t> payload(std::string_view text) {
   return bytes;
 }
 
-class EmulatedLink : public ::testing::Test {
+class EmulatedLink : public BusTest {
  protected:
   BusRun run(std::vector<std::string> options, const std::vector<std::string>& programs) {
-    options.insert(options.begin(), {"--wire", wire_path_});
     options.push_back("--");
     options.insert(options.end(), programs.begin(), programs.end());
-    BusRun result = run_on_bus(options);
-    EXPECT_TRUE(result.started) << result.errors;
-    return result;
+    return run_recorded(options);
   }
-
-  Wire wire() const {
-    auto parsed = read_wire(wire_path_);
-    EXPECT_TRUE(parsed) << "the wire file does not parse";
-    return parsed.value_or(Wire{});
-  }
-
-  ScratchDir scratch_;
-  std::string wire_path_ = scratch_.file("wire.txt");
 };
 
 const std::string kProbe = KBC_LINK_PROBE;

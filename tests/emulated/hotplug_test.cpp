@@ -16,22 +16,13 @@ using ::testing::UnorderedElementsAre;
 const std::string kUdevProbe = KBC_UDEV_PROBE;
 const std::string kKbcctl = KBC_KBCCTL;
 
-class Hotplug : public ::testing::Test {
+class Hotplug : public BusTest {
  protected:
   BusRun run(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {"--wire", wire_path_, "--control", fifo_});
-    BusRun result = run_on_bus(arguments);
-    EXPECT_TRUE(result.started) << result.errors;
-    return result;
-  }
-  Wire wire() const {
-    auto parsed = read_wire(wire_path_);
-    EXPECT_TRUE(parsed) << "the wire file does not parse";
-    return parsed.value_or(Wire{});
+    arguments.insert(arguments.begin(), {"--control", fifo_});
+    return run_recorded(arguments);
   }
 
-  ScratchDir scratch_;
-  std::string wire_path_ = scratch_.file("wire.txt");
   std::string fifo_ = scratch_.file("control");
 };
 

@@ -21,20 +21,17 @@ const std::string kKbcctl = KBC_KBCCTL;
 const std::string kA = "001/002", kB = "001/004";
 const std::string kLayout = "recorder=KBCA000001,mouse,recorder=KBCB000002";
 
-class Drawer : public ::testing::Test {
+class Drawer : public BusTest {
  protected:
   Drawer() { std::ofstream(password_) << "888888\n"; }
 
   // kbcctl ARGS on the drawer, then the wire it left.
   BusRun kbcctl(const std::vector<std::string>& args) {
-    std::vector<std::string> arguments{"--bus", kLayout, "--wire", wire_path_,        "--control",
-                                       fifo_,   "--",    kKbcctl,  "--password-file", password_};
+    std::vector<std::string> arguments{"--bus", kLayout, "--control",       fifo_,
+                                       "--",    kKbcctl, "--password-file", password_};
     arguments.insert(arguments.end(), args.begin(), args.end());
-    BusRun r = run_on_bus(arguments);
-    EXPECT_TRUE(r.started) << r.errors;
-    const auto parsed = read_wire(wire_path_);
-    EXPECT_TRUE(parsed) << "the wire file does not parse";
-    wire_ = parsed.value_or(Wire{});
+    BusRun r = run_recorded(arguments);
+    wire_ = wire();
     expect_transfers_as_the_link_sends_them(wire_);
     return r;
   }
@@ -63,8 +60,6 @@ class Drawer : public ::testing::Test {
     return sent;
   }
 
-  ScratchDir scratch_;
-  std::string wire_path_ = scratch_.file("wire.txt");
   std::string fifo_ = scratch_.file("control");
   std::string password_ = scratch_.file("password");
   Wire wire_;
