@@ -11,12 +11,20 @@ Console::Console(View& view, link::Link link, Clock& clock)
 
 Outcome Console::run(const Sequence& sequence, const Body& body) {
   const Outcome outcome = run_handler(view_, link_, sequence, body);
+  if (!outcome_) {
+    outcome_ = outcome;
+  }
   needs_recorder_choice_ = needs_recorder_choice_ || outcome == Outcome::recorder_not_chosen;
   return outcome;
 }
 
-bool Console::on_command(int id) {
+void Console::begin_button() {
   needs_recorder_choice_ = false;
+  outcome_.reset();
+}
+
+bool Console::on_command(int id) {
+  begin_button();
   if (const SettingButton* button = setting_button(id)) {
     return apply_setting(*button);
   }

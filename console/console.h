@@ -18,7 +18,8 @@ namespace kbc::console {
 
 inline constexpr std::string_view kAppTitle = "执法记录仪管理软件(KBC-Q7)";
 
-// Where the console reads the PC's local time (set_time); tests inject a fixed one.
+// Where the console reads the PC's local time (set_time); tests inject a fixed one. Profiles read
+// it from a thread per recorder.
 class Clock {
  public:
   virtual ~Clock() = default;
@@ -29,6 +30,10 @@ class SystemClock final : public Clock {
  public:
   link::LocalTime now() override { return link::local_time_now(); }
 };
+
+// Sends set_time with this time and makes the report "验证密码" makes of it:
+// "成功设置系统时间:2024-3-5 7:8:9", or "重新连接!". True when the recorder took it.
+bool set_clock(const Call& call, const link::LocalTime& time);
 
 struct IdentityButton;
 
@@ -57,11 +62,16 @@ class Console {
   // Whether the last button sent nothing because several recorders are connected and none is
   // chosen.
   bool needs_recorder_choice() const { return needs_recorder_choice_; }
+  // How the last button's own handler sequence ended (not the sessions that follow it, such as
+  // the officer-identifier refresh); nullopt when it ran none.
+  std::optional<Outcome> outcome() const { return outcome_; }
 
   std::array<std::uint8_t, 24> m_bFeatureEnabled{};
   std::uint8_t m_bPasswordVerified = 0;
 
  private:
+  // Forgets what the previous button left.
+  void begin_button();
   // The handler sequence on this console's view and recorder.
   Outcome run(const Sequence& sequence, const Body& body);
   bool verify_password();
@@ -77,6 +87,7 @@ class Console {
   link::Link link_;
   Clock& clock_;
   bool needs_recorder_choice_ = false;
+  std::optional<Outcome> outcome_;
 };
 
 }  // namespace kbc::console

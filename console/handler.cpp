@@ -65,24 +65,24 @@ std::string_view session_failure(const link::Session& session) {
                                                                     : msg::reconnect;
 }
 
-Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body) {
-  const std::optional<link::GbkText> password = read_password(view);
+Outcome run_sequence(const std::optional<link::GbkText>& password, const Opener& open,
+                     const Report& report, const Sequence& sequence, const Body& body) {
   if (const auto failure = pre_check_failure(sequence.pre_check, password)) {
-    view.append_line(*failure);
+    report(*failure);
     return Outcome::pre_check_failed;
   }
 
   // Closes the device when it goes out of scope, whichever way the handler leaves.
-  link::Session session = link::Session::open(link);
+  link::Session session = open();
   if (!session.ready()) {
-    view.append_line(session_failure(session));
+    report(session_failure(session));
     return session.state() == link::Session::State::several_recorders ? Outcome::recorder_not_chosen
                                                                       : Outcome::no_recorder;
   }
 
   // The pre-check passed, so the password has its GBK form.
   const link::GbkText& text = *password;
-  Call call{view, session.device(), text, check_passwords(session.device(), text, sequence.gate)};
+  Call call{session.device(), text, check_passwords(session.device(), text, sequence.gate), report};
   if (!passes(sequence.gate, call.checks)) {
     call.report(msg::wrong_password);
     return Outcome::gate_failed;
@@ -90,4 +90,9 @@ Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, cons
   return body(call) ? Outcome::succeeded : Outcome::body_failed;
 }
 
+Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body) {
+  return run_sequence(
+      read_password(view), [&] { return link::Session::open(link); },
+      [&](std::string_view text) { view.append_line(text); }, sequence, body);
+}
 }  // namespace kbc::console

@@ -5,6 +5,9 @@
 //     ...send commands on call.device with call.password, call.report(...)...
 //     return true;  // only when the success report was made
 //   });
+//
+// run_sequence() is the same without a view, for an operation that reads its password and
+// reports elsewhere and opens a recorder that was listed before.
 #pragma once
 
 #include <cstddef>
@@ -64,14 +67,15 @@ std::optional<std::string_view> pre_check_failure(PreCheck form,
 // when several are connected and none is chosen.
 std::string_view session_failure(const link::Session& session);
 
+// Where a sequence's report lines go, one at a time, in UTF-8.
+using Report = std::function<void(std::string_view text)>;
+
 // What a button's body works with while its session is open.
 struct Call {
-  View& view;
   link::Device& device;
   const link::GbkText& password;  // the text the pre-check passed
   GateChecks checks;
-
-  void report(std::string_view text) const { view.append_line(text); }
+  Report report;
 };
 
 // True when the body made its success report.
@@ -90,6 +94,14 @@ inline bool succeeded(Outcome outcome) {
   return outcome == Outcome::succeeded;
 }
 
+// Opens the session the sequence runs in.
+using Opener = std::function<link::Session()>;
+
+// The sequence on a password already read (nullopt: GBK cannot encode it).
+Outcome run_sequence(const std::optional<link::GbkText>& password, const Opener& open,
+                     const Report& report, const Sequence& sequence, const Body& body);
+
+// The sequence with the password field of the view, reporting to it, on the link's recorder.
 Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body);
 
 }  // namespace kbc::console

@@ -71,13 +71,41 @@ std::vector<std::string> device_info_lines(const link::IdentityRecord& record) {
   return result;
 }
 
+bool write_identity(const Call& call, std::span<const FieldText> fields) {
+  const auto report_each = [&](auto report_of) {
+    for (const FieldText& field : fields) {
+      call.report(report_of(field));
+    }
+  };
+  const auto reconnect = [](const FieldText&) { return msg::reconnect; };
+  if (fields.empty()) {
+    return true;
+  }
+  const link::DeviceInfo info = link::get_device_info(call.device, fields.front().text);
+  if (!ok(link::Cmd::get_device_info, info.status)) {
+    report_each(reconnect);
+    return false;
+  }
+  // The other fields go back as the recorder holds them now.
+  link::IdentityRecord record = info.record();
+  for (const FieldText& field : fields) {
+    record = record.with_field(field.button->field, field.text);
+  }
+  if (!ok(link::Cmd::set_identity, link::set_identity(call.device, record))) {
+    report_each(reconnect);
+    return false;
+  }
+  report_each([](const FieldText& field) { return field.button->done; });
+  return true;
+}
+
 bool Console::set_identity_field(const IdentityButton& button) {
   // Only a text that got as far as the record read refreshes the officer identifier.
   bool read_record = false;
   const Sequence sequence{PreCheck::short_password, Gate::admin};
   const Outcome outcome = run(sequence, [&](Call& call) {
     const std::optional<link::GbkText> text =
-        link::GbkText::from_utf8(call.view.field_text(button.text_field));
+        link::GbkText::from_utf8(view_.field_text(button.text_field));
     if (text && text->empty()) {
       call.report(button.empty);
       return false;
@@ -90,19 +118,8 @@ bool Console::set_identity_field(const IdentityButton& button) {
     }
 
     read_record = true;
-    const link::DeviceInfo info = link::get_device_info(call.device, *text);
-    if (!ok(link::Cmd::get_device_info, info.status)) {
-      call.report(msg::reconnect);
-      return false;
-    }
-    // The other fields go back as the recorder holds them now.
-    const link::IdentityRecord record = info.record().with_field(button.field, *text);
-    if (!ok(link::Cmd::set_identity, link::set_identity(call.device, record))) {
-      call.report(msg::reconnect);
-      return false;
-    }
-    call.report(button.done);
-    return true;
+    const FieldText field{&button, *text};
+    return write_identity(call, std::span(&field, 1));
   });
 
   if (button.field == IdentityField::user_number && read_record) {
@@ -143,13 +160,12 @@ void Console::refresh_officer_identifier() {
 }
 
 std::optional<link::IdentityRecord> Console::show_device_info() {
-  needs_recorder_choice_ = false;
+  begin_button();
   std::optional<link::IdentityRecord> shown;
   run({PreCheck::short_password, Gate::either}, [&](Call& call) {
     // The recorder takes a text along with the read; the tool makes no use of it.
     const link::GbkText argument =
-        link::GbkText::from_utf8(call.view.field_text(idc::user_name_field))
-            .value_or(link::GbkText{});
+        link::GbkText::from_utf8(view_.field_text(idc::user_name_field)).value_or(link::GbkText{});
     const link::DeviceInfo info = link::get_device_info(call.device, argument);
     if (!ok(link::Cmd::get_device_info, info.status)) {
       call.report(msg::reconnect);

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "console/handler.h"
 #include "console/messages.h"
 #include "link/gbk.h"
 #include "link/identity.h"
@@ -27,6 +29,18 @@ struct IdentityButton {
 
 // The row of this button; nullptr for any other id.
 const IdentityButton* identity_button(int id);
+
+// A field's new text, as its button would write it.
+struct FieldText {
+  const IdentityButton* button;
+  link::GbkText text;
+};
+
+// One read-modify-write of the record in the call's session: get_device_info carrying the first
+// field's text, as that field's button sends it, then set_identity with every field set and the
+// rest as the recorder holds it. Then each field's button report in order: its success text, or
+// "重新连接!" when the read or the write failed. True when the record was written.
+bool write_identity(const Call& call, std::span<const FieldText> fields);
 
 // True when every byte is an ASCII letter or digit (the empty text included).
 bool letters_and_digits_only(std::string_view text);

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "console/handler.h"
@@ -15,7 +17,8 @@ namespace kbc::console {
 enum class Switch : std::uint8_t { none, on, off };
 
 struct Setting {
-  std::string_view text;  // the list item, compared byte for byte
+  std::string_view text;   // the list item, compared byte for byte
+  std::string_view alias;  // an ASCII name for a Chinese item, for the command line and profiles
   link::Cmd cmd;
   Switch argument;
   std::string_view success;
@@ -35,10 +38,19 @@ std::span<const SettingButton> setting_buttons();
 const SettingButton* setting_button(int button);
 // The row whose text equals the selection; nullptr when none does.
 const Setting* find_setting(const SettingButton& button, std::string_view selection);
+// The row an item is given by where it is typed rather than picked: its text, or its alias in any
+// case. nullptr when none is.
+const Setting* find_item(const SettingButton& button, std::string_view typed);
+// Why a typed item is refused ("'1080p' is no item of the list; one of: ..."), nullopt when a row
+// has it.
+std::optional<std::string> item_refusal(const SettingButton& button, std::string_view typed);
 
 // Sends the row's command.
 link::Status send_setting(link::Device& device, const Setting& setting);
 // The status that means the recorder carried the row's command out.
 link::Status success_status(const Setting& setting);
+// Sends the row's command and makes the report its button makes: the row's success text, its
+// refusal, or "重新连接!". True on the success report.
+bool send_and_report(const Call& call, const Setting& setting);
 
 }  // namespace kbc::console

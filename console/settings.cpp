@@ -3,9 +3,25 @@
 
 namespace kbc::console {
 
+bool send_and_report(const Call& call, const Setting& setting) {
+  const link::Status status = send_setting(call.device, setting);
+  if (status == success_status(setting)) {
+    call.report(setting.success);
+    return true;
+  }
+  // Only set_motion_on has a refusal, and its row the report for it.
+  const auto refused = link::spec(setting.cmd).refused;
+  if (refused && status == *refused) {
+    call.report(setting.refused);
+  } else {
+    call.report(msg::reconnect);
+  }
+  return false;
+}
+
 bool Console::apply_setting(const SettingButton& button) {
   const Outcome outcome = run(button.sequence, [&](Call& call) {
-    const std::string selection = call.view.selection_text(button.list);
+    const std::string selection = view_.selection_text(button.list);
     if (selection.empty()) {
       call.report(button.nothing_chosen);
       return false;
@@ -14,19 +30,7 @@ bool Console::apply_setting(const SettingButton& button) {
     if (setting == nullptr) {
       return false;  // an item of no row: nothing to send, nothing to say
     }
-    const link::Status status = send_setting(call.device, *setting);
-    if (status == success_status(*setting)) {
-      call.report(setting->success);
-      return true;
-    }
-    // Only set_motion_on has a refusal, and its row the report for it.
-    const auto refused = link::spec(setting->cmd).refused;
-    if (refused && status == *refused) {
-      call.report(setting->refused);
-    } else {
-      call.report(msg::reconnect);
-    }
-    return false;
+    return send_and_report(call, *setting);
   });
   return succeeded(outcome);
 }

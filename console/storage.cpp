@@ -5,9 +5,9 @@
 namespace kbc::console {
 
 bool Console::switch_to_disk() {
-  const Outcome outcome = run({PreCheck::full, Gate::either}, [](Call& call) {
+  const Outcome outcome = run({PreCheck::full, Gate::either}, [&](Call& call) {
     // The field is read again for the command itself.
-    const link::GbkText password = read_password(call.view).value_or(link::GbkText{});
+    const link::GbkText password = read_password(view_).value_or(link::GbkText{});
     // The recorder's reply means nothing here, but both transfers must have gone through before
     // the operator is told to replug.
     if (!link::switch_msdc(call.device, password)) {
@@ -22,10 +22,10 @@ bool Console::switch_to_disk() {
 }
 
 bool Console::erase_all_files() {
-  const Outcome outcome = run({PreCheck::full, Gate::admin}, [](Call& call) {
+  const Outcome outcome = run({PreCheck::full, Gate::admin}, [&](Call& call) {
     // The session stays open while the questions are up; no second check follows them.
-    if (!call.view.ask_yes_no(msg::erase_first_question, msg::erase_caption) ||
-        !call.view.ask_yes_no(msg::erase_second_question, msg::erase_caption)) {
+    if (!view_.ask_yes_no(msg::erase_first_question, msg::erase_caption) ||
+        !view_.ask_yes_no(msg::erase_second_question, msg::erase_caption)) {
       call.report(msg::erase_cancelled);
       return false;
     }

@@ -16,6 +16,15 @@ std::string time_set_report(const link::LocalTime& t) {
 
 }  // namespace
 
+bool set_clock(const Call& call, const link::LocalTime& time) {
+  if (link::set_time(call.device, time) != link::spec(link::Cmd::set_time).statuses.ok) {
+    call.report(msg::reconnect);
+    return false;
+  }
+  call.report(time_set_report(time));
+  return true;
+}
+
 bool Console::verify_password() {
   const Outcome outcome = run({PreCheck::full, Gate::none}, [&](Call& call) {
     // All three go out whatever the first ones answer.
@@ -33,13 +42,7 @@ bool Console::verify_password() {
     m_bPasswordVerified = 1;
 
     // The flags are set first, so a failed clock leaves the buttons enabled.
-    const link::LocalTime now = clock_.now();
-    if (link::set_time(call.device, now) != link::spec(link::Cmd::set_time).statuses.ok) {
-      call.report(msg::reconnect);
-      return false;
-    }
-    call.report(time_set_report(now));
-    return true;
+    return set_clock(call, clock_.now());
   });
   return succeeded(outcome);
 }

@@ -1,0 +1,121 @@
+#include "console/apply.h"
+
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "console/identity.h"
+#include "link/recorders.h"
+#include "link/trace.h"
+
+namespace kbc::console {
+namespace {
+
+// The time sent, as a receipt shows it: "2024-03-05 07:08:09".
+std::string time_value(const link::LocalTime& t) {
+  char text[64];
+  const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month,
+                              t.day, t.hour, t.minute, t.second);
+  return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+}  // namespace
+
+bool Receipt::reached() const {
+  return outcome == Outcome::gate_failed || outcome == Outcome::body_failed ||
+         outcome == Outcome::succeeded;
+}
+
+std::vector<std::string> Receipt::lines() const {
+  std::vector<std::string> lines;
+  if (report) {
+    lines.push_back(*report);
+  }
+  for (const Step& step : steps) {
+    if (step.report) {
+      lines.push_back(*step.report);
+    }
+  }
+  return lines;
+}
+
+Receipt apply_profile(link::Link link, const link::UsbDevice& device, const Profile& profile,
+                      const link::Secret& password, Clock& clock) {
+  Receipt receipt;
+  receipt.location = device.location();
+  receipt.steps.push_back({std::string(kTimeKey), {}, std::nullopt, false});
+  for (const ProfileEntry& entry : profile.entries) {
+    receipt.steps.push_back({std::string(entry.key), entry.value(), std::nullopt, false});
+  }
+
+  // Until the steps begin, a report ends the run; from then on each report is the next step's.
+  std::optional<std::size_t> next_step;
+  const Report report = [&](std::string_view text) {
+    if (next_step) {
+      receipt.steps.at((*next_step)++).report = text;
+    } else {
+      receipt.report = text;
+    }
+  };
+  // Marks the steps reported so far as carried out or not.
+  const auto settle = [&](std::size_t from, bool ok) {
+    for (std::size_t i = from; i < *next_step; ++i) {
+      receipt.steps[i].ok = ok;
+    }
+    return ok;
+  };
+
+  receipt.outcome = run_sequence(
+      link::GbkText::from_utf8(password.view()),
+      [&] { return link::Session::open_listed(link, device); }, report,
+      {PreCheck::full, Gate::admin},
+      [&](Call& call) {
+        next_step = 0;
+        const link::LocalTime now = clock.now();
+        receipt.steps.front().value = time_value(now);
+        if (!settle(0, set_clock(call, now))) {
+          return false;
+        }
+        std::vector<FieldText> fields;
+        for (const ProfileEntry& entry : profile.entries) {
+          if (entry.item != nullptr) {
+            const std::size_t step = *next_step;
+            if (!settle(step, send_and_report(call, *entry.item))) {
+              return false;
+            }
+          } else {
+            // The profile was checked: its texts have their GBK form.
+            fields.push_back({entry.field, link::GbkText::from_utf8(entry.text).value()});
+          }
+        }
+        // The settings come first in a profile, so the unit fields end the run.
+        const std::size_t first_field = *next_step;
+        return fields.empty() || settle(first_field, write_identity(call, fields));
+      });
+  return receipt;
+}
+
+void apply_to_recorders(const link::Link& link, std::span<const Target> targets,
+                        const Profile& profile, const link::Secret& password, Clock& clock,
+                        const ReceiptSink& done) {
+  std::mutex done_mutex;
+  std::vector<std::jthread> threads;
+  threads.reserve(targets.size());
+  for (const Target& target : targets) {
+    threads.emplace_back([&] {
+      const link::TraceContext context(target.device.location());
+      // Each thread its own link, on the same port, pause and scan.
+      link::Link own = link;
+      const std::optional<link::GbkText> serial =
+          target.serial ? target.serial : link::read_serial(own, target.device);
+      Receipt receipt = apply_profile(own, target.device, profile, password, clock);
+      if (serial) {
+        receipt.serial = serial->to_utf8();
+      }
+      const std::lock_guard lock(done_mutex);
+      done(std::move(receipt));
+    });
+  }
+}
+
+}  // namespace kbc::console

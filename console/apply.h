@@ -1,0 +1,79 @@
+// Applying a station profile: per recorder one session of its own that sets the recorder's clock
+// and everything the profile gives, each command as its button sends it and each outcome in its
+// button's words, with a receipt of what was done. Several recorders are served at once, one
+// thread each, after one scan of the bus.
+//
+//   const auto targets = ...;  // from link::scan_recorders(link), once
+//   apply_to_recorders(link, targets, profile, password, clock, [&](Receipt receipt) {
+//     ...show receipt.lines() or each step; called as each recorder finishes...
+//   });
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/console.h"
+#include "console/handler.h"
+#include "console/profile.h"
+#include "link/gbk.h"
+#include "link/port.h"
+#include "link/secret.h"
+#include "link/session.h"
+
+namespace kbc::console {
+
+// The key of the clock's step, which every run has first.
+inline constexpr std::string_view kTimeKey = "time";
+
+struct Step {
+  std::string key;                    // kTimeKey, then the profile's keys in order
+  std::string value;                  // what was sent: the time, the list item, the field's text
+  std::optional<std::string> report;  // its button's report; nullopt when it was not sent
+  bool ok = false;                    // the recorder carried it out
+};
+
+struct Receipt {
+  std::string location;               // "001/005"
+  std::optional<std::string> serial;  // get_sn's text in UTF-8; nullopt when it was not read
+  Outcome outcome = Outcome::no_recorder;
+  // What ended the run before the steps: the pre-check, no recorder, the wrong password.
+  std::optional<std::string> report;
+  std::vector<Step> steps;
+
+  // Every step was carried out.
+  bool ok() const { return outcome == Outcome::succeeded; }
+  // Whether a session with the recorder was opened.
+  bool reached() const;
+  // The report lines in order, as the information pane shows a button's.
+  std::vector<std::string> lines() const;
+};
+
+// A recorder of the last scan, with its serial number where it is known already.
+struct Target {
+  link::UsbDevice device;
+  std::optional<link::GbkText> serial;
+};
+
+// One recorder, in one session opened without scanning again: the full password pre-check, the
+// administrator gate once, set_time with the PC's clock, the profile's settings, and one
+// read-modify-write of the identity record for the unit fields. The first failure ends the run;
+// the steps after it are not sent. The receipt's serial is left for the caller.
+Receipt apply_profile(link::Link link, const link::UsbDevice& device, const Profile& profile,
+                      const link::Secret& password, Clock& clock);
+
+// Called with each recorder's receipt as it finishes, never twice at once.
+using ReceiptSink = std::function<void(Receipt receipt)>;
+
+// Every target at once, each on a thread of its own that opens, serves and closes its recorder:
+// first get_sn in a session of its own where the serial is unknown, then apply_profile(). Returns
+// when all are done. `link` must be the one of the scan that listed the targets, and its port must
+// not scan again before this returns.
+void apply_to_recorders(const link::Link& link, std::span<const Target> targets,
+                        const Profile& profile, const link::Secret& password, Clock& clock,
+                        const ReceiptSink& done);
+
+}  // namespace kbc::console
