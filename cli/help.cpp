@@ -12,11 +12,15 @@ namespace {
 
 constexpr std::string_view kHead = R"(Usage: kbcctl [OPTION]... COMMAND [TEXT]
   or:  kbcctl [OPTION]... list [--json]
+  or:  kbcctl [OPTION]... [--all] apply PROFILE
 Manage a KBC-Q7 body-worn video recorder over USB. Each COMMAND is one button of the
 settings console; what the recorder answers is printed one line per report. list shows
 every recorder on the bus: its location, a tab and its serial number ('-' when unknown).
+apply sets the clock and a station profile's settings on recorders, at once, with a
+receipt for each.
 
 Options:
+      --all                 apply: every recorder on the bus, all at once
       --device LOCATION     the recorder at LOCATION, as list shows it (001/005)
       --serial SERIAL       the recorder whose serial number is SERIAL; the recorders are
                             asked for theirs first
@@ -28,20 +32,35 @@ Options:
                             and the new one again from lines 2 to 4
   -y, --yes                 answer Yes to both questions of erase
   -v, --verbose             write the link's trace lines to standard error
-      --json                info: print the record as one JSON object with the keys
-                            serial_number, user_number, user_name, unit_number, unit_name;
-                            list: print a JSON array of {"location":..., "serial":...}
+      --json                print only JSON on standard output, failures included:
+                            {"ok":true|false,"lines":[...]} with the report lines;
+                            info: the record as one object with the keys serial_number,
+                            user_number, user_name, unit_number, unit_name; list: an
+                            array of {"location":..., "serial":...}; apply: one object
+                            per recorder per line as each finishes
   -h, --help                show this help and exit
       --version             show the version and exit
 
 Commands:
   list              every recorder on the bus: its location and serial number
+  apply PROFILE     set the clock and the station profile PROFILE (see below)
 )";
 
-constexpr std::string_view kTail = R"(
-TEXT is a list item exactly as shown above, or the text for the field. Any other item, a
-longer text, a character GBK cannot encode or, for the two numbers, anything but ASCII
-letters and digits is refused before anything is sent.
+constexpr std::string_view kTail = R"help(
+TEXT is a list item exactly as shown above or its ASCII alias in brackets (any case), or
+the text for the field. Any other item, a longer text, a character GBK cannot encode or,
+for the two numbers, anything but ASCII letters and digits is refused before anything is
+sent.
+
+A station PROFILE is a TOML file of the keys video, segment, photo, ir, screen-off,
+voice, brightness, motion, unit-number and unit-name, each optional, each with a value
+its command takes, in quotes:
+  video = "1920X1080(30)"
+  segment = "10min"
+  unit-name = "深圳市公安局"
+Per recorder, apply checks the administrator password once, sets the clock, then the
+settings in the settings bar's order and the unit fields in one write; the first failure
+ends that recorder's run. A bad line is a usage error and nothing is sent.
 
 Passwords are never taken from the command line. The password comes from the first line
 of --password-file, else from the environment variable KBC_PASSWORD, else from a prompt
@@ -54,13 +73,20 @@ and without --yes both are answered No.
 With one recorder on the bus a command talks to it. With several, choose one with
 --device or --serial; without a choice no command is sent to any of them.
 
+Reports go to standard output; usage errors, the choice of a recorder and the trace to
+standard error.
+
 Exit status:
-  0  the command's success report was produced; list always
-  1  the command reported a failure
-  2  usage error: bad arguments, password file or no terminal; nothing was sent
+  0  the command's success report was produced; list always; apply: every recorder
+     took every step
+  1  the recorder reported a failure or a refusal (a wrong password included), or
+     standard output could not be written
+  2  usage error: bad arguments, profile, password file or password length, or no
+     terminal; nothing was sent
   3  several recorders and none chosen, or --serial matched none or several; the
      recorders are listed on standard error and nothing but their serial numbers was asked
-)";
+  4  no recorder was reached: none found, access denied, or the chosen one is gone
+)help";
 
 std::string padded(std::string text, std::size_t width) {
   text.resize(std::max(text.size(), width), ' ');
@@ -73,7 +99,9 @@ std::string accepted_texts(const Command& command) {
   std::vector<std::string> items;
   if (command.text == TextKind::item) {
     for (const console::Setting& row : console::setting_button(command.button)->rows) {
-      items.emplace_back(row.text);
+      items.emplace_back(row.alias.empty()
+                             ? std::string(row.text)
+                             : std::string(row.text) + " (" + std::string(row.alias) + ")");
     }
   } else {
     items.push_back("up to " + std::to_string(console::identity_button(command.button)->max_bytes) +

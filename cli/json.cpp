@@ -82,4 +82,13 @@ std::string identity_json(const link::IdentityRecord& record) {
   return out;
 }
 
+std::string report_json(bool ok, std::span<const std::string> lines) {
+  std::string out = ok ? R"({"ok":true,"lines":[)" : R"({"ok":false,"lines":[)";
+  for (const std::string& line : lines) {
+    out += out.back() == '[' ? "" : ",";
+    out += json_string(line);
+  }
+  return out + "]}";
+}
+
 }  // namespace kbc::cli

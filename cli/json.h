@@ -1,6 +1,7 @@
-// The identity record as one JSON object, for scripts.
+// What kbcctl prints for scripts with --json: the identity record, and a command's report lines.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,9 @@ std::string json_string(std::string_view utf8);
 // {"serial_number":...,"user_number":...,"user_name":...,"unit_number":...,"unit_name":...}, each
 // field as "info" shows it.
 std::string identity_json(const link::IdentityRecord& record);
+
+// {"ok":true,"lines":["成功设置系统时间:2024-3-5 7:8:9"]}: whether the command's success report
+// came, and every report line in order.
+std::string report_json(bool ok, std::span<const std::string> lines);
 
 }  // namespace kbc::cli

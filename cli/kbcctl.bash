@@ -3,23 +3,24 @@
 # The tables follow cli/options.cpp and console/setting_tables.cpp; tests/dist checks them
 # against `kbcctl --help`.
 
-# Every command, with the list items its TEXT is one of (separated by spaces). A command that
-# takes free text or none has no items.
+# Every command, with the list items its TEXT is one of and their ASCII aliases (separated by
+# spaces). A command that takes free text, a file or nothing has no items.
 declare -gA _kbcctl_commands=(
     [list]=''
+    [apply]=''
     [verify]=''
     [msdc]=''
     [erase]=''
     [passwd]=''
     [info]=''
     [video]='2304X1296(30) 1920X1080(60) 1920X1080(30) 1280X720(60) 1280X720(30) 848X480(30)'
-    [segment]='5分钟 10分钟 15分钟 30分钟 关闭'
+    [segment]='5分钟 10分钟 15分钟 30分钟 关闭 5min 10min 15min 30min off'
     [photo]='2688X1512 5376X3024 6016X3384 7680X4320'
-    [brightness]='高 中 低'
-    [screen-off]='1分钟 5分钟 关闭'
-    [ir]='手动 自动'
-    [voice]='打开 关闭'
-    [motion]='打开 关闭'
+    [brightness]='高 中 低 high mid low'
+    [screen-off]='1分钟 5分钟 关闭 1min 5min never'
+    [ir]='手动 自动 manual auto'
+    [voice]='打开 关闭 on off'
+    [motion]='打开 关闭 on off'
     [unit-number]=''
     [unit-name]=''
     [user-number]=''
@@ -29,6 +30,7 @@ declare -gA _kbcctl_commands=(
 # Every option, with the commands it goes with when not all; an option that takes a value
 # ends in "=".
 declare -gA _kbcctl_options=(
+    [--all]='apply'
     [--device=]=''
     [--serial=]=''
     [--simulate]=''
@@ -37,7 +39,7 @@ declare -gA _kbcctl_options=(
     [-y]='erase'
     [--verbose]=''
     [-v]=''
-    [--json]='info list'
+    [--json]=''
     [--help]=''
     [-h]=''
     [--version]=''
@@ -52,8 +54,24 @@ _kbcctl() {
             _filedir
             return
             ;;
-        # Locations and serial numbers are the recorders' own: kbcctl list shows them.
-        --device | --serial | --help | -h | --version)
+        # The recorders connected, as kbcctl list shows them (it asks each for its serial
+        # number, no password needed), on the simulated bus where the line has --simulate. A
+        # serial number is the recorder's own text: quoted, never evaluated.
+        --device | --serial)
+            local word line simulate=() column=1
+            [[ $prev == --serial ]] && column=2
+            for word in "${words[@]:1:cword-1}"; do
+                [[ $word == --simulate || $word == --simulate=* ]] && simulate=("$word")
+            done
+            COMPREPLY=()
+            while IFS= read -r line; do
+                [[ $line != - && $line == "$cur"* ]] || continue
+                printf -v line %q "$line"
+                COMPREPLY+=("$line")
+            done < <("${words[0]}" "${simulate[@]}" list </dev/null 2>/dev/null | cut -f "$column")
+            return
+            ;;
+        --help | -h | --version)
             return
             ;;
     esac
@@ -83,6 +101,8 @@ _kbcctl() {
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
     elif ((operands == 0)); then
         COMPREPLY=($(compgen -W "${!_kbcctl_commands[*]}" -- "$cur"))
+    elif ((operands == 1)) && [[ $command == apply ]]; then
+        _filedir toml
     elif ((operands == 1)) && [[ -n ${_kbcctl_commands[$command]-} ]]; then
         # Items such as 1920X1080(30) need quoting: inside an opened quote they go in as they
         # are, otherwise escaped. What was typed is never evaluated.

@@ -9,12 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "cli/output.h"
 #include "cli/run.h"
 #include "link/real_port.h"
 #include "link/timing.h"
 #include "sim/sim_bus.h"
 
 int main(int argc, char** argv) {
+  // A full disk or a closed pipe on standard output is reported, not lost or a silent death.
+  kbc::cli::FdOutput stdout_file(STDOUT_FILENO);
+  std::ostream out(&stdout_file);
   try {
     // Only the character set: numbers and times keep the forms the recorder and scripts expect.
     std::setlocale(LC_CTYPE, "");
@@ -29,7 +33,8 @@ int main(int argc, char** argv) {
     };
     kbc::console::SystemClock clock;
     const auto terminal = kbc::cli::TtyTerminal::open_controlling(charset);
-    kbc::cli::Io io{STDIN_FILENO, std::cout, std::cerr, terminal.get(), charset};
+    kbc::cli::Io io{STDIN_FILENO, out, std::cerr, terminal.get(), charset};
+    io.out_error = [&] { return stdout_file.error(); };
     const auto env = [](std::string_view name) -> std::optional<std::string> {
       const char* value = std::getenv(std::string(name).c_str());
       return value ? std::optional<std::string>(value) : std::nullopt;

@@ -40,8 +40,8 @@ constexpr std::string_view kNoPasswordOption =
     "there is no password option: other users can read the command line; use --password-file, "
     "KBC_PASSWORD or the prompt";
 
-constexpr std::array<std::string_view, 5> kFlags{"--help", "--version", "--yes", "--verbose",
-                                                 "--json"};
+constexpr std::array<std::string_view, 6> kFlags{"--help",    "--version", "--yes",
+                                                 "--verbose", "--json",    "--all"};
 
 Parsed usage_error(std::string error) {
   return {Parsed::Action::usage_error, {}, std::move(error)};
@@ -152,6 +152,8 @@ Parsed parse_arguments(std::span<const std::string> args) {
       options.verbose = true;
     } else if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--all") {
+      options.all = true;
     } else if (const auto* valued = std::ranges::find(kValued, option_name(arg), &Valued::name);
                valued != kValued.end()) {
       std::optional<std::string> value = value_of(*valued, args, i);
@@ -190,6 +192,20 @@ Parsed parse_arguments(std::span<const std::string> args) {
   if (options.device && options.serial) {
     return usage_error("--device and --serial both choose the recorder; give one of them");
   }
+  if (options.all && operands[0] != "apply") {
+    return usage_error("--all goes with apply only");
+  }
+  if (operands[0] == "apply") {
+    if (operands.size() != 2) {
+      return usage_error(operands.size() < 2 ? "apply needs a PROFILE" : "apply takes one PROFILE");
+    }
+    if (options.all && (options.device || options.serial)) {
+      return usage_error("--all takes every recorder; --device and --serial choose one");
+    }
+    options.profile = operands[1];
+    parsed.action = Parsed::Action::apply;
+    return parsed;
+  }
   if (operands[0] == "list") {
     if (operands.size() > 1) {
       return usage_error("list takes no TEXT");
@@ -214,9 +230,6 @@ Parsed parse_arguments(std::span<const std::string> args) {
   }
   if (takes_text) {
     options.text = operands[1];
-  }
-  if (options.json && options.command->button != idc::device_info) {
-    return usage_error("--json goes with info and list only");
   }
   return parsed;
 }

@@ -38,14 +38,16 @@ struct Options {
   bool yes = false;
   bool verbose = false;
   bool json = false;
+  bool all = false;                   // apply: every recorder on the bus
   std::optional<std::string> device;  // --device LOCATION
   std::optional<std::string> serial;  // --serial SERIAL
-  const Command* command = nullptr;   // nullptr for list
+  const Command* command = nullptr;   // nullptr for list and apply
   std::string text;
+  std::optional<std::string> profile;  // apply's PROFILE
 };
 
 struct Parsed {
-  enum class Action { run, list, help, version, usage_error };
+  enum class Action { run, list, apply, help, version, usage_error };
   Action action;
   Options options;
   std::string error;  // for usage_error: what was wrong, in one line

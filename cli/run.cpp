@@ -1,10 +1,12 @@
 #include "cli/run.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ostream>
 #include <variant>
 #include <vector>
 
+#include "cli/apply_command.h"
 #include "cli/json.h"
 #include "cli/options.h"
 #include "cli/passwords.h"
@@ -63,15 +65,11 @@ std::optional<std::string> place_text(TerminalView& view, console::Console& cons
   const int control = text_control(command);
   if (command.text == TextKind::item) {
     const console::SettingButton& button = *console::setting_button(command.button);
-    if (console::find_setting(button, text) == nullptr) {
-      std::string items;
-      for (const console::Setting& row : button.rows) {
-        items += items.empty() ? "" : ", ";
-        items += row.text;
-      }
-      return name + ": '" + text + "' is no item of the list; one of: " + items;
+    if (auto refusal = console::item_refusal(button, text)) {
+      return name + ": " + *refusal;
     }
-    view.select(control, text);
+    // An alias picks its item.
+    view.select(control, console::find_item(button, text)->text);
     return std::nullopt;
   }
 
@@ -95,26 +93,45 @@ std::optional<std::string> place_text(TerminalView& view, console::Console& cons
   return std::nullopt;
 }
 
-// Shows the record as JSON in place of its five lines; any other report stays a line.
-int show_info_json(TerminalView& view, console::Console& console, std::ostream& out) {
+// The console's button for the command. With --json its reports are kept back and printed as one
+// JSON object instead: info's record on success, else {"ok":...,"lines":[...]}.
+bool press(const Command& command, bool json, TerminalView& view, console::Console& console,
+           std::ostream& out) {
+  if (!json) {
+    return console.on_command(command.button);
+  }
   view.hold();
-  const std::optional<link::IdentityRecord> record = console.show_device_info();
-  std::vector<std::string> lines = view.release();
-  if (record) {
-    const std::vector<std::string> shown = console::device_info_lines(*record);
-    if (lines.size() >= shown.size() &&
-        std::equal(shown.begin(), shown.end(), lines.end() - static_cast<long>(shown.size()))) {
-      lines.resize(lines.size() - shown.size());
-    }
+  std::optional<link::IdentityRecord> record;
+  bool succeeded = false;
+  if (command.button == idc::device_info) {
+    record = console.show_device_info();
+    succeeded = record.has_value();
+  } else {
+    succeeded = console.on_command(command.button);
   }
-  for (const std::string& line : lines) {
-    view.print(line);
+  const std::vector<std::string> lines = view.release();
+  out << (record ? identity_json(*record) : report_json(succeeded, lines)) << '\n' << std::flush;
+  return succeeded;
+}
+
+// The exit status of a button: 0 on its success report, otherwise what kept it from one.
+int status_of(const console::Console& console, bool succeeded) {
+  if (succeeded) {
+    return kSucceeded;
   }
-  if (!record) {
-    return kFailed;
+  switch (console.outcome().value_or(console::Outcome::body_failed)) {
+    case console::Outcome::pre_check_failed:
+      return kUsage;
+    case console::Outcome::no_recorder:
+      return kNoRecorder;
+    case console::Outcome::recorder_not_chosen:
+      return kSelection;
+    case console::Outcome::gate_failed:
+    case console::Outcome::body_failed:
+    case console::Outcome::succeeded:
+      break;
   }
-  out << identity_json(*record) << '\n' << std::flush;
-  return kSucceeded;
+  return kFailed;
 }
 
 // `list`: every recorder on the bus with its serial number. No password is needed for get_sn.
@@ -126,11 +143,19 @@ int list(link::Link& link, bool json, const Io& io) {
   return kSucceeded;
 }
 
-}  // namespace
+// The password of a command, or of apply, from its sources; passwd also the dialog's three.
+std::variant<Passwords, PasswordProblem> passwords_for(const Environment& env, const Io& io,
+                                                       const Options& options, bool change) {
+  std::optional<link::Secret> environment;
+  if (std::optional<std::string> value = env("KBC_PASSWORD")) {
+    environment.emplace(std::move(*value));
+  }
+  return gather_passwords(
+      {options.password_file, environment, io.in, io.terminal, io.charset, io.err, io.wait},
+      change);
+}
 
-int run(std::span<const std::string> args, const Environment& env, Io& io,
-        const Recorders& recorders) {
-  const Parsed parsed = parse_arguments(args);
+int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recorders& recorders) {
   switch (parsed.action) {
     case Parsed::Action::usage_error:
       return usage(io, parsed.error);
@@ -142,6 +167,7 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
       return kSucceeded;
     case Parsed::Action::run:
     case Parsed::Action::list:
+    case Parsed::Action::apply:
       break;
   }
   const Options& options = parsed.options;
@@ -150,17 +176,34 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
   if (parsed.action == Parsed::Action::list) {
     return list(link, options.json, io);
   }
-  const Command& command = *options.command;
-  const std::optional<std::string> text = io.charset.to_utf8(options.text);
-  if (!text) {
-    return usage(
-        io, std::string(command.name) + ": the TEXT is not valid " + io.charset.name() + " text");
-  }
   // A recorder's serial number may be any text it holds.
   const std::optional<std::string> serial =
       options.serial ? io.charset.to_utf8(*options.serial) : std::nullopt;
   if (options.serial && !serial) {
     return usage(io, "--serial: the SERIAL is not valid " + io.charset.name() + " text");
+  }
+
+  if (parsed.action == Parsed::Action::apply) {
+    // The path as the terminal shows it; bytes that are no text of it are shown escaped.
+    const std::string shown = io.charset.to_utf8(*options.profile).value_or(*options.profile);
+    auto profile = read_profile(*options.profile, shown);
+    if (const auto* problem = std::get_if<std::string>(&profile)) {
+      return usage(io, "apply: " + *problem);
+    }
+    const Undumpable undumpable;
+    auto gathered = passwords_for(env, io, options, false);
+    if (const auto* problem = std::get_if<PasswordProblem>(&gathered)) {
+      return usage(io, problem->message);
+    }
+    return apply(options, serial, std::get<console::Profile>(profile), link,
+                 std::get<Passwords>(gathered).current, recorders.clock, io);
+  }
+
+  const Command& command = *options.command;
+  const std::optional<std::string> text = io.charset.to_utf8(options.text);
+  if (!text) {
+    return usage(
+        io, std::string(command.name) + ": the TEXT is not valid " + io.charset.name() + " text");
   }
 
   // From here to the end kbcctl may hold a password; every copy is wiped when its holder goes,
@@ -185,7 +228,7 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
     }
     return std::move(std::get<console::PasswordEntry>(entry));
   };
-  TerminalView view(io.out, io.charset, ask, dialog_entry);
+  TerminalView view(io.out, io.err, io.charset, ask, dialog_entry);
   console::Console console(view, link, recorders.clock);
   // As the window does when it is shown: the lists and the field limits exist from here on.
   console.on_show();
@@ -196,13 +239,7 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
     }
   }
 
-  std::optional<link::Secret> environment;
-  if (std::optional<std::string> value = env("KBC_PASSWORD")) {
-    environment.emplace(std::move(*value));
-  }
-  auto gathered = gather_passwords(
-      {options.password_file, environment, io.in, io.terminal, io.charset, io.err, io.wait},
-      command.button == idc::change_password);
+  auto gathered = passwords_for(env, io, options, command.button == idc::change_password);
   if (const auto* problem = std::get_if<PasswordProblem>(&gathered)) {
     return usage(io, problem->message);
   }
@@ -211,21 +248,39 @@ int run(std::span<const std::string> args, const Environment& env, Io& io,
 
   // Only now that nothing can stop it as a usage error may the bus be asked.
   if (serial) {
-    const std::optional<std::string> found = find_by_serial(link, *serial, io.err, io.charset);
+    const std::optional<link::ListedRecorder> found =
+        find_by_serial(link, *serial, io.err, io.charset);
     if (!found) {
+      if (options.json) {
+        io.out << report_json(false, {}) << '\n' << std::flush;
+      }
       return kSelection;
     }
-    console.choose_recorder(found);
+    console.choose_recorder(found->device.location());
   } else {
     console.choose_recorder(options.device);
   }
 
-  const int status = options.json                         ? show_info_json(view, console, io.out)
-                     : console.on_command(command.button) ? kSucceeded
-                                                          : kFailed;
-  if (console.needs_recorder_choice()) {
+  const int status = status_of(console, press(command, options.json, view, console, io.out));
+  if (status == kSelection) {
     list_unchosen(link, io.err, io.charset);
-    return kSelection;
+  }
+  return status;
+}
+
+}  // namespace
+
+int run(std::span<const std::string> args, const Environment& env, Io& io,
+        const Recorders& recorders) {
+  const int status = run_parsed(parse_arguments(args), env, io, recorders);
+  // A report that could not be written is no report: a script must not take it for success.
+  io.out.flush();
+  if (!io.out) {
+    const int error = io.out_error();
+    io.err << "kbcctl: cannot write standard output" << (error ? ": " : "")
+           << (error ? std::strerror(error) : "") << '\n'
+           << std::flush;
+    return status == kSucceeded ? kFailed : status;
   }
   return status;
 }

@@ -17,10 +17,11 @@
 
 namespace kbc::cli {
 
-inline constexpr int kSucceeded = 0;  // the command's success report was produced
-inline constexpr int kFailed = 1;     // it reported anything else
-inline constexpr int kUsage = 2;      // bad input; nothing was sent
-inline constexpr int kSelection = 3;  // no recorder chosen among several, or none has the serial
+inline constexpr int kSucceeded = 0;   // the command's success report was produced
+inline constexpr int kFailed = 1;      // the recorder reported a failure or a refusal
+inline constexpr int kUsage = 2;       // bad input; nothing was sent
+inline constexpr int kSelection = 3;   // no recorder chosen among several, or none has the serial
+inline constexpr int kNoRecorder = 4;  // none found, access denied, or the chosen one gone
 
 struct Io {
   int in;  // standard input's descriptor, for --password-file -
@@ -29,6 +30,8 @@ struct Io {
   Terminal* terminal;                 // nullptr: the process has no terminal
   Charset charset = Charset::utf8();  // the terminal's, for arguments, passwords and what is shown
   SourceWait wait{};                  // on a password source that gives nothing
+  // errno of standard output's failed write, for the message; 0 when not known.
+  std::function<int()> out_error = [] { return 0; };
 };
 
 struct Recorders {

@@ -38,8 +38,8 @@ std::string recorders_json(std::span<const link::ListedRecorder> recorders) {
   return text + "]";
 }
 
-std::optional<std::string> find_by_serial(link::Link& link, std::string_view serial,
-                                          std::ostream& err, const Charset& charset) {
+std::optional<link::ListedRecorder> find_by_serial(link::Link& link, std::string_view serial,
+                                                   std::ostream& err, const Charset& charset) {
   const std::vector<link::ListedRecorder> recorders = link::list_recorders(link);
   std::vector<const link::ListedRecorder*> matches;
   for (const link::ListedRecorder& recorder : recorders) {
@@ -48,7 +48,7 @@ std::optional<std::string> find_by_serial(link::Link& link, std::string_view ser
     }
   }
   if (matches.size() == 1) {
-    return matches.front()->device.location();
+    return *matches.front();
   }
   const std::string quoted = "'" + console::printable(serial) + "'";
   std::string text;

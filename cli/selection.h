@@ -20,11 +20,11 @@ std::string recorder_lines(std::span<const link::ListedRecorder> recorders);
 // [{"location":"001/005","serial":"KBC0001234"},...], null for an unknown serial; [] for none.
 std::string recorders_json(std::span<const link::ListedRecorder> recorders);
 
-// The location of the one recorder whose serial number is `serial` (UTF-8), looked up with get_sn
-// in sessions of their own. nullopt when none or several have it, after saying so on `err`, in the
-// terminal's character set, with the recorders listed.
-std::optional<std::string> find_by_serial(link::Link& link, std::string_view serial,
-                                          std::ostream& err, const Charset& charset);
+// The one recorder whose serial number is `serial` (UTF-8), looked up with get_sn in sessions of
+// their own; its device stays valid until the next scan. nullopt when none or several have it,
+// after saying so on `err`, in the terminal's character set, with the recorders listed.
+std::optional<link::ListedRecorder> find_by_serial(link::Link& link, std::string_view serial,
+                                                   std::ostream& err, const Charset& charset);
 
 // Says on `err` that several recorders are connected and none was chosen, and lists them.
 void list_unchosen(link::Link& link, std::ostream& err, const Charset& charset);

@@ -1,6 +1,7 @@
 #include "cli/terminal_view.h"
 
 #include "console/control_ids.h"
+#include "console/messages.h"
 
 namespace kbc::cli {
 namespace {
@@ -40,9 +41,13 @@ class DialogWindow final : public console::DialogView {
 
 }  // namespace
 
-TerminalView::TerminalView(std::ostream& out, const Charset& charset, Ask ask,
+TerminalView::TerminalView(std::ostream& out, std::ostream& err, const Charset& charset, Ask ask,
                            DialogEntry dialog_entry)
-    : out_(out), charset_(charset), ask_(std::move(ask)), dialog_entry_(std::move(dialog_entry)) {}
+    : out_(out),
+      err_(err),
+      charset_(charset),
+      ask_(std::move(ask)),
+      dialog_entry_(std::move(dialog_entry)) {}
 
 void TerminalView::select(int list, std::string_view item) {
   selections_[list] = item;
@@ -97,6 +102,11 @@ void TerminalView::show_control(int, bool) {
 }
 
 void TerminalView::append_line(std::string_view text) {
+  // Not a recorder's report but a matter of choosing one: it goes with the list of them.
+  if (text == console::msg::choose_recorder) {
+    err_ << charset_.from_utf8(text) << '\n' << std::flush;
+    return;
+  }
   print(text);
 }
 

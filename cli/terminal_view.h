@@ -24,7 +24,10 @@ class TerminalView final : public console::View {
   // The change dialog's three fields, asked for under its title; nullopt cancels the dialog.
   using DialogEntry = std::function<std::optional<console::PasswordEntry>(std::string_view title)>;
 
-  TerminalView(std::ostream& out, const Charset& charset, Ask ask, DialogEntry dialog_entry);
+  // Reports go to `out`; the request to choose one of several recorders goes to `err`, where
+  // kbcctl lists them.
+  TerminalView(std::ostream& out, std::ostream& err, const Charset& charset, Ask ask,
+               DialogEntry dialog_entry);
 
   // The item picked in a drop-down list.
   void select(int list, std::string_view item);
@@ -51,6 +54,7 @@ class TerminalView final : public console::View {
 
  private:
   std::ostream& out_;
+  std::ostream& err_;
   const Charset& charset_;
   Ask ask_;
   DialogEntry dialog_entry_;

@@ -91,7 +91,7 @@ TEST_F(PasswordTest, TerminalIsAskedLast) {
 }
 
 TEST_F(PasswordTest, EmptyLineIsAnEmptyPasswordForTheConsoleToJudge) {
-  EXPECT_EQ(kbcctl({"--password-file", file("\n"), "verify"}), kFailed);
+  EXPECT_EQ(kbcctl({"--password-file", file("\n"), "verify"}), kUsage);
   EXPECT_THAT(output(), ElementsAre("请输入密码!"));
 }
 
@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(Sources, BoundedTest, ::testing::ValuesIn(kBounded),
 
 TEST_F(PasswordTest, LongestLineIsStillTaken) {
   // At the bound, the console judges the password as it would any other.
-  EXPECT_EQ(kbcctl({"--password-file", file(std::string(4096, '8') + "\n"), "verify"}), kFailed);
+  EXPECT_EQ(kbcctl({"--password-file", file(std::string(4096, '8') + "\n"), "verify"}), kUsage);
   EXPECT_THAT(output(), ElementsAre("密码长度有误!"));
 }
 

@@ -31,14 +31,14 @@ const Outcome kOutcomes[] = {
     {"VerifyAdmin", {"verify"}, kAdmin, kSucceeded, {"成功设置系统时间:2024-3-5 7:8:9"}},
     {"VerifyNormal", {"verify"}, kNormal, kSucceeded, {"成功设置系统时间:2024-3-5 7:8:9"}},
     {"VerifyWrong", {"verify"}, kWrong, kFailed, {"密码错误!"}},
-    {"VerifyShort", {"verify"}, "88888", kFailed, {"密码长度有误!"}},
-    {"VerifyUnencodable", {"verify"}, "88888😀", kFailed, {"密码长度有误!"}},
+    {"VerifyShort", {"verify"}, "88888", kUsage, {"密码长度有误!"}},
+    {"VerifyUnencodable", {"verify"}, "88888😀", kUsage, {"密码长度有误!"}},
     // 888, a tag character, 888: never sent as 888888.
     {"VerifyTagCharacter",
      {"verify"},
      "888\xf3\xa0\x81\xa0"
      "888",
-     kFailed,
+     kUsage,
      {"密码长度有误!"}},
     {"Msdc",
      {"msdc"},
@@ -51,7 +51,7 @@ const Outcome kOutcomes[] = {
      kSucceeded,
      {"录像尺寸设置为848X480(30)成功!"}},
     {"SegmentNeedsAdmin", {"segment", "关闭"}, kNormal, kFailed, {"密码错误!"}},
-    {"SegmentEmptyPassword", {"segment", "关闭"}, "", kFailed, {"密码长度有误!"}},
+    {"SegmentEmptyPassword", {"segment", "关闭"}, "", kUsage, {"密码长度有误!"}},
     {"Info", {"info"}, kNormal, kSucceeded, kInfoLines},
     {"InfoWrong", {"info"}, kWrong, kFailed, {"密码错误!"}},
     {"UserName", {"user-name", "李四"}, kAdmin, kSucceeded, {"设置用户名称成功"}},
@@ -72,10 +72,14 @@ TEST_P(OutcomeTest, PrintsTheReportsAndExitsWithTheirStatus) {
 INSTANTIATE_TEST_SUITE_P(Commands, OutcomeTest, ::testing::ValuesIn(kOutcomes),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CliTest, NoRecorderIsAFailure) {
+TEST_F(CliTest, NoRecorderReachedIsExitFour) {
   env["KBC_PASSWORD"] = kAdmin;
   usb.unplug();
-  EXPECT_EQ(kbcctl({"verify"}), kFailed);
+  EXPECT_EQ(kbcctl({"verify"}), kNoRecorder);
+  EXPECT_THAT(output(), ElementsAre("重新连接!"));
+  usb.reconnect();
+  usb.fail_configuration(-EACCES);  // access denied
+  EXPECT_EQ(kbcctl({"info"}), kNoRecorder);
   EXPECT_THAT(output(), ElementsAre("重新连接!"));
 }
 
@@ -212,10 +216,10 @@ TEST_F(CliTest, InfoJsonEscapesWhatTheRecorderHolds) {
                                    R"(",)"));
 }
 
-TEST_F(CliTest, InfoJsonFailureIsAReportLine) {
+TEST_F(CliTest, InfoJsonFailureIsAnObjectWithTheReportLines) {
   env["KBC_PASSWORD"] = kWrong;
   EXPECT_EQ(kbcctl({"info", "--json"}), kFailed);
-  EXPECT_EQ(out.str(), "密码错误!\n");
+  EXPECT_EQ(out.str(), "{\"ok\":false,\"lines\":[\"密码错误!\"]}\n");
 }
 
 // --- trace, help, version ---

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the bash completion of kbcctl as bash-completion loads it and checks what it offers:
-# the commands, options and list items that `kbcctl --help` names, and a few typed lines.
+# the commands, options, list items and aliases that `kbcctl --help` names, a few typed lines,
+# and the recorders of a simulated bus after --device and --serial.
 # Usage: check_completion.sh KBCCTL COMPLETION_FILE
 set -uo pipefail
 kbcctl=$1
@@ -50,7 +51,7 @@ commands=()
 declare -A items=()
 command=""
 while IFS= read -r row; do
-  if [[ $row =~ ^\ \ ([a-z][a-z-]*)(\ TEXT)?\ \  ]]; then
+  if [[ $row =~ ^\ \ ([a-z][a-z-]*)(\ [A-Z]+)?\ \  ]]; then
     command=${BASH_REMATCH[1]}
     commands+=("$command")
   elif [[ -n $command && $row =~ ^\ {20}(.*[^ ])\ *$ ]]; then
@@ -64,10 +65,15 @@ expect "kbcctl " "$(sorted "${commands[@]}")"
 [[ $(offers "kbcctl -" | sed 's/=$//' | sort) == "$options" ]] ||
   fail "the completion's options differ from the help's: $(offers "kbcctl -" | tr '\n' ' ')"
 for command in "${commands[@]}"; do
+  [[ $command == apply ]] && continue  # a file, below
   want=()
   if [[ ${items[$command]-} != *"GBK bytes"* ]]; then
     read -ra want <<<"${items[$command]-}"
     want=("${want[@]/|/}")
+    # An alias is shown in brackets after its item.
+    for i in "${!want[@]}"; do
+      [[ ${want[i]} == \(*\) ]] && want[i]=${want[i]:1:-1}
+    done
     for i in "${!want[@]}"; do
       [[ -n ${want[i]} ]] && printf -v 'want[i]' %q "${want[i]}" || unset 'want[i]'
     done
@@ -85,7 +91,9 @@ kbcctl --password-file - seg|segment
 kbcctl video 1920|1920X1080\(60\) 1920X1080\(30\)
 kbcctl video 1920X1080\(6|1920X1080\(60\)
 kbcctl video '1280|1280X720(60) 1280X720(30)
-kbcctl segment 1|10分钟 15分钟
+kbcctl segment 1|10分钟 15分钟 10min 15min
+kbcctl brightness h|high
+kbcctl screen-off n|never
 kbcctl -v -- motion 打|打开
 kbcctl video 1080p|
 kbcctl video 848X480\(30\) |
@@ -94,11 +102,16 @@ kbcctl unit-name |
 kbcctl info --j|--json
 kbcctl list --j|--json
 kbcctl list |
-kbcctl verify --j|
+kbcctl verify --j|--json
+kbcctl --al|--all
+kbcctl --all a|apply
+kbcctl apply --a|--all
+kbcctl verify --al|
+kbcctl apply station.toml |
 kbcctl --dev|--device=
 kbcctl --device 001/002 vid|video
 kbcctl --serial KBC0001001 seg|segment
-kbcctl --simulate=3 ir |手动 自动
+kbcctl --simulate=3 ir |手动 自动 manual auto
 kbcctl --device |
 kbcctl erase --y|--yes
 kbcctl --password-|--password-file=
@@ -106,11 +119,22 @@ kbcctl --help |
 kbcctl nosuch |
 EOF
 
-# Files after --password-file, in either spelling.
+# Files after --password-file, in either spelling; TOML files and folders after apply.
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
-touch "$dir/password" "$dir/other"
+touch "$dir/password" "$dir/other" "$dir/station.toml" "$dir/station.txt"
+mkdir "$dir/stations"
 expect "kbcctl --password-file $dir/pass" "$dir/password"
 expect "kbcctl --password-file=$dir/pass" "$dir/password"
+expect "kbcctl --all apply $dir/st" "$(sorted "$dir/station.toml" "$dir/stations")"
+
+# The recorders after --device and --serial, as kbcctl list on the line's bus shows them.
+mkdir "$dir/bin"
+ln -s "$(realpath "$kbcctl")" "$dir/bin/kbcctl"
+PATH=$dir/bin:$PATH
+expect "kbcctl --simulate=3 --device " "$(sorted 001/001 001/002 001/003)"
+expect "kbcctl --simulate=3 --device=001/00" "$(sorted 001/001 001/002 001/003)"
+expect "kbcctl --simulate=3 --serial KBC0002" "KBC0002001"
+expect "kbcctl --simulate --serial " "KBC0001001"
 
 exit $status

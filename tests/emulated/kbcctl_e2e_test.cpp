@@ -293,13 +293,13 @@ struct Fault {
   std::string trace;  // on standard error
 };
 
-const Step kFindsNothing{kAdmin, {"verify"}, {"重新连接!"}, 1, {}};
+const Step kFindsNothing{kAdmin, {"verify"}, {"重新连接!"}, 4, {}};
 
 const Fault kFaults[] = {
     {"no_recorder", {"--bus", "mouse"}, {kFindsNothing}, ""},
     {"denied",
      {"--denied"},
-     {{kAdmin, {"-v", "verify"}, {"重新连接!"}, 1, {}}},
+     {{kAdmin, {"-v", "verify"}, {"重新连接!"}, 4, {}}},
      "Access to the recorder on bus 001 device 003 was denied"},
     // Gone before the first command: the checks fail as a wrong password does.
     {"unplugged_while_verifying",

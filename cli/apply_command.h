@@ -1,0 +1,32 @@
+// kbcctl apply PROFILE: the station profile read and checked before anything is sent, the
+// recorders chosen from one scan, the profile applied to all of them at once, and a receipt
+// printed for each as it finishes.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "cli/options.h"
+#include "cli/run.h"
+#include "console/profile.h"
+#include "link/secret.h"
+
+namespace kbc::cli {
+
+// The largest profile read; a station profile is a dozen lines.
+inline constexpr std::size_t kMostProfileBytes = 64 * 1024;
+
+// The profile in the file at `path`, or why it cannot be had, as a usage error's message that
+// names the file as `shown_as` (UTF-8): "station.toml:4: segment: '12分钟' is no item of ...".
+std::variant<console::Profile, std::string> read_profile(const std::string& path,
+                                                         std::string_view shown_as);
+
+// Applies the profile to the recorder the options choose (--device, --serial given here in UTF-8,
+// the only one) or to every one (--all). Returns the exit status.
+int apply(const Options& options, const std::optional<std::string>& serial,
+          const console::Profile& profile, link::Link link, const link::Secret& password,
+          console::Clock& clock, const Io& io);
+
+}  // namespace kbc::cli

@@ -1,0 +1,50 @@
+#include "cli/receipts.h"
+
+#include <optional>
+
+#include "cli/json.h"
+#include "console/printable.h"
+
+namespace kbc::cli {
+namespace {
+
+std::string json_or_null(const std::optional<std::string>& text) {
+  return text ? json_string(*text) : "null";
+}
+
+// Only the clock's value is ever empty: when it was not sent.
+std::optional<std::string> value_of(const console::Step& step) {
+  return step.value.empty() ? std::nullopt : std::optional(step.value);
+}
+
+}  // namespace
+
+std::string receipt_block(const console::Receipt& receipt) {
+  std::string text = receipt.location + " " +
+                     (receipt.serial ? console::printable(*receipt.serial) : "-") + ": " +
+                     (receipt.ok()     ? "ok"
+                      : receipt.report ? *receipt.report
+                                       : "failed") +
+                     "\n";
+  for (const console::Step& step : receipt.steps) {
+    const std::optional<std::string> value = value_of(step);
+    text += "  " + step.key + (value ? " " + console::printable(*value) : "") + ": " +
+            step.report.value_or("not sent") + "\n";
+  }
+  return text;
+}
+
+std::string receipt_json(const console::Receipt& receipt) {
+  std::string steps;
+  for (const console::Step& step : receipt.steps) {
+    steps += steps.empty() ? "" : ",";
+    steps += R"({"key":)" + json_string(step.key) + R"(,"value":)" + json_or_null(value_of(step)) +
+             R"(,"report":)" + json_or_null(step.report) +
+             (step.ok ? R"(,"ok":true})" : R"(,"ok":false})");
+  }
+  return R"({"location":)" + json_string(receipt.location) + R"(,"serial":)" +
+         json_or_null(receipt.serial) + (receipt.ok() ? R"(,"ok":true)" : R"(,"ok":false)") +
+         R"(,"report":)" + json_or_null(receipt.report) + R"(,"steps":[)" + steps + "]}";
+}
+
+}  // namespace kbc::cli
