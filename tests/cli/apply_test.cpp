@@ -26,14 +26,8 @@ motion = "关闭"
 unit-name = "龙华分局"
 )toml";
 
-const std::string kStationLetters =
-    "3"
-    "6"
-    "H"
-    "r"
-    ","
-    "}"
-    "{";
+// check_admin_psw, set_time, video, segment, motion, the record read and written back.
+const std::string kStationLetters = "36Hr,}{";
 
 const Lines kStationBlock{
     "001/001 KBC0001001: ok",

@@ -13,23 +13,12 @@
 #include "link/recorders.h"
 #include "link/trace.h"
 #include "sim/sim_bus.h"
+#include "station_profile.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using kbc::console::Receipt;
-
-constexpr std::string_view kProfile = R"toml(video = "1920X1080(30)"
-segment = "10min"
-photo = "2688X1512"
-ir = "auto"
-screen-off = "1min"
-voice = "on"
-brightness = "mid"
-motion = "off"
-unit-number = "440300000000"
-unit-name = "深圳市公安局"
-)toml";
 
 struct Run {
   double milliseconds;
@@ -60,7 +49,7 @@ Run apply_to(std::size_t recorders, const kbc::console::Profile& profile) {
 
 int main() {
   kbc::link::set_trace_sink({});
-  auto parsed = kbc::console::parse_profile(kProfile);
+  auto parsed = kbc::console::parse_profile(kbc::testing::kStationProfile);
   if (const auto* error = std::get_if<kbc::console::ProfileError>(&parsed)) {
     std::fprintf(stderr, "profile line %zu: %s\n", error->line, error->message.c_str());
     return 1;

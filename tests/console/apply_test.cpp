@@ -11,37 +11,15 @@
 #include "console/messages.h"
 #include "console_fixture.h"
 #include "link/recorders.h"
+#include "station_profile.h"
 
 namespace kbc::console::testing {
 namespace {
 
-const std::string_view kStation = R"toml(video = "1920X1080(30)"
-segment = "10分钟"
-photo = "2688X1512"
-brightness = "中"
-screen-off = "1分钟"
-ir = "自动"
-voice = "打开"
-motion = "关闭"
-unit-number = "A7"
-unit-name = "龙华分局"
-)toml";
+using kbc::testing::kStationProfile;
 
-// Every command of the station's profile in the order it goes out, after check_admin_psw and
-// set_time: the settings bar's order, then the record read and written back.
-const std::string kStationLetters =
-    "3"
-    "6"
-    "H"
-    "r"
-    "f"
-    "u"
-    "A"
-    "]"
-    "%"
-    ","
-    "}"
-    "{";
+// Every command of the station's profile in the order it goes out.
+const std::string kStationLetters = "36" + std::string(kbc::testing::kStationLetters);
 
 // key, value, report; no report: not sent.
 using StepRow = std::tuple<std::string, std::string, std::optional<std::string>, bool>;
@@ -93,7 +71,7 @@ class ApplyTest : public ConsoleTest {
 };
 
 TEST_F(ApplyTest, EverySettingInOneSessionAsItsButtonSendsIt) {
-  const Receipt receipt = apply(kStation);
+  const Receipt receipt = apply(kStationProfile);
   EXPECT_TRUE(receipt.ok());
   EXPECT_TRUE(receipt.reached());
   EXPECT_EQ(receipt.location, "001/001");
@@ -138,7 +116,7 @@ TEST_F(ApplyTest, EverySettingInOneSessionAsItsButtonSendsIt) {
 
 TEST_F(ApplyTest, AFailureInTheMiddleEndsTheRunAndTheRestIsNotSent) {
   recorder.inject({.kind = sim::Fault::Kind::outcome, .letter = 'u', .value = 0});
-  const Receipt receipt = apply(kStation);
+  const Receipt receipt = apply(kStationProfile);
   EXPECT_FALSE(receipt.ok());
   EXPECT_TRUE(receipt.reached());
   EXPECT_EQ(receipt.outcome, Outcome::body_failed);
@@ -224,8 +202,8 @@ TEST_F(ApplyTest, WhatEndsTheRunBeforeItsStepsIsTheReceiptsReport) {
     const std::vector<link::UsbDevice> listed = link::scan_recorders(link);
     bus.clear_wire();
     row.fault();
-    const Receipt receipt =
-        apply_profile(link, listed.at(0), profile_of(kStation), link::Secret(row.password), clock);
+    const Receipt receipt = apply_profile(link, listed.at(0), profile_of(kStationProfile),
+                                          link::Secret(row.password), clock);
     EXPECT_EQ(receipt.outcome, row.outcome);
     EXPECT_EQ(receipt.report, std::string(row.report));
     EXPECT_EQ(receipt.lines(), Lines{std::string(row.report)});
@@ -263,7 +241,7 @@ TEST_F(ApplyTest, EveryRecorderOfTheScanGetsItsOwnRun) {
   bus.clear_wire();
 
   std::map<std::string, Receipt> receipts;
-  const Profile profile = profile_of(kStation);
+  const Profile profile = profile_of(kStationProfile);
   apply_to_recorders(link, targets, profile, link::Secret(kAdmin), clock, [&](Receipt receipt) {
     const std::string location = receipt.location;
     EXPECT_TRUE(receipts.emplace(location, std::move(receipt)).second) << location;

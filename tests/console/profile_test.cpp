@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console/profile.h"
+#include "station_profile.h"
 
 namespace kbc::console::testing {
 namespace {
@@ -28,28 +29,16 @@ KeyValues entries(std::string_view text) {
 }
 
 TEST(Profile, TheStationExampleIsTakenInTheSettingsBarsOrder) {
-  const std::string text = R"toml(# Station profile
-video = "1920X1080(30)"
-segment = "10分钟"
-photo = "2688X1512"
-brightness = "中"
-screen-off = "1分钟"
-ir = "自动"
-voice = "打开"
-motion = "关闭"
-unit-number = "440300000000"
-unit-name = "深圳市公安局"
-)toml";
-  EXPECT_EQ(entries(text), (KeyValues{{"video", "1920X1080(30)"},
-                                      {"segment", "10分钟"},
-                                      {"photo", "2688X1512"},
-                                      {"ir", "自动"},
-                                      {"screen-off", "1分钟"},
-                                      {"voice", "打开"},
-                                      {"brightness", "中"},
-                                      {"motion", "关闭"},
-                                      {"unit-number", "440300000000"},
-                                      {"unit-name", "深圳市公安局"}}));
+  EXPECT_EQ(entries(kbc::testing::kStationProfile), (KeyValues{{"video", "1920X1080(30)"},
+                                                               {"segment", "10分钟"},
+                                                               {"photo", "2688X1512"},
+                                                               {"ir", "自动"},
+                                                               {"screen-off", "1分钟"},
+                                                               {"voice", "打开"},
+                                                               {"brightness", "中"},
+                                                               {"motion", "关闭"},
+                                                               {"unit-number", "A7"},
+                                                               {"unit-name", "龙华分局"}}));
 }
 
 TEST(Profile, GoodFiles) {

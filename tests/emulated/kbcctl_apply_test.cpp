@@ -10,6 +10,7 @@
 
 #include "command_wire.h"
 #include "emulated_run.h"
+#include "tests/console/station_profile.h"
 
 namespace kbc::emulated {
 namespace {
@@ -24,41 +25,14 @@ const std::map<std::string, std::string> kSerials{
     {"001/002", "KBCA000001"}, {"001/004", "KBCB000002"}, {"001/005", "KBCC000003"}};
 const std::string kMouse = "001/003";
 
-const std::string kProfile = R"toml(# Station profile
-video = "1920X1080(30)"
-segment = "10分钟"
-photo = "2688X1512"
-brightness = "中"
-screen-off = "1分钟"
-ir = "自动"
-voice = "on"
-motion = "off"
-unit-number = "440300000000"
-unit-name = "深圳市公安局"
-)toml";
-
-// get_sn in a session of its own, then check_admin_psw, set_time, the settings in the settings
-// bar's order, and the record read and written back.
-const std::string kSequence =
-    "J"
-    "3"
-    "6"
-    "H"
-    "r"
-    "f"
-    "u"
-    "A"
-    "]"
-    "%"
-    ","
-    "}"
-    "{";
+// get_sn in a session of its own, then check_admin_psw, set_time and the profile's commands.
+const std::string kSequence = "J36" + std::string(testing::kStationLetters);
 
 class ApplyOnTheBus : public BusTest {
  protected:
   ApplyOnTheBus() {
     std::ofstream(password_) << "888888\n";
-    std::ofstream(profile_) << kProfile;
+    std::ofstream(profile_) << testing::kStationProfile;
   }
 
   // The controls of one node, in order.
@@ -115,7 +89,7 @@ TEST_F(ApplyOnTheBus, AllGivesEachRecorderItsOwnFullSequenceAtOnce) {
   for (const std::string& receipt : receipts) {
     EXPECT_THAT(receipt, HasSubstr(R"({"location":")" + serial->first + R"(","serial":")" +
                                    serial->second + R"(","ok":true,"report":null,)"));
-    EXPECT_THAT(receipt, HasSubstr(R"({"key":"unit-name","value":"深圳市公安局",)"
+    EXPECT_THAT(receipt, HasSubstr(R"({"key":"unit-name","value":"龙华分局",)"
                                    R"("report":"设置单位名称成功","ok":true})"));
     ++serial;
   }
@@ -131,8 +105,9 @@ TEST_F(ApplyOnTheBus, AllGivesEachRecorderItsOwnFullSequenceAtOnce) {
     ASSERT_EQ(sent.size(), kSequence.size());
     EXPECT_NE(sent_time(sent[2], before, after), "");
     EXPECT_EQ(sent[8], padded("]1"));
-    EXPECT_EQ(sent[11].substr(0, 13), "}440300000000");
-    EXPECT_EQ(sent[12].substr(46, 12), "440300000000");
+    EXPECT_EQ(sent[11], padded("}A7"));
+    EXPECT_EQ(sent[12].substr(46, 12), "A7==========");
+    EXPECT_EQ(sent[12].substr(58, 8), "\xC1\xFA\xBB\xAA\xB7\xD6\xBE\xD6");  // 龙华分局 in GBK
   }
   EXPECT_THAT(of(kMouse).controls, IsEmpty());
 
