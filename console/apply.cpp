@@ -48,13 +48,14 @@ Receipt apply_profile(link::Link link, const link::UsbDevice& device, const Prof
     receipt.steps.push_back({std::string(entry.key), entry.value(), std::nullopt, false});
   }
 
-  // Until the steps begin, a report ends the run; from then on each report is the next step's.
+  // Until the steps begin, a report ends the run; from then on each report is the next step's
+  // (every step reports once).
   std::optional<std::size_t> next_step;
   const Report report = [&](std::string_view text) {
-    if (next_step) {
-      receipt.steps.at((*next_step)++).report = text;
-    } else {
+    if (!next_step) {
       receipt.report = text;
+    } else if (*next_step < receipt.steps.size()) {
+      receipt.steps[(*next_step)++].report = text;
     }
   };
   // Marks the steps reported so far as carried out or not.
