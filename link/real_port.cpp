@@ -7,10 +7,13 @@ namespace {
 
 class RealHandle final : public DeviceHandle {
  public:
-  explicit RealHandle(usb_dev_handle* handle) : handle_(handle) {}
+  RealHandle(usb_dev_handle* handle, std::mutex& opening) : handle_(handle), opening_(opening) {}
   RealHandle(const RealHandle&) = delete;
   RealHandle& operator=(const RealHandle&) = delete;
-  ~RealHandle() override { usb_close(handle_); }
+  ~RealHandle() override {
+    const std::lock_guard lock(opening_);
+    usb_close(handle_);
+  }
 
   int set_configuration(int configuration) override {
     return usb_set_configuration(handle_, configuration);
@@ -26,6 +29,7 @@ class RealHandle final : public DeviceHandle {
 
  private:
   usb_dev_handle* handle_;
+  std::mutex& opening_;
 };
 
 }  // namespace
@@ -59,11 +63,12 @@ std::unique_ptr<DeviceHandle> RealPort::open(const UsbDevice& device) {
   if (device.index >= listed_.size()) {
     return nullptr;
   }
+  const std::lock_guard lock(opening_);
   usb_dev_handle* handle = usb_open(static_cast<struct usb_device*>(listed_[device.index]));
   if (handle == nullptr) {
     return nullptr;
   }
-  return std::make_unique<RealHandle>(handle);
+  return std::make_unique<RealHandle>(handle, opening_);
 }
 
 }  // namespace kbc::link
