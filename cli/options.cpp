@@ -8,6 +8,7 @@
 #include "console/control_ids.h"
 #include "console/identity.h"
 #include "console/setting_tables.h"
+#include "sim/sim_bus.h"
 
 namespace kbc::cli {
 namespace {
@@ -92,7 +93,8 @@ std::optional<int> simulated_recorders(std::string_view arg) {
   const std::string_view digits = arg.substr(std::string_view("--simulate=").size());
   int n = 0;
   const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-  if (error != std::errc() || end != digits.data() + digits.size() || n < 1 || n > kMostSimulated) {
+  if (error != std::errc() || end != digits.data() + digits.size() || n < 1 ||
+      n > sim::kMostSimulated) {
     return std::nullopt;
   }
   return n;
@@ -143,7 +145,7 @@ Parsed parse_arguments(std::span<const std::string> args) {
       const std::optional<int> n = simulated_recorders(arg);
       if (!n) {
         return usage_error("--simulate=N takes a number of recorders from 1 to " +
-                           std::to_string(kMostSimulated));
+                           std::to_string(sim::kMostSimulated));
       }
       options.simulate = *n;
     } else if (arg == "--yes") {

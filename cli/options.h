@@ -29,9 +29,6 @@ const Command* find_command(std::string_view name);
 // The drop-down list or text field that the command's TEXT goes into; 0 for TextKind::none.
 int text_control(const Command& command);
 
-// The most recorders --simulate=N puts on the simulated bus.
-inline constexpr int kMostSimulated = 64;
-
 struct Options {
   int simulate = 0;                          // recorders on the simulated bus; 0: the USB bus
   std::optional<std::string> password_file;  // "-" for standard input

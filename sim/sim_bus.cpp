@@ -123,6 +123,7 @@ void SimRecorder::reconnect() {
   leave_bus();
   present_ = true;
   state().mass_storage = false;
+  bus_.tell_hotplug(location_);
 }
 
 bool SimRecorder::present() const {
@@ -131,6 +132,9 @@ bool SimRecorder::present() const {
 }
 
 void SimRecorder::leave_bus() {
+  if (present_) {
+    bus_.tell_hotplug(location_);
+  }
   present_ = false;
   ++connection_;
   pending_.reset();
@@ -245,6 +249,7 @@ SimRecorder& SimBus::add_recorder(std::string_view serial) {
   auto& recorder = recorders_.emplace_back(std::make_unique<SimRecorder>(*this, next_location()));
   recorder->state().set_serial(serial);
   slots_.push_back({link::kRecorderVendor, true, recorder.get()});
+  tell_hotplug(recorder->location());
   return *recorder;
 }
 
@@ -259,6 +264,17 @@ void SimBus::add_unopenable_recorder() {
 
 std::string SimBus::next_location() const {
   return std::string(kBus) + "/" + filename_at(slots_.size());
+}
+
+void SimBus::set_hotplug_listener(HotplugListener listener) {
+  const std::lock_guard lock(mutex_);
+  hotplug_ = std::move(listener);
+}
+
+void SimBus::tell_hotplug(const std::string& location) const {
+  if (hotplug_) {
+    hotplug_(location);
+  }
 }
 
 void SimBus::log(WireEvent event) {

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +17,9 @@
 #include "sim_recorder.h"
 
 namespace kbc::sim {
+
+// The most recorders a simulated bus is started with (--simulate=N).
+inline constexpr int kMostSimulated = 64;
 
 struct WireEvent {
   enum class Kind {
@@ -54,6 +58,12 @@ class SimBus final : public link::Port, public link::Pause {
   void add_other_device(std::uint16_t vendor, bool opens = true);
   void add_unopenable_recorder();  // vendor 0x4255, but usb_open fails
 
+  // Told the location of every recorder that arrives on the bus or leaves it (added, unplugged,
+  // reconnected), as a hub's events would tell; on the thread that caused it, with the bus locked,
+  // so it must not call the bus. Empty: nobody is told.
+  using HotplugListener = std::function<void(const std::string& location)>;
+  void set_hotplug_listener(HotplugListener listener);
+
   SimRecorder& recorder(std::size_t i = 0) { return *recorders_.at(i); }
   std::size_t recorder_count() const { return recorders_.size(); }
   link::Link link() { return link::Link{*this, *this}; }
@@ -86,6 +96,7 @@ class SimBus final : public link::Port, public link::Pause {
   };
 
   std::vector<link::UsbDevice> listed() const;
+  void tell_hotplug(const std::string& location) const;
   std::string next_location() const;
   void log(WireEvent event);
   std::vector<std::vector<std::uint8_t>> payloads_to(const std::string* device) const;
@@ -98,6 +109,7 @@ class SimBus final : public link::Port, public link::Pause {
   std::vector<std::unique_ptr<SimRecorder>> recorders_;
   std::vector<WireEvent> wire_;
   int open_handles_ = 0;
+  HotplugListener hotplug_;
 };
 
 }  // namespace kbc::sim
