@@ -1,0 +1,135 @@
+// The drawer as the window lists it: serial numbers read once per arrival, and a pick that no
+// button ever trades for another recorder.
+#include "console/drawer.h"
+
+#include <gtest/gtest.h>
+
+#include "console/messages.h"
+#include "console_fixture.h"
+
+namespace kbc::console::testing {
+namespace {
+
+using Connected = std::vector<ConnectedRecorder>;
+
+class DrawerTest : public ConsoleTest {
+ protected:
+  // Recorder A (001/001), a mouse, recorder B (001/003).
+  sim::SimRecorder& mouse_then_recorder() {
+    bus.add_other_device(0x046d);
+    return bus.add_recorder("KBC0002001");
+  }
+
+  // The recorders that got control transfers since the wire was cleared, with their letters.
+  std::map<std::string, std::string> letters_by_recorder() const {
+    std::map<std::string, std::string> letters;
+    for (const sim::WireEvent& event : bus.wire()) {
+      if (event.kind == sim::WireEvent::Kind::control && event.request_type == 0x40) {
+        letters[event.device] += static_cast<char>(event.data.at(0));
+      }
+    }
+    return letters;
+  }
+
+  sim::SimRecorder& b = mouse_then_recorder();
+  Drawer drawer{console, bus.link()};
+  const ConnectedRecorder a_listed{"001/001", "KBC0001001"};
+  const ConnectedRecorder b_listed{"001/003", "KBC0002001"};
+};
+
+TEST_F(DrawerTest, ListsTheRecordersInBusOrderReadingEachSerialOncePerArrival) {
+  drawer.refresh();
+  EXPECT_EQ(drawer.state().connected, (Connected{a_listed, b_listed}));
+  EXPECT_EQ(letters_by_recorder(),
+            (std::map<std::string, std::string>{{"001/001", "J"}, {"001/003", "J"}}));
+  // Nothing came or went: the scan alone.
+  bus.clear_wire();
+  drawer.refresh();
+  EXPECT_TRUE(letters_by_recorder().empty());
+  EXPECT_EQ(drawer.state().connected, (Connected{a_listed, b_listed}));
+
+  // B came back at its place (the simulator keeps it): a new arrival, read again.
+  b.state().set_serial("KBC0009001");
+  b.reconnect();
+  drawer.forget(b.location());
+  drawer.refresh();
+  EXPECT_EQ(letters_by_recorder(), (std::map<std::string, std::string>{{"001/003", "J"}}));
+  EXPECT_EQ(drawer.state().connected, (Connected{a_listed, {"001/003", "KBC0009001"}}));
+}
+
+TEST_F(DrawerTest, ARecorderThatLeftUnheardOfIsANewArrivalWhenItComesBack) {
+  drawer.refresh();
+  b.unplug();
+  drawer.refresh();
+  EXPECT_EQ(drawer.state().connected, (Connected{a_listed}));
+  b.reconnect();
+  bus.clear_wire();
+  drawer.refresh();
+  EXPECT_EQ(letters_by_recorder(), (std::map<std::string, std::string>{{"001/003", "J"}}));
+}
+
+TEST_F(DrawerTest, ASerialThatCannotBeReadIsUnknownAndNotAskedForAgainUntilTheNextArrival) {
+  b.inject({.kind = sim::Fault::Kind::timeout, .letter = 'J'});
+  drawer.refresh();
+  EXPECT_EQ(drawer.state().connected, (Connected{a_listed, {"001/003", std::nullopt}}));
+  bus.clear_wire();
+  drawer.refresh();
+  EXPECT_TRUE(letters_by_recorder().empty());
+}
+
+TEST_F(DrawerTest, AfterAPickOnlyThePickedRecorderGetsTheButtonsCommands) {
+  drawer.refresh();
+  ASSERT_TRUE(drawer.pick(b_listed));
+  EXPECT_EQ(console.chosen_recorder(), "001/003");
+  EXPECT_EQ(drawer.state().picked, b_listed);
+  EXPECT_FALSE(drawer.state().picked_gone);
+  EXPECT_TRUE(press(idc::verify, kAdmin));
+  const auto letters = letters_by_recorder();
+  ASSERT_EQ(letters.size(), 1u);
+  EXPECT_EQ(letters.begin()->first, "001/003");
+}
+
+TEST_F(DrawerTest, APickThatNoLongerMatchesTheListChangesNothing) {
+  drawer.refresh();
+  ASSERT_TRUE(drawer.pick(a_listed));
+  for (const ConnectedRecorder& stale :
+       {ConnectedRecorder{"001/002", "KBC0001001"}, ConnectedRecorder{"001/003", "KBC0001001"},
+        ConnectedRecorder{"001/003", std::nullopt}}) {
+    EXPECT_FALSE(drawer.pick(stale)) << stale.location;
+    EXPECT_EQ(console.chosen_recorder(), "001/001");
+    EXPECT_EQ(drawer.state().picked, a_listed);
+  }
+}
+
+TEST_F(DrawerTest, WhenThePickedRecorderLeavesNoButtonReachesAnotherUntilTheOperatorPicksAgain) {
+  drawer.refresh();
+  ASSERT_TRUE(drawer.pick(b_listed));
+  b.unplug();
+  drawer.forget(b.location());
+  drawer.refresh();
+  DrawerState state = drawer.state();
+  EXPECT_EQ(state.connected, (Connected{a_listed}));
+  EXPECT_EQ(state.picked, b_listed);
+  EXPECT_TRUE(state.picked_gone);
+  // A is the only recorder left, and still no button reaches it.
+  EXPECT_FALSE(press(idc::verify, kAdmin));
+  EXPECT_EQ(view.lines, Lines{std::string(msg::reconnect)});
+  EXPECT_TRUE(letters_by_recorder().empty());
+
+  // B back at its old place is a new arrival: not picked until the operator says so.
+  b.reconnect();
+  drawer.forget(b.location());
+  drawer.refresh();
+  EXPECT_TRUE(drawer.state().picked_gone);
+  EXPECT_FALSE(press(idc::verify, kAdmin));
+  EXPECT_EQ(view.lines, Lines{std::string(msg::reconnect)});
+  EXPECT_TRUE(letters_by_recorder().empty());
+
+  ASSERT_TRUE(drawer.pick(a_listed));
+  EXPECT_FALSE(drawer.state().picked_gone);
+  EXPECT_TRUE(press(idc::verify, kAdmin));
+  EXPECT_EQ(letters_by_recorder().begin()->first, "001/001");
+}
+
+}  // namespace
+}  // namespace kbc::console::testing
