@@ -1,9 +1,26 @@
 #include "app/carried_view.h"
 
+#include "link/secret.h"
+
 namespace kbc::app {
+namespace {
+
+// A field may hold a password: the window's string is wiped once its text is over here, and the
+// text reaches the console in one string, with no copy left on the way.
+std::string carried_field_text(ConsoleThread& thread, const std::function<std::string()>& read) {
+  std::string text;
+  thread.on_ui([&] {
+    const link::Secret read_text = read();
+    text.reserve(read_text.size());
+    text.assign(read_text.view());
+  });
+  return text;
+}
+
+}  // namespace
 
 std::string CarriedView::field_text(int id) {
-  return thread_.carry([&] { return window_.field_text(id); });
+  return carried_field_text(thread_, [&] { return window_.field_text(id); });
 }
 void CarriedView::set_field_text(int id, std::string_view text) {
   thread_.carry([&] { window_.set_field_text(id, text); });
@@ -34,7 +51,7 @@ void CarriedView::run_password_dialog(console::PasswordDialog& dialog) {
 }
 
 std::string CarriedDialogView::field_text(int id) {
-  return thread_.carry([&] { return dialog_.field_text(id); });
+  return carried_field_text(thread_, [&] { return dialog_.field_text(id); });
 }
 void CarriedDialogView::set_field_text(int id, std::string_view text) {
   thread_.carry([&] { dialog_.set_field_text(id, text); });

@@ -5,7 +5,9 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "app/field_text.h"
 #include "link/gbk.h"
+#include "link/secret.h"
 
 namespace kbc::app {
 namespace {
@@ -24,7 +26,9 @@ bool is_paste_button(const QMouseEvent& event) {
 }  // namespace
 
 QValidator::State GbkValidator::validate(QString& input, int&) const {
-  const auto size = link::gbk_size(input.toStdString());
+  // Every keystroke in the password field comes here with the password.
+  const link::Secret text = field_utf8(input);
+  const auto size = link::gbk_size(text.view());
   return size && *size <= static_cast<std::size_t>(limit_) ? Acceptable : Invalid;
 }
 

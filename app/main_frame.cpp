@@ -19,6 +19,7 @@
 #include "app/about_dlg.h"
 #include "app/console_edit.h"
 #include "app/cursor_override.h"
+#include "app/field_text.h"
 #include "app/fonts.h"
 #include "app/info_view.h"
 #include "app/lock_indicators.h"
@@ -177,7 +178,7 @@ void CMainFrame::about() {
 
 std::string CMainFrame::field_text(int id) {
   const ConsoleEdit* field = bar_->field(id);
-  return field ? field->text().toStdString() : std::string();
+  return field ? field_utf8(field->text()) : std::string();
 }
 
 void CMainFrame::set_field_text(int id, std::string_view text) {

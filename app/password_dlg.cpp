@@ -11,6 +11,7 @@
 #include "app/carried_view.h"
 #include "app/console_edit.h"
 #include "app/dialog_template.h"
+#include "app/field_text.h"
 #include "app/strings.h"
 #include "console/control_ids.h"
 
@@ -41,7 +42,7 @@ class CPasswordDlg::Window final : public console::DialogView {
 
   std::string field_text(int id) override {
     QLineEdit* edit = dlg_.field(id);
-    return edit ? edit->text().toStdString() : std::string();
+    return edit ? field_utf8(edit->text()) : std::string();
   }
   void set_field_text(int id, std::string_view text) override {
     if (QLineEdit* edit = dlg_.field(id)) {
