@@ -24,9 +24,13 @@
 #include "app/info_view.h"
 #include "app/lock_indicators.h"
 #include "app/password_dlg.h"
+#include "app/recorder_picker.h"
 #include "app/settings_bar.h"
 #include "app/strings.h"
 #include "console/control_ids.h"
+#ifdef KBC_HAVE_UDEV
+#include "app/usb_monitor.h"
+#endif
 
 namespace kbc::app {
 namespace {
@@ -84,7 +88,8 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
-      console_(carried_, link, clock) {
+      console_(carried_, link, clock),
+      drawer_(console_, link) {
   setWindowTitle(text::app_title());
   // Null where Qt's SVG plugin is missing; the window then has the platform's default icon.
   setWindowIcon(QIcon(QStringLiteral(":/res/icons/kbc-q7.svg")));
@@ -114,6 +119,14 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
 
   statusBar()->setSizeGripEnabled(false);
   statusBar()->addWidget(new QLabel(text::idle(), statusBar()), 1);
+  picker_ = new RecorderPicker(statusBar());
+  statusBar()->addPermanentWidget(picker_);
+  connect(picker_, &RecorderPicker::picked, this, [this](const console::ConnectedRecorder& picked) {
+    post([this, picked] {
+      drawer_.pick(picked);
+      show_drawer();
+    });
+  });
   simulated_ = indicator(text::simulated(), statusBar());
   simulated_->hide();
   statusBar()->addPermanentWidget(simulated_);
@@ -147,9 +160,14 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
   }
 
   setFixedSize(frame_size(logicalDpiY(), QGuiApplication::primaryScreen()));
+  // The recorders already plugged in.
+  queue_refresh();
 }
 
 CMainFrame::~CMainFrame() {
+  if (followed_bus_) {
+    followed_bus_->set_hotplug_listener({});
+  }
   // The running call still reaches the window and the console; both outlive it.
   closing_ = true;
   thread_.stop();
@@ -157,6 +175,60 @@ CMainFrame::~CMainFrame() {
 
 void CMainFrame::mark_simulated() {
   simulated_->show();
+}
+
+bool CMainFrame::follow_udev(QString* why) {
+#ifdef KBC_HAVE_UDEV
+  auto monitor = std::make_unique<UsbMonitor>();
+  if (!monitor->start(why)) {
+    return false;
+  }
+  connect(monitor.get(), &UsbMonitor::recorder_plugged, this, &CMainFrame::recorder_plugged);
+  monitor.release()->setParent(this);
+  return true;
+#else
+  *why = QStringLiteral("no udev on this platform");
+  return false;
+#endif
+}
+
+void CMainFrame::follow(sim::SimBus& bus) {
+  followed_bus_ = &bus;
+  // The bus tells from whichever thread plugged the recorder in or out; the window hears here.
+  bus.set_hotplug_listener([this](const std::string& location) {
+    QMetaObject::invokeMethod(
+        this, [this, location = QString::fromStdString(location)] { recorder_plugged(location); },
+        Qt::QueuedConnection);
+  });
+}
+
+void CMainFrame::recorder_plugged(const QString& location) {
+  plugged_.push_back(location.toStdString());
+  queue_refresh();
+}
+
+void CMainFrame::queue_refresh() {
+  // A burst of events (a hub of recorders plugged in) makes one refresh.
+  if (refresh_queued_) {
+    return;
+  }
+  refresh_queued_ = true;
+  post([this] {
+    const std::vector<std::string> plugged = thread_.carry([this] {
+      refresh_queued_ = false;
+      return std::exchange(plugged_, {});
+    });
+    for (const std::string& location : plugged) {
+      drawer_.forget(location);
+    }
+    drawer_.refresh();
+    show_drawer();
+  });
+}
+
+void CMainFrame::show_drawer() {
+  const console::DrawerState state = drawer_.state();
+  thread_.carry([&] { picker_->show_state(state); });
 }
 
 void CMainFrame::come_forward(const QString& activation_token) {
@@ -295,7 +367,15 @@ void CMainFrame::post(std::function<void()> call) {
 }
 
 void CMainFrame::run_command(int id) {
-  post([this, id] { console_.on_command(id); });
+  post([this, id] {
+    console_.on_command(id);
+    // The console's own scan found several recorders: the status bar offers them even where no
+    // udev event told of them.
+    if (console_.needs_recorder_choice()) {
+      drawer_.refresh();
+      show_drawer();
+    }
+  });
 }
 
 void CMainFrame::field_changed(int id) {

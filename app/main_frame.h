@@ -2,7 +2,8 @@
 // across the top, the information pane below it and the status bar; it is the console's view and
 // routes the bar's buttons and field changes to the console, which runs on a thread of its own:
 // a click made during a session runs after it, in a session of its own, and the window paints and
-// answers meanwhile.
+// answers meanwhile. The status bar names the recorder the console talks to and, with several
+// connected, lets the operator pick one; it follows the recorders as they come and go.
 #pragma once
 
 #include <QMainWindow>
@@ -16,8 +17,10 @@
 #include "app/cursor_override.h"
 #include "app/dialog_template.h"
 #include "console/console.h"
+#include "console/drawer.h"
 #include "console/view.h"
 #include "link/session.h"
+#include "sim/sim_bus.h"
 
 class QLabel;
 class QScreen;
@@ -25,6 +28,7 @@ class QScreen;
 namespace kbc::app {
 
 class CFtpInfoView;
+class RecorderPicker;
 class SettingsBar;
 
 inline constexpr int kFrameWidth = 828;
@@ -56,6 +60,7 @@ class CMainFrame final : public QMainWindow, public console::View {
   SettingsBar* settings_bar() const { return bar_; }
   BarScroller* bar_scroller() const { return bar_scroller_; }
   CFtpInfoView* info_view() const { return pane_; }
+  RecorderPicker* recorder_picker() const { return picker_; }
   // The thread every console call runs on; more work for the console is queued there.
   ConsoleThread& console_thread() { return thread_; }
   // Whether a console call is queued or running.
@@ -63,6 +68,14 @@ class CMainFrame final : public QMainWindow, public console::View {
 
   // The status bar tells the operator that the recorder is the built-in simulation.
   void mark_simulated();
+  // Hears of recorders plugged in and pulled out from udev; false, with the reason, when udev
+  // cannot be heard: the status bar then learns of them only when a button finds several.
+  bool follow_udev(QString* why);
+  // Hears of them from the simulated bus instead, which must outlive the window.
+  void follow(sim::SimBus& bus);
+  // A device that may be a recorder arrived at this location or left it: the console thread scans
+  // the bus and reads the serial number of what is new, and the status bar shows the outcome.
+  void recorder_plugged(const QString& location);
   // A later copy's request: back to normal size, in front and active.
   void come_forward(const QString& activation_token);
   void about();
@@ -97,6 +110,9 @@ class CMainFrame final : public QMainWindow, public console::View {
   // Queues a console call; the buttons then show the flags as the call left them.
   void post(std::function<void()> call);
   void run_command(int id);
+  void queue_refresh();
+  // Console thread: the drawer as it is now, in the status bar.
+  void show_drawer();
   void field_changed(int id);
   // Console thread: the buttons' enabled states under the console's flags.
   ButtonStates button_states() const;
@@ -106,15 +122,20 @@ class CMainFrame final : public QMainWindow, public console::View {
   SettingsBar* bar_;
   BarScroller* bar_scroller_;
   CFtpInfoView* pane_;
+  RecorderPicker* picker_;
   QLabel* simulated_;
   QLabel* caps_;
   QLabel* num_;
   QLabel* scroll_;
   bool closing_ = false;
+  std::vector<std::string> plugged_;  // locations heard of since the queued refresh was queued
+  bool refresh_queued_ = false;
+  sim::SimBus* followed_bus_ = nullptr;
   std::vector<std::unique_ptr<CursorOverride>> waits_;  // one per running console call
   ConsoleThread thread_;
   CarriedView carried_{thread_, *this};
   console::Console console_;  // only ever used on thread_
+  console::Drawer drawer_;    // only ever used on thread_
 };
 
 }  // namespace kbc::app

@@ -41,6 +41,25 @@ inline QString about_item() {
 inline QString simulated() {
   return QStringLiteral("模拟记录仪");
 }
+// The recorder the console talks to, in the status bar.
+inline QString no_recorder() {
+  return QStringLiteral("未连接记录仪");
+}
+inline QString recorder() {
+  return QStringLiteral("记录仪");
+}
+inline QString recorder_list() {
+  return QStringLiteral("记录仪：");
+}
+inline QString pick_recorder() {
+  return QStringLiteral("请选择");
+}
+inline QString picked_recorder_gone(const QString& recorder) {
+  return QStringLiteral("所选记录仪 %1 已断开").arg(recorder);
+}
+inline QString unknown_serial() {
+  return QStringLiteral("序列号未知");
+}
 // The program's version, from the project's.
 QString version();
 inline QString version_line() {

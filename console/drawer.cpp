@@ -1,5 +1,7 @@
 #include "console/drawer.h"
 
+#include <algorithm>
+
 #include "link/recorders.h"
 
 namespace kbc::console {
@@ -31,6 +33,9 @@ void Drawer::refresh() {
     listed_.push_back(location);
     listed.emplace(std::move(location), std::move(arrival));
   }
+  // libusb lists a device it has not seen before first: in the order of their places, the list
+  // stays put as recorders come and go.
+  std::sort(listed_.begin(), listed_.end());
   // A recorder this scan did not find has left, whether or not anyone said so: should it come
   // back, it is a new arrival.
   seen_ = std::move(listed);

@@ -22,9 +22,9 @@ struct ConnectedRecorder {
 };
 
 struct DrawerState {
-  std::vector<ConnectedRecorder> connected;  // in bus order
+  std::vector<ConnectedRecorder> connected{};  // by location
   // The operator's pick as it was picked; picked_gone once that arrival has left the bus.
-  std::optional<ConnectedRecorder> picked;
+  std::optional<ConnectedRecorder> picked{};
   bool picked_gone = false;
   friend bool operator==(const DrawerState&, const DrawerState&) = default;
 };
@@ -55,7 +55,7 @@ class Drawer {
   Console& console_;
   link::Link link_;
   std::map<std::string, Arrival, std::less<>> seen_;  // by location, while listed
-  std::vector<std::string> listed_;                   // the last refresh, in bus order
+  std::vector<std::string> listed_;                   // the last refresh, by location
   std::uint64_t arrivals_ = 0;
   std::optional<ConnectedRecorder> picked_;
   std::uint64_t picked_arrival_ = 0;

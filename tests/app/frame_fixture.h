@@ -63,6 +63,12 @@ inline void settle(CMainFrame& frame) {
   settle(frame, &CMainFrame::idle);
 }
 
+// The window hears what the simulated bus told it, and its console thread has done what it asked.
+inline void hear_bus(CMainFrame& frame) {
+  QCoreApplication::sendPostedEvents();
+  settle(frame);
+}
+
 // While it lives: each modal window that comes up goes to the next answer, which has to close
 // it.
 class ModalAnswers {
@@ -101,6 +107,7 @@ class FrameFixture : public ::testing::Test {
     const auto dialog = settings_bar_template(&error);
     ASSERT_TRUE(dialog) << error.toStdString();
     frame = std::make_unique<CMainFrame>(*dialog, link::Link{bus, pause}, clock);
+    frame->follow(bus);
     pause.frame = frame.get();
     frame->show();
     settle(*frame);

@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTextBlock>
 #include <memory>
 
@@ -14,6 +15,7 @@
 #include "app/info_view.h"
 #include "app/main_frame.h"
 #include "app/password_dlg.h"
+#include "app/recorder_picker.h"
 #include "app/settings_bar.h"
 #include "frame_fixture.h"
 
@@ -131,6 +133,35 @@ TEST_F(FrameGeometry, ReportLineInViewAfterAVerificationWithAScreenshot) {
 
   const QString path = screenshot(QStringLiteral("window"));
   ASSERT_TRUE(frame->grab().save(path)) << path.toStdString();
+}
+
+TEST_F(FrameGeometry, StatusBarWithTheRecorderListOfTwoRecordersWithScreenshots) {
+  frame->mark_simulated();
+  bus.add_recorder();
+  hear_bus(*frame);
+  const RecorderPicker& picker = *frame->recorder_picker();
+  QComboBox& list = *picker.list();
+  ASSERT_TRUE(list.isVisible());
+  for (const char* state : {"drawer", "drawer-picked"}) {
+    SCOPED_TRACE(state);
+    const QRect window = frame->rect();
+    for (const QWidget* part : frame->statusBar()->findChildren<QWidget*>()) {
+      if (part->isVisible() && !part->isWindow()) {
+        EXPECT_TRUE(window.contains(QRect(part->mapTo(frame.get(), QPoint(0, 0)), part->size())))
+            << part->metaObject()->className();
+      }
+    }
+    // Nothing squeezed: the label and the list as wide as their texts need.
+    EXPECT_GE(picker.label()->width(), picker.label()->sizeHint().width());
+    EXPECT_GE(list.width(), list.sizeHint().width());
+    const QString path = screenshot(QString::fromLatin1(state));
+    EXPECT_TRUE(frame->grab().save(path)) << path.toStdString();
+    if (list.currentIndex() < 0) {
+      QTest::keyClick(&list, Qt::Key_Down);
+      settle(*frame);
+    }
+  }
+  EXPECT_EQ(list.currentIndex(), 0);
 }
 
 }  // namespace

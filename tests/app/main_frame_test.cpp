@@ -78,7 +78,8 @@ TEST_F(MainFrameTest, FixedSizeTitledBarOverPaneAndStatusBar) {
       shown.push_back(label->text());
     }
   }
-  EXPECT_EQ(shown.join(u' '), QString::fromUtf8("就绪 模拟记录仪 大写 数字 滚动"));
+  EXPECT_EQ(shown.join(u' '),
+            QString::fromUtf8("就绪 记录仪 KBC0001001 (001/001) 模拟记录仪 大写 数字 滚动"));
 }
 
 TEST_F(MainFrameTest, WindowIconIsTheCompiledInSvg) {

@@ -7,8 +7,8 @@
 #include <QPushButton>
 
 #include "app/password_dlg.h"
-#include "freed_blocks.h"
 #include "frame_fixture.h"
+#include "freed_blocks.h"
 
 namespace kbc::app {
 namespace {

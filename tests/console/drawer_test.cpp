@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+
 #include "console/messages.h"
 #include "console_fixture.h"
 
@@ -12,7 +15,7 @@ namespace {
 
 using Connected = std::vector<ConnectedRecorder>;
 
-class DrawerTest : public ConsoleTest {
+class ConsoleDrawerTest : public ConsoleTest {
  protected:
   // Recorder A (001/001), a mouse, recorder B (001/003).
   sim::SimRecorder& mouse_then_recorder() {
@@ -37,7 +40,7 @@ class DrawerTest : public ConsoleTest {
   const ConnectedRecorder b_listed{"001/003", "KBC0002001"};
 };
 
-TEST_F(DrawerTest, ListsTheRecordersInBusOrderReadingEachSerialOncePerArrival) {
+TEST_F(ConsoleDrawerTest, ListsTheRecordersReadingEachSerialOncePerArrival) {
   drawer.refresh();
   EXPECT_EQ(drawer.state().connected, (Connected{a_listed, b_listed}));
   EXPECT_EQ(letters_by_recorder(),
@@ -57,7 +60,34 @@ TEST_F(DrawerTest, ListsTheRecordersInBusOrderReadingEachSerialOncePerArrival) {
   EXPECT_EQ(drawer.state().connected, (Connected{a_listed, {"001/003", "KBC0009001"}}));
 }
 
-TEST_F(DrawerTest, ARecorderThatLeftUnheardOfIsANewArrivalWhenItComesBack) {
+// The simulated bus walked backwards, as libusb walks a device it has not seen before first.
+class BackwardsBus final : public link::Port {
+ public:
+  explicit BackwardsBus(sim::SimBus& bus) : bus_(bus) {}
+  void init() override { bus_.init(); }
+  int find_busses() override { return bus_.find_busses(); }
+  int find_devices() override { return bus_.find_devices(); }
+  std::vector<link::UsbDevice> devices() override {
+    std::vector<link::UsbDevice> devices = bus_.devices();
+    std::reverse(devices.begin(), devices.end());
+    return devices;
+  }
+  std::unique_ptr<link::DeviceHandle> open(const link::UsbDevice& device) override {
+    return bus_.open(device);
+  }
+
+ private:
+  sim::SimBus& bus_;
+};
+
+TEST_F(ConsoleDrawerTest, ListsByLocationWhateverOrderTheBusWalks) {
+  BackwardsBus backwards(bus);
+  Drawer walked_backwards(console, link::Link{backwards, bus});
+  walked_backwards.refresh();
+  EXPECT_EQ(walked_backwards.state().connected, (Connected{a_listed, b_listed}));
+}
+
+TEST_F(ConsoleDrawerTest, ARecorderThatLeftUnheardOfIsANewArrivalWhenItComesBack) {
   drawer.refresh();
   b.unplug();
   drawer.refresh();
@@ -68,7 +98,7 @@ TEST_F(DrawerTest, ARecorderThatLeftUnheardOfIsANewArrivalWhenItComesBack) {
   EXPECT_EQ(letters_by_recorder(), (std::map<std::string, std::string>{{"001/003", "J"}}));
 }
 
-TEST_F(DrawerTest, ASerialThatCannotBeReadIsUnknownAndNotAskedForAgainUntilTheNextArrival) {
+TEST_F(ConsoleDrawerTest, ASerialThatCannotBeReadIsUnknownAndNotAskedForAgainUntilTheNextArrival) {
   b.inject({.kind = sim::Fault::Kind::timeout, .letter = 'J'});
   drawer.refresh();
   EXPECT_EQ(drawer.state().connected, (Connected{a_listed, {"001/003", std::nullopt}}));
@@ -77,7 +107,7 @@ TEST_F(DrawerTest, ASerialThatCannotBeReadIsUnknownAndNotAskedForAgainUntilTheNe
   EXPECT_TRUE(letters_by_recorder().empty());
 }
 
-TEST_F(DrawerTest, AfterAPickOnlyThePickedRecorderGetsTheButtonsCommands) {
+TEST_F(ConsoleDrawerTest, AfterAPickOnlyThePickedRecorderGetsTheButtonsCommands) {
   drawer.refresh();
   ASSERT_TRUE(drawer.pick(b_listed));
   EXPECT_EQ(console.chosen_recorder(), "001/003");
@@ -89,7 +119,7 @@ TEST_F(DrawerTest, AfterAPickOnlyThePickedRecorderGetsTheButtonsCommands) {
   EXPECT_EQ(letters.begin()->first, "001/003");
 }
 
-TEST_F(DrawerTest, APickThatNoLongerMatchesTheListChangesNothing) {
+TEST_F(ConsoleDrawerTest, APickThatNoLongerMatchesTheListChangesNothing) {
   drawer.refresh();
   ASSERT_TRUE(drawer.pick(a_listed));
   for (const ConnectedRecorder& stale :
@@ -101,7 +131,7 @@ TEST_F(DrawerTest, APickThatNoLongerMatchesTheListChangesNothing) {
   }
 }
 
-TEST_F(DrawerTest, WhenThePickedRecorderLeavesNoButtonReachesAnotherUntilTheOperatorPicksAgain) {
+TEST_F(ConsoleDrawerTest, WhenThePickedRecorderLeavesNoButtonReachesAnotherUntilTheOperatorPicksAgain) {
   drawer.refresh();
   ASSERT_TRUE(drawer.pick(b_listed));
   b.unplug();

@@ -1,8 +1,11 @@
-// The main window itself, headless, through the real libusb 0.1 against the recorder on the
-// emulated bus: one click on "验证密码" per window, what the pane and the buttons show afterwards
-// and the bytes that reach the recorder.
+// The main window itself, headless, through the real libusb 0.1 against recorders on the emulated
+// bus: one click on "验证密码" per window, what the pane and the buttons show afterwards and the
+// bytes that reach the recorder; and a window that follows recorders plugged in and pulled out
+// through udev, with a pick that alone gets the commands.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <map>
 
 #include "command_wire.h"
 #include "emulated_run.h"
@@ -10,9 +13,12 @@
 namespace kbc::emulated {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::StartsWith;
 
 const std::string kFrameClick = KBC_FRAME_CLICK;
+const std::string kFrameDrawer = KBC_FRAME_DRAWER;
 
 // The buttons of the settings bar in template order; 1012 and 1016 have no flag.
 const std::string kAllButtons =
@@ -23,22 +29,24 @@ struct Click {
   std::string pane;
   std::string enabled;
   std::string disabled;
-  std::vector<std::string> sent;  // the command payloads in order, without their zero fill
+  // The command payloads in order, without their zero fill: the serial number for the status bar
+  // first, then the click's.
+  std::vector<std::string> sent;
 };
 
 TEST(FrameOnBus, AVerificationClickEnablesWhatThePasswordAllowsAndSetsTheClock) {
   const std::vector<Click> clicks = {
-      {"888888", kClockReport, kAllButtons, "", {"-888888", "3888888", "E888888", kSetTime}},
+      {"888888", kClockReport, kAllButtons, "", {"J", "-888888", "3888888", "E888888", kSetTime}},
       {"000000",
        kClockReport,
        " 1012 1019 1016",
        " 1052 1026 1076 1078 1141 1095 1143 1092 1145 1112 1111 1114 1109 1107",
-       {"-000000", "3000000", "E000000", kSetTime}},
+       {"J", "-000000", "3000000", "E000000", kSetTime}},
       {"123456",
        "密码错误!",
        " 1012 1016",
        " 1019 1052 1026 1076 1078 1141 1095 1143 1092 1145 1112 1111 1114 1109 1107",
-       {"-123456", "3123456", "E123456"}},
+       {"J", "-123456", "3123456", "E123456"}},
   };
   const ScratchDir scratch;
   const std::string wire_path = scratch.file("wire.txt");
@@ -79,6 +87,56 @@ TEST(FrameOnBus, AVerificationClickEnablesWhatThePasswordAllowsAndSetsTheClock) 
   }
   EXPECT_THAT(lines(run.output), ElementsAreArray(shown)) << run.errors;
   EXPECT_THAT(exits(*wire), ElementsAreArray(exited));
+}
+
+// The command payloads each recorder got, in order, without their zero fill.
+std::map<std::string, std::vector<std::string>> payloads_by_node(const Wire& wire) {
+  std::map<std::string, std::vector<std::string>> sent;
+  for (const ControlLine& c : wire.controls) {
+    if (c.type == 0x40) {
+      std::string payload(c.data.begin(), c.data.end());
+      // The clock's text ends in a line feed before its zero fill.
+      payload.erase(payload.find_last_not_of('\0') + 1);
+      sent[c.node].push_back(payload);
+    }
+  }
+  return sent;
+}
+
+class FrameDrawer : public BusTest {};
+
+TEST_F(FrameDrawer, TheStatusBarFollowsTheHubAndOnlyThePickedRecorderGetsCommands) {
+  const std::string fifo = scratch_.file("control");
+  const BusRun r =
+      run_recorded({"--control", fifo, "--bus", "mouse,recorder=KBC0001001", "--", kFrameDrawer,
+                    fifo, "add recorder=KBC0002001", "verify 888888", "pick 1", "verify 888888",
+                    "remove 001/004", "verify 888888", "remove 001/003"});
+  ASSERT_EQ(r.status, 0) << r.output << r.errors;
+  EXPECT_THAT(lines(r.output),
+              ElementsAre("status: 记录仪 KBC0001001 (001/003)",
+                          "status: 记录仪： | KBC0001001 (001/003) KBC0002001 (001/004)",
+                          // Two recorders and none picked: nothing is sent.
+                          "pane: 连接了多台记录仪，请先选择一台!",
+                          "status: 记录仪： | KBC0001001 (001/003) [KBC0002001 (001/004)]",
+                          StartsWith("pane: 成功设置系统时间:"),
+                          // The picked one gone: never the one left instead.
+                          "status: 所选记录仪 KBC0002001 (001/004) 已断开 | KBC0001001 (001/003)",
+                          "pane: 重新连接!", "status: 所选记录仪 KBC0002001 (001/004) 已断开"))
+      << r.errors;
+
+  const Wire record = wire();
+  expect_transfers_as_the_link_sends_them(record);
+  const auto sent = payloads_by_node(record);
+  // Each recorder's serial number once, as it arrived; the verification to the picked one alone.
+  EXPECT_THAT(sent.at("001/003"), ElementsAre("J"));
+  ASSERT_EQ(sent.at("001/004").size(), 5u);
+  EXPECT_THAT(std::vector(sent.at("001/004").begin(), sent.at("001/004").begin() + 4),
+              ElementsAre("J", "-888888", "3888888", "E888888"));
+  EXPECT_THAT(sent.at("001/004").back(), StartsWith("6"));
+  EXPECT_EQ(sent.size(), 2u);
+  EXPECT_THAT(record.uevents, ElementsAre(UeventLine{0, "001/004", 0x4255, "add"},
+                                          UeventLine{0, "001/004", 0x4255, "remove"},
+                                          UeventLine{0, "001/003", 0x4255, "remove"}));
 }
 
 }  // namespace

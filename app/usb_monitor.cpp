@@ -1,0 +1,106 @@
+#include "app/usb_monitor.h"
+
+#include <libudev.h>
+
+#include <QSocketNotifier>
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "link/session.h"
+
+namespace kbc::app {
+namespace {
+
+struct DeviceUnref {
+  void operator()(udev_device* device) const { udev_device_unref(device); }
+};
+
+std::string_view text_of(const char* text) {
+  return text ? std::string_view(text) : std::string_view();
+}
+
+// "001/005" from the device node /dev/bus/usb/001/005; empty for another node.
+QString location_of(udev_device* device) {
+  constexpr std::string_view kPrefix = "/dev/bus/usb/";
+  const std::string_view node = text_of(udev_device_get_devnode(device));
+  if (!node.starts_with(kPrefix)) {
+    return {};
+  }
+  const std::string_view location = node.substr(kPrefix.size());
+  return QString::fromUtf8(location.data(), static_cast<qsizetype>(location.size()));
+}
+
+std::optional<std::uint16_t> hex_id(std::string_view text) {
+  std::uint16_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// udev's ID_VENDOR_ID, else the kernel's PRODUCT ("4255/7/100").
+std::optional<std::uint16_t> vendor_of(udev_device* device) {
+  if (const auto id = hex_id(text_of(udev_device_get_property_value(device, "ID_VENDOR_ID")))) {
+    return id;
+  }
+  const std::string_view product = text_of(udev_device_get_property_value(device, "PRODUCT"));
+  return hex_id(product.substr(0, product.find('/')));
+}
+
+}  // namespace
+
+void UsbMonitor::UdevUnref::operator()(udev* context) const {
+  udev_unref(context);
+}
+
+void UsbMonitor::UdevUnref::operator()(udev_monitor* monitor) const {
+  udev_monitor_unref(monitor);
+}
+
+UsbMonitor::UsbMonitor(QObject* parent) : QObject(parent) {}
+
+UsbMonitor::~UsbMonitor() = default;
+
+bool UsbMonitor::start(QString* why) {
+  udev_.reset(udev_new());
+  if (!udev_) {
+    *why = QStringLiteral("no udev context");
+    return false;
+  }
+  // Events as udev passes them on, once its rules have run and the node is there.
+  monitor_.reset(udev_monitor_new_from_netlink(udev_.get(), "udev"));
+  if (!monitor_) {
+    *why = QStringLiteral("no udev monitor");
+    return false;
+  }
+  if (udev_monitor_filter_add_match_subsystem_devtype(monitor_.get(), "usb", "usb_device") < 0 ||
+      udev_monitor_enable_receiving(monitor_.get()) < 0) {
+    *why = QStringLiteral("the udev monitor does not receive");
+    monitor_.reset();
+    return false;
+  }
+  notifier_ = new QSocketNotifier(udev_monitor_get_fd(monitor_.get()), QSocketNotifier::Read, this);
+  connect(notifier_, &QSocketNotifier::activated, this, &UsbMonitor::read_events);
+  return true;
+}
+
+void UsbMonitor::read_events() {
+  // The socket does not block: read what is there, then wait for the notifier again.
+  while (const std::unique_ptr<udev_device, DeviceUnref> device{
+      udev_monitor_receive_device(monitor_.get())}) {
+    const std::string_view action = text_of(udev_device_get_action(device.get()));
+    if (action != "add" && action != "remove") {
+      continue;
+    }
+    const QString location = location_of(device.get());
+    const auto vendor = vendor_of(device.get());
+    if (!location.isEmpty() && (!vendor || *vendor == link::kRecorderVendor)) {
+      emit recorder_plugged(location);
+    }
+  }
+}
+
+}  // namespace kbc::app
