@@ -5,6 +5,10 @@
 #include <QLocale>
 #include <QScreen>
 #include <QTranslator>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 
 #include "app/main_frame.h"
 #include "app/settings_bar.h"
@@ -56,9 +60,11 @@ struct CommandLine {
   QCommandLineParser parser;
   QCommandLineOption help;
   QCommandLineOption version;
-  QCommandLineOption simulate{QStringLiteral("simulate"),
-                              QStringLiteral("Talk to the built-in simulated recorder instead of "
-                                             "the one on the USB bus.")};
+  QCommandLineOption simulate{
+      QStringLiteral("simulate"),
+      QStringLiteral("Talk to the built-in simulated recorder instead of the recorders on the USB "
+                     "bus; --simulate=N puts N of them (1 to %1) on a simulated bus.")
+          .arg(sim::kMostSimulated)};
 
   CommandLine() : help(parser.addHelpOption()), version(parser.addVersionOption()) {
     QCoreApplication::setApplicationName(QStringLiteral("kbc-q7"));
@@ -70,10 +76,35 @@ struct CommandLine {
 
 }  // namespace
 
+std::optional<int> take_simulated_count(QStringList& arguments) {
+  const QString prefix = QStringLiteral("--simulate=");
+  int count = 1;
+  for (QString& argument : arguments) {
+    if (argument == QStringLiteral("--")) {
+      break;
+    }
+    if (!argument.startsWith(prefix)) {
+      continue;
+    }
+    // Digits only, as kbcctl takes them: no sign, no blanks.
+    const QString digits = argument.mid(prefix.size());
+    bool number = !digits.isEmpty() && std::all_of(digits.begin(), digits.end(),
+                                                   [](QChar c) { return c >= u'0' && c <= u'9'; });
+    count = number ? digits.toInt(&number) : 0;
+    if (!number || count < 1 || count > sim::kMostSimulated) {
+      return std::nullopt;
+    }
+    argument = QStringLiteral("--simulate");
+  }
+  return count;
+}
+
 void answer_help_or_version(const QCoreApplication& app) {
   CommandLine line;
+  QStringList arguments = app.arguments();
+  take_simulated_count(arguments);
   // Options of the window system are not known yet; the full check comes with the window.
-  line.parser.parse(app.arguments());
+  line.parser.parse(arguments);
   if (line.parser.isSet(line.help)) {
     line.parser.showHelp(0);
   }
@@ -82,15 +113,22 @@ void answer_help_or_version(const QCoreApplication& app) {
   }
 }
 
-bool simulate_requested(const QCoreApplication& app) {
+int simulated_recorders(const QCoreApplication& app) {
   CommandLine line;
+  QStringList arguments = app.arguments();
+  const std::optional<int> count = take_simulated_count(arguments);
+  if (!count) {
+    std::fprintf(stderr, "kbc-q7: --simulate=N takes a number of recorders from 1 to %d\n",
+                 sim::kMostSimulated);
+    std::exit(EXIT_FAILURE);
+  }
   // Further arguments name no document: the tool opens none.
-  line.parser.process(app);
-  return line.parser.isSet(line.simulate);
+  line.parser.process(arguments);
+  return line.parser.isSet(line.simulate) ? *count : 0;
 }
 
 bool CHeronFtpApp::InitInstance() {
-  const bool simulated = simulate_requested(*this);
+  const int simulated = simulated_recorders(*this);
 
   // Never where others can reach the lock or the socket: without a private folder the window
   // runs unguarded.
@@ -123,8 +161,10 @@ bool CHeronFtpApp::InitInstance() {
     return false;
   }
 
-  if (simulated) {
-    port_ = std::make_unique<sim::SimBus>(1);
+  if (simulated > 0) {
+    auto bus = std::make_unique<sim::SimBus>(static_cast<std::size_t>(simulated));
+    simulated_ = bus.get();
+    port_ = std::move(bus);
   } else {
     port_ = std::make_unique<link::RealPort>();
   }
@@ -134,8 +174,12 @@ bool CHeronFtpApp::InitInstance() {
   }
   // The simulated recorder answers at once; the pauses between commands stay real all the same.
   frame_ = std::make_unique<CMainFrame>(*bar, link::Link{*port_, pause_}, clock_);
-  if (simulated) {
+  if (simulated_) {
     frame_->mark_simulated();
+    frame_->follow(*simulated_);
+  } else if (QString why; !frame_->follow_udev(&why)) {
+    link::tracef("Cannot hear udev (%s): the recorder list follows only the buttons",
+                 why.toLocal8Bit().constData());
   }
   frame_->show();
   centre_on_desktop(*frame_);

@@ -5,10 +5,12 @@
 
 #include <QApplication>
 #include <memory>
+#include <optional>
 
 #include "console/console.h"
 #include "link/port.h"
 #include "link/timing.h"
+#include "sim/sim_bus.h"
 
 namespace kbc::app {
 
@@ -24,11 +26,16 @@ void centre_on_desktop(QWidget& window);
 // in Simplified Chinese, as the tool's are. False where Qt's translations are not installed.
 bool present_application(QGuiApplication& app);
 
+// Qt's parser has no option with an optional value: each --simulate=N among the arguments becomes
+// --simulate. The last N, 1 without one; nullopt for an N that is no number of simulated recorders.
+std::optional<int> take_simulated_count(QStringList& arguments);
+
 // Answers --help and --version, which end the process, before anything needs a display.
 void answer_help_or_version(const QCoreApplication& app);
-// Reads the whole command line: --help, --version and unknown options end the process; otherwise
-// true when --simulate was given.
-bool simulate_requested(const QCoreApplication& app);
+// Reads the whole command line: --help, --version, unknown options and a bad --simulate=N end the
+// process; otherwise the number of simulated recorders asked for: 1 for --simulate, N for
+// --simulate=N, 0 for the USB bus.
+int simulated_recorders(const QCoreApplication& app);
 
 class CHeronFtpApp final : public QApplication {
   Q_OBJECT
@@ -48,6 +55,7 @@ class CHeronFtpApp final : public QApplication {
   int exit_code_ = 0;
   std::unique_ptr<SingleInstance> instance_;
   std::unique_ptr<link::Port> port_;
+  sim::SimBus* simulated_ = nullptr;  // port_, when it is the simulated bus
   link::RealPause pause_;
   console::SystemClock clock_;
   std::unique_ptr<CMainFrame> frame_;  // last: its console holds the port, pause and clock
