@@ -110,6 +110,10 @@ Result run(const app::DialogTemplate& bar_template, bool answers_passwords) {
   });
   QEventLoop done;
   QObject::connect(&frame, &app::CMainFrame::idle, &done, &QEventLoop::quit);
+  // The status bar's reading of the serial number at the start is no part of the handler.
+  if (frame.busy()) {
+    done.exec();
+  }
   QElapsedTimer handler;
   handler.start();
   clock_since_tick.start();
