@@ -7,44 +7,25 @@
 //                               the arrow keys
 //   "verify PASSWORD"           PASSWORD typed into the password field and "验证密码" clicked
 // Exits 1 when an event does not come within 10 seconds, 2 on a bad command line.
-#include <QApplication>
 #include <QComboBox>
-#include <QEventLoop>
 #include <QLabel>
-#include <QPushButton>
-#include <QTest>
 #include <QTextBlock>
 #include <QTimer>
 #include <fstream>
 #include <iostream>
 #include <string>
 
-#include "app/console_edit.h"
 #include "app/info_view.h"
-#include "app/main_frame.h"
 #include "app/recorder_picker.h"
-#include "app/settings_bar.h"
 #include "app/usb_monitor.h"
-#include "console/control_ids.h"
-#include "link/real_port.h"
-#include "link/timing.h"
-#include "link/trace.h"
+#include "frame_program.h"
 
 namespace {
 
 using kbc::app::CMainFrame;
+using kbc::emulated::settle;
 
 constexpr int kWaitMs = 10000;
-
-// Runs the event loop until the console thread has done all it was given.
-void settle(CMainFrame& frame) {
-  if (!frame.busy()) {
-    return;
-  }
-  QEventLoop done;
-  QObject::connect(&frame, &CMainFrame::idle, &done, &QEventLoop::quit);
-  done.exec();
-}
 
 // What the status bar says: the label, then the list's items with the picked one in brackets.
 std::string status(const kbc::app::RecorderPicker& picker) {
@@ -91,15 +72,6 @@ void pick(CMainFrame& frame, int index) {
   settle(frame);
 }
 
-void verify(CMainFrame& frame, const QString& password) {
-  kbc::app::SettingsBar& bar = *frame.settings_bar();
-  bar.field(kbc::idc::password)->clear();
-  QTest::keyClicks(bar.field(kbc::idc::password), password);
-  QTest::mouseClick(bar.button(kbc::idc::verify), Qt::LeftButton);
-  settle(frame);
-  std::cout << "pane: " << frame.info_view()->document()->lastBlock().text().toStdString() << '\n';
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,21 +79,13 @@ int main(int argc, char** argv) {
     std::cerr << "usage: frame_drawer FIFO STEP...\n";
     return 2;
   }
-  // A test tool: it never shows a window on the desktop.
-  qputenv("QT_QPA_PLATFORM", "offscreen");
+  kbc::emulated::go_headless();
   QApplication application(argc, argv);
-  kbc::link::set_trace_sink([](std::string_view line) { std::cerr << line << '\n'; });
-
-  QString error;
-  const auto bar_template = kbc::app::settings_bar_template(&error);
-  if (!bar_template) {
-    std::cerr << "frame_drawer: " << error.toStdString() << '\n';
+  kbc::emulated::WindowOnBus window;
+  if (!window.build("frame_drawer")) {
     return 1;
   }
-  kbc::link::RealPort port;
-  kbc::link::RealPause pause;
-  kbc::console::SystemClock clock;
-  CMainFrame frame(*bar_template, kbc::link::Link{port, pause}, clock);
+  CMainFrame& frame = *window.frame;
   if (QString why; !frame.follow_udev(&why)) {
     std::cerr << "frame_drawer: cannot hear udev: " << why.toStdString() << '\n';
     return 1;
@@ -139,7 +103,9 @@ int main(int argc, char** argv) {
     } else if (step.starts_with("pick ")) {
       pick(frame, std::stoi(step.substr(5)));
     } else if (step.starts_with("verify ")) {
-      verify(frame, QString::fromStdString(step.substr(7)));
+      kbc::emulated::verify(frame, QString::fromStdString(step.substr(7)));
+      std::cout << "pane: " << frame.info_view()->document()->lastBlock().text().toStdString()
+                << '\n';
       continue;
     } else {
       std::cerr << "frame_drawer: unknown step '" << step << "'\n";
