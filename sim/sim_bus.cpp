@@ -310,6 +310,18 @@ std::string SimBus::letters() const {
   return letters;
 }
 
+std::map<std::string, std::string> SimBus::letters_by_device() const {
+  const std::lock_guard lock(mutex_);
+  std::map<std::string, std::string> letters;
+  for (const WireEvent& event : wire_) {
+    if (event.kind == Kind::control && event.request_type == link::kRequestOut) {
+      letters[event.device].push_back(event.data.empty() ? '\0'
+                                                         : static_cast<char>(event.data.front()));
+    }
+  }
+  return letters;
+}
+
 int SimBus::open_handles() const {
   const std::lock_guard lock(mutex_);
   return open_handles_;

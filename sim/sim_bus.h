@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,6 +74,8 @@ class SimBus final : public link::Port, public link::Pause {
   void clear_wire();
   std::vector<std::vector<std::uint8_t>> payloads() const;  // every OUT payload, any device
   std::string letters() const;                              // their command letters
+  // The command letters each device got, by location; a device that got none is left out.
+  std::map<std::string, std::string> letters_by_device() const;
   int open_handles() const;
 
   // link::Port

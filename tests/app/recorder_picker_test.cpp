@@ -92,18 +92,6 @@ class DrawerInTheWindow : public FrameFixture {
  protected:
   QString status() const { return shown(*frame->recorder_picker()); }
 
-  // The recorders that got control transfers since the wire was cleared, with their commands'
-  // letters.
-  std::map<std::string, std::string> sent() const {
-    std::map<std::string, std::string> letters;
-    for (const sim::WireEvent& event : bus.wire()) {
-      if (event.kind == sim::WireEvent::Kind::control && event.request_type == 0x40) {
-        letters[event.device] += static_cast<char>(event.data.at(0));
-      }
-    }
-    return letters;
-  }
-
   // The operator picks the list's item `index` with the keyboard.
   void pick(int index) {
     QComboBox& list = *frame->recorder_picker()->list();
@@ -140,7 +128,7 @@ TEST_F(DrawerInTheWindow, WithTwoRecordersAndNonePickedAClickSendsNothing) {
   bus.clear_wire();
   verify("888888");
   EXPECT_EQ(last_line(), QString::fromUtf8("连接了多台记录仪，请先选择一台!"));
-  EXPECT_TRUE(sent().empty());
+  EXPECT_TRUE(bus.letters_by_device().empty());
 }
 
 TEST_F(DrawerInTheWindow, AfterAPickAVerificationReachesOnlyThePickedRecorder) {
@@ -151,7 +139,7 @@ TEST_F(DrawerInTheWindow, AfterAPickAVerificationReachesOnlyThePickedRecorder) {
   bus.clear_wire();
   verify("888888");
   EXPECT_EQ(last_line(), QString::fromUtf8("成功设置系统时间:2024-6-5 7:8:9"));
-  EXPECT_EQ(sent(), (std::map<std::string, std::string>{{"001/002", "-3E6"}}));
+  EXPECT_EQ(bus.letters_by_device(), (std::map<std::string, std::string>{{"001/002", "-3E6"}}));
 }
 
 TEST_F(DrawerInTheWindow, APickedRecorderThatLeavesIsNeverSwappedForTheOneLeft) {
@@ -166,7 +154,7 @@ TEST_F(DrawerInTheWindow, APickedRecorderThatLeavesIsNeverSwappedForTheOneLeft) 
   bus.clear_wire();
   verify("888888");
   EXPECT_EQ(last_line(), QString::fromUtf8("重新连接!"));
-  EXPECT_TRUE(sent().empty());
+  EXPECT_TRUE(bus.letters_by_device().empty());
 
   // Back again, it is a new arrival that the operator picks anew.
   b.reconnect();
@@ -176,11 +164,11 @@ TEST_F(DrawerInTheWindow, APickedRecorderThatLeavesIsNeverSwappedForTheOneLeft) 
   bus.clear_wire();
   verify("888888");
   EXPECT_EQ(last_line(), QString::fromUtf8("重新连接!"));
-  EXPECT_TRUE(sent().empty());
+  EXPECT_TRUE(bus.letters_by_device().empty());
   pick(0);
   bus.clear_wire();
   verify("888888");
-  EXPECT_EQ(sent(), (std::map<std::string, std::string>{{"001/001", "-3E6"}}));
+  EXPECT_EQ(bus.letters_by_device(), (std::map<std::string, std::string>{{"001/001", "-3E6"}}));
 }
 
 TEST_F(DrawerInTheWindow, ARecorderUnheardOfAppearsWhenAClickFindsSeveral) {

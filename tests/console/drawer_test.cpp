@@ -23,17 +23,6 @@ class ConsoleDrawerTest : public ConsoleTest {
     return bus.add_recorder("KBC0002001");
   }
 
-  // The recorders that got control transfers since the wire was cleared, with their letters.
-  std::map<std::string, std::string> letters_by_recorder() const {
-    std::map<std::string, std::string> letters;
-    for (const sim::WireEvent& event : bus.wire()) {
-      if (event.kind == sim::WireEvent::Kind::control && event.request_type == 0x40) {
-        letters[event.device] += static_cast<char>(event.data.at(0));
-      }
-    }
-    return letters;
-  }
-
   sim::SimRecorder& b = mouse_then_recorder();
   Drawer drawer{console, bus.link()};
   const ConnectedRecorder a_listed{"001/001", "KBC0001001"};
@@ -43,12 +32,12 @@ class ConsoleDrawerTest : public ConsoleTest {
 TEST_F(ConsoleDrawerTest, ListsTheRecordersReadingEachSerialOncePerArrival) {
   drawer.refresh();
   EXPECT_EQ(drawer.state().connected, (Connected{a_listed, b_listed}));
-  EXPECT_EQ(letters_by_recorder(),
+  EXPECT_EQ(bus.letters_by_device(),
             (std::map<std::string, std::string>{{"001/001", "J"}, {"001/003", "J"}}));
   // Nothing came or went: the scan alone.
   bus.clear_wire();
   drawer.refresh();
-  EXPECT_TRUE(letters_by_recorder().empty());
+  EXPECT_TRUE(bus.letters_by_device().empty());
   EXPECT_EQ(drawer.state().connected, (Connected{a_listed, b_listed}));
 
   // B came back at its place (the simulator keeps it): a new arrival, read again.
@@ -56,7 +45,7 @@ TEST_F(ConsoleDrawerTest, ListsTheRecordersReadingEachSerialOncePerArrival) {
   b.reconnect();
   drawer.forget(b.location());
   drawer.refresh();
-  EXPECT_EQ(letters_by_recorder(), (std::map<std::string, std::string>{{"001/003", "J"}}));
+  EXPECT_EQ(bus.letters_by_device(), (std::map<std::string, std::string>{{"001/003", "J"}}));
   EXPECT_EQ(drawer.state().connected, (Connected{a_listed, {"001/003", "KBC0009001"}}));
 }
 
@@ -95,7 +84,7 @@ TEST_F(ConsoleDrawerTest, ARecorderThatLeftUnheardOfIsANewArrivalWhenItComesBack
   b.reconnect();
   bus.clear_wire();
   drawer.refresh();
-  EXPECT_EQ(letters_by_recorder(), (std::map<std::string, std::string>{{"001/003", "J"}}));
+  EXPECT_EQ(bus.letters_by_device(), (std::map<std::string, std::string>{{"001/003", "J"}}));
 }
 
 TEST_F(ConsoleDrawerTest, ASerialThatCannotBeReadIsUnknownAndNotAskedForAgainUntilTheNextArrival) {
@@ -104,7 +93,7 @@ TEST_F(ConsoleDrawerTest, ASerialThatCannotBeReadIsUnknownAndNotAskedForAgainUnt
   EXPECT_EQ(drawer.state().connected, (Connected{a_listed, {"001/003", std::nullopt}}));
   bus.clear_wire();
   drawer.refresh();
-  EXPECT_TRUE(letters_by_recorder().empty());
+  EXPECT_TRUE(bus.letters_by_device().empty());
 }
 
 TEST_F(ConsoleDrawerTest, AfterAPickOnlyThePickedRecorderGetsTheButtonsCommands) {
@@ -114,7 +103,7 @@ TEST_F(ConsoleDrawerTest, AfterAPickOnlyThePickedRecorderGetsTheButtonsCommands)
   EXPECT_EQ(drawer.state().picked, b_listed);
   EXPECT_FALSE(drawer.state().picked_gone);
   EXPECT_TRUE(press(idc::verify, kAdmin));
-  const auto letters = letters_by_recorder();
+  const auto letters = bus.letters_by_device();
   ASSERT_EQ(letters.size(), 1u);
   EXPECT_EQ(letters.begin()->first, "001/003");
 }
@@ -131,7 +120,8 @@ TEST_F(ConsoleDrawerTest, APickThatNoLongerMatchesTheListChangesNothing) {
   }
 }
 
-TEST_F(ConsoleDrawerTest, WhenThePickedRecorderLeavesNoButtonReachesAnotherUntilTheOperatorPicksAgain) {
+TEST_F(ConsoleDrawerTest,
+       WhenThePickedRecorderLeavesNoButtonReachesAnotherUntilTheOperatorPicksAgain) {
   drawer.refresh();
   ASSERT_TRUE(drawer.pick(b_listed));
   b.unplug();
@@ -144,7 +134,7 @@ TEST_F(ConsoleDrawerTest, WhenThePickedRecorderLeavesNoButtonReachesAnotherUntil
   // A is the only recorder left, and still no button reaches it.
   EXPECT_FALSE(press(idc::verify, kAdmin));
   EXPECT_EQ(view.lines, Lines{std::string(msg::reconnect)});
-  EXPECT_TRUE(letters_by_recorder().empty());
+  EXPECT_TRUE(bus.letters_by_device().empty());
 
   // B back at its old place is a new arrival: not picked until the operator says so.
   b.reconnect();
@@ -153,12 +143,12 @@ TEST_F(ConsoleDrawerTest, WhenThePickedRecorderLeavesNoButtonReachesAnotherUntil
   EXPECT_TRUE(drawer.state().picked_gone);
   EXPECT_FALSE(press(idc::verify, kAdmin));
   EXPECT_EQ(view.lines, Lines{std::string(msg::reconnect)});
-  EXPECT_TRUE(letters_by_recorder().empty());
+  EXPECT_TRUE(bus.letters_by_device().empty());
 
   ASSERT_TRUE(drawer.pick(a_listed));
   EXPECT_FALSE(drawer.state().picked_gone);
   EXPECT_TRUE(press(idc::verify, kAdmin));
-  EXPECT_EQ(letters_by_recorder().begin()->first, "001/001");
+  EXPECT_EQ(bus.letters_by_device().begin()->first, "001/001");
 }
 
 }  // namespace

@@ -368,6 +368,8 @@ TEST(SimBus, EachRecorderHasItsOwnSerialStateAndFaults) {
   EXPECT_EQ(a.state().erase_count, 0);
   EXPECT_EQ(a.letters(), "33N");
   EXPECT_EQ(b.letters(), "3N");
+  EXPECT_EQ(sim.letters_by_device(),
+            (std::map<std::string, std::string>{{a.location(), "33N"}, {b.location(), "3N"}}));
 }
 
 // One thread per recorder after one scan, as a drawer is served: each recorder gets exactly its
