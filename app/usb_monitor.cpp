@@ -32,22 +32,15 @@ QString location_of(udev_device* device) {
   return QString::fromUtf8(location.data(), static_cast<qsizetype>(location.size()));
 }
 
-std::optional<std::uint16_t> hex_id(std::string_view text) {
+// udev's ID_VENDOR_ID ("4255"); nullopt where udev's rules did not tell it.
+std::optional<std::uint16_t> vendor_of(udev_device* device) {
+  const std::string_view text = text_of(udev_device_get_property_value(device, "ID_VENDOR_ID"));
   std::uint16_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
     return std::nullopt;
   }
   return value;
-}
-
-// udev's ID_VENDOR_ID, else the kernel's PRODUCT ("4255/7/100").
-std::optional<std::uint16_t> vendor_of(udev_device* device) {
-  if (const auto id = hex_id(text_of(udev_device_get_property_value(device, "ID_VENDOR_ID")))) {
-    return id;
-  }
-  const std::string_view product = text_of(udev_device_get_property_value(device, "PRODUCT"));
-  return hex_id(product.substr(0, product.find('/')));
 }
 
 }  // namespace

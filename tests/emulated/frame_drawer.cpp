@@ -1,8 +1,9 @@
 // frame_drawer FIFO STEP...: the main window on the USB bus, headless, following udev, driven as
 // the operator and the hub would. It prints what its status bar says at the start and after each
 // step ("status: TEXT"), and the pane's newest line after each click ("pane: TEXT"). The steps:
-//   "add ..." and "remove ..."  written as one line to FIFO (the bus's --control); the step ends
-//                               when the window has heard the udev event and shown its outcome
+//   "add ..." and "remove ..."  written to FIFO (the bus's --control), one command a line; the
+//                               step ends when the window has heard of a recorder ("heard:
+//                               LOCATION") and shown what it then found
 //   "pick N"                    the operator picks item N (from 0) of the status bar's list with
 //                               the arrow keys
 //   "verify PASSWORD"           PASSWORD typed into the password field and "验证密码" clicked
@@ -48,10 +49,14 @@ bool plug(CMainFrame& frame, const char* fifo, const std::string& command) {
   const auto* monitor = frame.findChild<kbc::app::UsbMonitor*>();
   QEventLoop heard;
   bool came = false;
-  QObject::connect(monitor, &kbc::app::UsbMonitor::recorder_plugged, &heard, [&] {
-    came = true;
-    heard.quit();
-  });
+  QObject::connect(monitor, &kbc::app::UsbMonitor::recorder_plugged, &heard,
+                   [&](const QString& location) {
+                     if (!came) {
+                       std::cout << "heard: " << location.toStdString() << '\n';
+                     }
+                     came = true;
+                     heard.quit();
+                   });
   QTimer::singleShot(kWaitMs, &heard, &QEventLoop::quit);
   std::ofstream(fifo) << command << '\n';
   heard.exec();

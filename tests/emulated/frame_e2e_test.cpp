@@ -107,21 +107,23 @@ class FrameDrawer : public BusTest {};
 
 TEST_F(FrameDrawer, TheStatusBarFollowsTheHubAndOnlyThePickedRecorderGetsCommands) {
   const std::string fifo = scratch_.file("control");
+  // A mouse first: the window hears only of the recorder after it.
   const BusRun r =
       run_recorded({"--control", fifo, "--bus", "mouse,recorder=KBC0001001", "--", kFrameDrawer,
-                    fifo, "add recorder=KBC0002001", "verify 888888", "pick 1", "verify 888888",
-                    "remove 001/004", "verify 888888", "remove 001/003"});
+                    fifo, "add mouse\nadd recorder=KBC0002001", "verify 888888", "pick 1",
+                    "verify 888888", "remove 001/005", "verify 888888", "remove 001/003"});
   ASSERT_EQ(r.status, 0) << r.output << r.errors;
   EXPECT_THAT(lines(r.output),
-              ElementsAre("status: 记录仪 KBC0001001 (001/003)",
-                          "status: 记录仪： | KBC0001001 (001/003) KBC0002001 (001/004)",
+              ElementsAre("status: 记录仪 KBC0001001 (001/003)", "heard: 001/005",
+                          "status: 记录仪： | KBC0001001 (001/003) KBC0002001 (001/005)",
                           // Two recorders and none picked: nothing is sent.
                           "pane: 连接了多台记录仪，请先选择一台!",
-                          "status: 记录仪： | KBC0001001 (001/003) [KBC0002001 (001/004)]",
-                          StartsWith("pane: 成功设置系统时间:"),
+                          "status: 记录仪： | KBC0001001 (001/003) [KBC0002001 (001/005)]",
+                          StartsWith("pane: 成功设置系统时间:"), "heard: 001/005",
                           // The picked one gone: never the one left instead.
-                          "status: 所选记录仪 KBC0002001 (001/004) 已断开 | KBC0001001 (001/003)",
-                          "pane: 重新连接!", "status: 所选记录仪 KBC0002001 (001/004) 已断开"))
+                          "status: 所选记录仪 KBC0002001 (001/005) 已断开 | KBC0001001 (001/003)",
+                          "pane: 重新连接!", "heard: 001/003",
+                          "status: 所选记录仪 KBC0002001 (001/005) 已断开"))
       << r.errors;
 
   const Wire record = wire();
@@ -129,13 +131,14 @@ TEST_F(FrameDrawer, TheStatusBarFollowsTheHubAndOnlyThePickedRecorderGetsCommand
   const auto sent = payloads_by_node(record);
   // Each recorder's serial number once, as it arrived; the verification to the picked one alone.
   EXPECT_THAT(sent.at("001/003"), ElementsAre("J"));
-  ASSERT_EQ(sent.at("001/004").size(), 5u);
-  EXPECT_THAT(std::vector(sent.at("001/004").begin(), sent.at("001/004").begin() + 4),
+  ASSERT_EQ(sent.at("001/005").size(), 5u);
+  EXPECT_THAT(std::vector(sent.at("001/005").begin(), sent.at("001/005").begin() + 4),
               ElementsAre("J", "-888888", "3888888", "E888888"));
-  EXPECT_THAT(sent.at("001/004").back(), StartsWith("6"));
+  EXPECT_THAT(sent.at("001/005").back(), StartsWith("6"));
   EXPECT_EQ(sent.size(), 2u);
-  EXPECT_THAT(record.uevents, ElementsAre(UeventLine{0, "001/004", 0x4255, "add"},
-                                          UeventLine{0, "001/004", 0x4255, "remove"},
+  EXPECT_THAT(record.uevents, ElementsAre(UeventLine{0, "001/004", 0x046d, "add"},
+                                          UeventLine{0, "001/005", 0x4255, "add"},
+                                          UeventLine{0, "001/005", 0x4255, "remove"},
                                           UeventLine{0, "001/003", 0x4255, "remove"}));
 }
 
