@@ -28,6 +28,7 @@
 #include "app/settings_bar.h"
 #include "app/strings.h"
 #include "console/control_ids.h"
+#include "sim/sim_bus.h"
 #ifdef KBC_HAVE_UDEV
 #include "app/usb_monitor.h"
 #endif

@@ -20,10 +20,13 @@
 #include "console/drawer.h"
 #include "console/view.h"
 #include "link/session.h"
-#include "sim/sim_bus.h"
 
 class QLabel;
 class QScreen;
+
+namespace kbc::sim {
+class SimBus;
+}
 
 namespace kbc::app {
 
