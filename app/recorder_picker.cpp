@@ -1,6 +1,7 @@
 #include "app/recorder_picker.h"
 
 #include <QComboBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -26,6 +27,7 @@ RecorderPicker::RecorderPicker(QWidget* parent)
   list_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   list_->setPlaceholderText(text::pick_recorder());
   list_->hide();
+  list_->installEventFilter(this);
   label_->setText(text::no_recorder());
   // Only the operator's own choice picks; refilling the list does not.
   connect(list_, &QComboBox::activated, this, [this](int index) {
@@ -33,6 +35,15 @@ RecorderPicker::RecorderPicker(QWidget* parent)
       emit picked(items_[static_cast<std::size_t>(index)]);
     }
   });
+}
+
+bool RecorderPicker::eventFilter(QObject* watched, QEvent* event) {
+  // A wheel turned over the status bar on the way elsewhere must not pick another recorder.
+  if (watched == list_ && event->type() == QEvent::Wheel) {
+    event->ignore();
+    return true;
+  }
+  return QFrame::eventFilter(watched, event);
 }
 
 void RecorderPicker::show_state(const console::DrawerState& state) {

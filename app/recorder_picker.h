@@ -32,6 +32,9 @@ class RecorderPicker final : public QFrame {
   // The operator chose this recorder of the list.
   void picked(const console::ConnectedRecorder& recorder);
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   QLabel* label_;
   QComboBox* list_;

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 #include <map>
 
 #include "frame_fixture.h"
@@ -84,6 +85,12 @@ TEST(RecorderPicker, OnlyTheOperatorsChoicePicks) {
   picker.show_state({{kA, kB}});
   picker.show_state({{kA, kB}, kA, false});
   EXPECT_TRUE(picked.empty()) << "refilling the list picks nothing";
+  // Nor does a wheel turned over the list on its way elsewhere.
+  QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, -120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(picker.list(), &wheel);
+  EXPECT_EQ(picker.list()->currentIndex(), 0);
+  EXPECT_TRUE(picked.empty());
   QTest::keyClick(picker.list(), Qt::Key_Down);
   EXPECT_EQ(picked, std::vector<ConnectedRecorder>{kB});
 }
