@@ -44,4 +44,13 @@ std::vector<ListedRecorder> list_recorders(Link& link) {
   return listed;
 }
 
+std::optional<ListedRecorder> identify_recorder(Link& link) {
+  const std::vector<UsbDevice> recorders = scan_recorders(link);
+  const UsbDevice* chosen = chosen_recorder(recorders, link.location);
+  if (chosen == nullptr) {
+    return std::nullopt;
+  }
+  return ListedRecorder{*chosen, read_serial(link, *chosen)};
+}
+
 }  // namespace kbc::link

@@ -28,4 +28,8 @@ struct ListedRecorder {
 // Every recorder on the bus in bus order, each with its serial number.
 std::vector<ListedRecorder> list_recorders(Link& link);
 
+// The recorder a session of `link` would open, with its serial number, after one scan; nullopt
+// when it would open none.
+std::optional<ListedRecorder> identify_recorder(Link& link);
+
 }  // namespace kbc::link

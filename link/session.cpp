@@ -38,28 +38,32 @@ Session::Session(State state, int configuration_error, std::unique_ptr<DeviceHan
   }
 }
 
+const UsbDevice* chosen_recorder(std::span<const UsbDevice> recorders,
+                                 const std::optional<std::string>& location) {
+  if (location) {
+    const auto chosen = std::find_if(recorders.begin(), recorders.end(),
+                                     [&](const UsbDevice& d) { return d.location() == *location; });
+    return chosen == recorders.end() ? nullptr : &*chosen;
+  }
+  // Taking the first of several would act on whichever recorder the bus happens to list first.
+  return recorders.size() == 1 ? &recorders.front() : nullptr;
+}
+
 Session Session::open(Link& link) {
   const std::vector<UsbDevice> recorders = scan_recorders(link);
-  if (link.location) {
-    const auto chosen = std::find_if(recorders.begin(), recorders.end(), [&](const UsbDevice& d) {
-      return d.location() == *link.location;
-    });
-    if (chosen == recorders.end()) {
-      trace("The chosen recorder is not on the bus");
-      return Session(State::no_device, 0, nullptr, link.pause);
-    }
+  if (const UsbDevice* chosen = chosen_recorder(recorders, link.location)) {
     return open_listed(link, *chosen);
+  }
+  if (link.location) {
+    trace("The chosen recorder is not on the bus");
+    return Session(State::no_device, 0, nullptr, link.pause);
   }
   if (recorders.empty()) {
     trace("No recorder found");
     return Session(State::no_device, 0, nullptr, link.pause);
   }
-  if (recorders.size() > 1) {
-    // Taking the first would act on whichever recorder the bus happens to list first.
-    tracef("%zu recorders found and none chosen", recorders.size());
-    return Session(State::several_recorders, 0, nullptr, link.pause);
-  }
-  return open_listed(link, recorders.front());
+  tracef("%zu recorders found and none chosen", recorders.size());
+  return Session(State::several_recorders, 0, nullptr, link.pause);
 }
 
 Session Session::open_listed(Link& link, const UsbDevice& device) {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "port.h"
@@ -24,6 +25,11 @@ struct Link {
   // The recorder chosen by its location ("001/005"); without one, the only recorder on the bus.
   std::optional<std::string> location{};
 };
+
+// The recorder among `recorders` that `location` names, or the only one when it names none;
+// nullptr when that one is not there or several are and none is named.
+const UsbDevice* chosen_recorder(std::span<const UsbDevice> recorders,
+                                 const std::optional<std::string>& location);
 
 // The open handle with the pause every command waits before it is sent.
 class Device {

@@ -3,6 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <string>
+
 #include "fake_port.h"
 #include "link/trace.h"
 
@@ -84,6 +88,61 @@ TEST_F(RecordersTest, EachRecorderGivesItsSerialInASessionOfItsOwnAfterOneScan) 
 TEST_F(RecordersTest, AnEmptyBusListsNothing) {
   port.devices_on_bus = {device(0x1d6b)};
   EXPECT_TRUE(list_recorders(link).empty());
+  EXPECT_TRUE(port.controls.empty());
+}
+
+// identify_recorder: which recorder a session would open, by what the link names.
+struct Identified {
+  const char* name;
+  std::optional<std::string> location;
+  std::optional<std::string> found;   // its location; nullopt: none
+  std::optional<std::string> serial;  // get_sn's text
+};
+
+class Identify : public RecordersTest, public ::testing::WithParamInterface<Identified> {};
+
+TEST_P(Identify, OnlyTheRecorderTheSessionWouldOpenIsAskedForItsSerial) {
+  const Identified& row = GetParam();
+  // Recorders at 001/2 and 001/4, a mouse between them; only 001/2 answers get_sn.
+  port.devices_on_bus = {device(0x1d6b), device(), device(0x046d), device()};
+  port.devices_on_bus[1].transfers = {sent(18), sn_reply("KBC0001234")};
+  port.devices_on_bus[3].transfers = {sent(18), reply(79, 1)};
+  if (!row.location) {
+    port.devices_on_bus.resize(2);  // 001/2 alone
+  }
+  link.location = row.location;
+
+  const std::optional<ListedRecorder> identified = identify_recorder(link);
+  ASSERT_EQ(identified.has_value(), row.found.has_value());
+  const std::size_t opened = std::count_if(port.log.begin(), port.log.end(),
+                                           [](const auto& l) { return l.starts_with("open "); });
+  if (!identified) {
+    EXPECT_EQ(opened, 0u);
+    return;
+  }
+  EXPECT_EQ(identified->device.location(), *row.found);
+  EXPECT_EQ(identified->serial.has_value(), row.serial.has_value());
+  if (row.serial) {
+    EXPECT_EQ(identified->serial->bytes(), *row.serial);
+  }
+  EXPECT_EQ(opened, 1u);
+  EXPECT_EQ(port.open_handles, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Recorders, Identify,
+    ::testing::Values(Identified{"only_one", std::nullopt, "001/2", "KBC0001234"},
+                      Identified{"chosen", "001/2", "001/2", "KBC0001234"},
+                      Identified{"chosen_without_serial", "001/4", "001/4", std::nullopt},
+                      Identified{"chosen_and_gone", "001/9", std::nullopt, std::nullopt},
+                      Identified{"the_mouse", "001/3", std::nullopt, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RecordersTest, SeveralAndNoneChosenIdentifyNoneAndOpenNothing) {
+  port.devices_on_bus = {device(), device()};
+  EXPECT_EQ(identify_recorder(link), std::nullopt);
+  port.devices_on_bus.clear();
+  EXPECT_EQ(identify_recorder(link), std::nullopt);
   EXPECT_TRUE(port.controls.empty());
 }
 
