@@ -81,7 +81,7 @@ Receipt apply_profile(link::Link link, const link::UsbDevice& device, const Prof
         for (const ProfileEntry& entry : profile.entries) {
           if (entry.item != nullptr) {
             const std::size_t step = *next_step;
-            if (!settle(step, send_and_report(call, *entry.item))) {
+            if (!settle(step, send_and_report(call, *entry.item) == Sent::done)) {
               return false;
             }
           } else {

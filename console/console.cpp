@@ -6,11 +6,12 @@
 
 namespace kbc::console {
 
-Console::Console(View& view, link::Link link, Clock& clock)
-    : view_(view), link_(link), clock_(clock) {}
+Console::Console(View& view, link::Link link, Clock& clock, AuditTrail* trail)
+    : view_(view), link_(link), clock_(clock), trail_(trail) {}
 
 Outcome Console::run(const Sequence& sequence, const Body& body) {
-  const Outcome outcome = run_handler(view_, link_, sequence, body);
+  const Outcome outcome =
+      run_handler(view_, link_, sequence, body, [this] { find_audited_recorder(); });
   if (!outcome_) {
     outcome_ = outcome;
   }
@@ -25,6 +26,20 @@ void Console::begin_button() {
 
 bool Console::on_command(int id) {
   begin_button();
+  return audited(id, [this, id] { return dispatch(id); });
+}
+
+std::optional<link::IdentityRecord> Console::show_device_info() {
+  begin_button();
+  std::optional<link::IdentityRecord> shown;
+  audited(idc::device_info, [&] {
+    shown = read_device_info();
+    return shown.has_value();
+  });
+  return shown;
+}
+
+bool Console::dispatch(int id) {
   if (const SettingButton* button = setting_button(id)) {
     return apply_setting(*button);
   }
@@ -41,7 +56,7 @@ bool Console::on_command(int id) {
     case idc::change_password:
       return open_password_dialog();
     case idc::device_info:
-      return show_device_info().has_value();
+      return read_device_info().has_value();
     default:
       return false;
   }

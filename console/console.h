@@ -4,11 +4,16 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "console/audit.h"
 #include "console/handler.h"
 #include "console/setting_tables.h"
+#include "console/transcript.h"
 #include "console/view.h"
 #include "link/identity.h"
 #include "link/session.h"
@@ -39,11 +44,15 @@ struct IdentityButton;
 
 class Console {
  public:
-  Console(View& view, link::Link link, Clock& clock);
+  // Every operation that addresses a recorder gets an entry in `trail`; none without one.
+  Console(View& view, link::Link link, Clock& clock, AuditTrail* trail = nullptr);
 
   // The recorder every later button talks to, by its location ("001/005"); nullopt: the only
-  // recorder on the bus. With several connected and none chosen, a button sends nothing.
-  void choose_recorder(std::optional<std::string> location) {
+  // recorder on the bus. With several connected and none chosen, a button sends nothing. Its
+  // serial number, where the view knows it, saves looking it up for the audit trail.
+  void choose_recorder(std::optional<std::string> location,
+                       std::optional<std::string> serial = std::nullopt) {
+    chosen_serial_ = location ? std::move(serial) : std::nullopt;
     link_.location = std::move(location);
   }
   const std::optional<std::string>& chosen_recorder() const { return link_.location; }
@@ -72,6 +81,27 @@ class Console {
  private:
   // Forgets what the previous button left.
   void begin_button();
+  // The operation under way, as its audit entry will tell it.
+  struct Operation {
+    std::string_view action;
+    bool changes;
+    std::string value{};
+    std::optional<AuditOutcome> said{};     // where its report says more than outcome() does
+    bool looked_up = false;                 // the recorder below was looked for
+    std::optional<std::string> location{};  // none: no recorder was addressed, no entry
+    std::optional<std::string> serial{};
+  };
+
+  // Runs the button's operation and writes its entry.
+  bool audited(int button, const std::function<bool()>& operation);
+  // Before the operation's first session: which recorder it addresses, and its serial number in
+  // a session of its own when the view does not know it.
+  void find_audited_recorder();
+  void note_value(std::string value);
+  void note_outcome(AuditOutcome outcome);
+  std::optional<AuditEntry> entry_of(Operation& operation, std::vector<std::string> report) const;
+
+  bool dispatch(int id);
   // The handler sequence on this console's view and recorder.
   Outcome run(const Sequence& sequence, const Body& body);
   bool verify_password();
@@ -82,10 +112,14 @@ class Console {
   void refresh_officer_identifier();
   // Button 1019; true when the dialog changed a password.
   bool open_password_dialog();
+  std::optional<link::IdentityRecord> read_device_info();
 
-  View& view_;
+  Transcript view_;
   link::Link link_;
   Clock& clock_;
+  AuditTrail* trail_;
+  std::optional<std::string> chosen_serial_;
+  std::optional<Operation> operation_;
   bool needs_recorder_choice_ = false;
   std::optional<Outcome> outcome_;
 };

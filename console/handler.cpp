@@ -90,9 +90,16 @@ Outcome run_sequence(const std::optional<link::GbkText>& password, const Opener&
   return body(call) ? Outcome::succeeded : Outcome::body_failed;
 }
 
-Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body) {
+Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body,
+                    const std::function<void()>& reaching) {
+  const Opener open = [&] {
+    if (reaching) {
+      reaching();
+    }
+    return link::Session::open(link);
+  };
   return run_sequence(
-      read_password(view), [&] { return link::Session::open(link); },
-      [&](std::string_view text) { view.append_line(text); }, sequence, body);
+      read_password(view), open, [&](std::string_view text) { view.append_line(text); }, sequence,
+      body);
 }
 }  // namespace kbc::console

@@ -102,6 +102,8 @@ Outcome run_sequence(const std::optional<link::GbkText>& password, const Opener&
                      const Report& report, const Sequence& sequence, const Body& body);
 
 // The sequence with the password field of the view, reporting to it, on the link's recorder.
-Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body);
+// `reaching` runs once the pre-check has passed, just before the session opens.
+Outcome run_handler(View& view, link::Link& link, const Sequence& sequence, const Body& body,
+                    const std::function<void()>& reaching = {});
 
 }  // namespace kbc::console

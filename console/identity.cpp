@@ -104,8 +104,9 @@ bool Console::set_identity_field(const IdentityButton& button) {
   bool read_record = false;
   const Sequence sequence{PreCheck::short_password, Gate::admin};
   const Outcome outcome = run(sequence, [&](Call& call) {
-    const std::optional<link::GbkText> text =
-        link::GbkText::from_utf8(view_.field_text(button.text_field));
+    const std::string typed = view_.field_text(button.text_field);
+    note_value(typed);
+    const std::optional<link::GbkText> text = link::GbkText::from_utf8(typed);
     if (text && text->empty()) {
       call.report(button.empty);
       return false;
@@ -159,8 +160,7 @@ void Console::refresh_officer_identifier() {
   });
 }
 
-std::optional<link::IdentityRecord> Console::show_device_info() {
-  begin_button();
+std::optional<link::IdentityRecord> Console::read_device_info() {
   std::optional<link::IdentityRecord> shown;
   run({PreCheck::short_password, Gate::either}, [&](Call& call) {
     // The recorder takes a text along with the read; the tool makes no use of it.

@@ -39,6 +39,25 @@ bool matched(link::Device& device, link::Cmd cmd, const link::GbkText& text) {
   return link::run(device, cmd, text.span()) == link::spec(cmd).statuses.ok;
 }
 
+// The last attempt tells how the dialog ended; closed without one, it was cancelled.
+AuditOutcome dialog_outcome(const std::vector<ChangeResult>& attempts) {
+  if (attempts.empty()) {
+    return AuditOutcome::cancelled;
+  }
+  switch (attempts.back().kind) {
+    case ChangeResult::Kind::no_recorder:
+      return AuditOutcome::no_recorder;
+    case ChangeResult::Kind::refused:
+      return AuditOutcome::refused;
+    case ChangeResult::Kind::incomplete:
+    case ChangeResult::Kind::failed:
+      return AuditOutcome::failed;
+    case ChangeResult::Kind::changed:
+      return AuditOutcome::ok;
+  }
+  return AuditOutcome::failed;
+}
+
 PasswordRole role_of(const GateChecks& checks) {
   if (checks.normal_matched()) {
     return PasswordRole::normal;
@@ -58,13 +77,13 @@ ChangeResult change_password(link::Link link, PasswordRole role, const PasswordE
     return {Kind::no_recorder, session_failure(session)};
   }
   if (entry.old_password.empty()) {
-    return {Kind::refused, msg::enter_old_password};
+    return {Kind::incomplete, msg::enter_old_password};
   }
   if (entry.new_password.empty()) {
-    return {Kind::refused, msg::enter_new_password};
+    return {Kind::incomplete, msg::enter_new_password};
   }
   if (entry.confirmation.empty()) {
-    return {Kind::refused, msg::enter_new_password_again};
+    return {Kind::incomplete, msg::enter_new_password_again};
   }
 
   // The recorder judges the old password before anything is said about the new one. A text GBK
@@ -77,16 +96,16 @@ ChangeResult change_password(link::Link link, PasswordRole role, const PasswordE
   }
   const std::optional<link::GbkText> new_text = link::GbkText::from_utf8(entry.new_password.view());
   if (!new_text || new_text->size() != kPasswordSize) {
-    return {Kind::refused, msg::new_password_length};
+    return {Kind::incomplete, msg::new_password_length};
   }
   if (entry.confirmation != entry.new_password) {
-    return {Kind::refused, msg::new_password_mismatch};
+    return {Kind::incomplete, msg::new_password_mismatch};
   }
   if (matched(device, procedure.check_other, *new_text)) {
     return {Kind::refused, msg::password_conflict};
   }
   if (!matched(device, procedure.set, *new_text)) {
-    return {Kind::refused, msg::password_change_failed};
+    return {Kind::failed, msg::password_change_failed};
   }
   return {Kind::changed, msg::password_changed};
 }
@@ -106,6 +125,10 @@ void PasswordDialog::initialise(DialogView& view) {
   if (role_ == PasswordRole::normal) {
     view.halve_width();
   }
+}
+
+bool PasswordDialog::changed() const {
+  return !attempts_.empty() && attempts_.back().kind == ChangeResult::Kind::changed;
 }
 
 int PasswordDialog::confirm_button() const {
@@ -145,13 +168,15 @@ void PasswordDialog::confirm(DialogView& view, PasswordRole procedure) {
       change_password(link_, procedure,
                       {view.field_text(idc::old_password), view.field_text(idc::new_password),
                        view.field_text(idc::confirm_password)});
+  attempts_.push_back(result);
   view.show_message(result.report);
   switch (result.kind) {
     case ChangeResult::Kind::changed:
-      changed_ = true;
       view.accept();
       break;
+    case ChangeResult::Kind::incomplete:
     case ChangeResult::Kind::refused:
+    case ChangeResult::Kind::failed:
       for (int id : kFields) {
         view.set_field_text(id, "");
       }
@@ -162,14 +187,17 @@ void PasswordDialog::confirm(DialogView& view, PasswordRole procedure) {
 }
 
 bool Console::open_password_dialog() {
-  const Outcome outcome = run({PreCheck::full, Gate::none}, [](Call& call) {
+  const Outcome outcome = run({PreCheck::full, Gate::none}, [this](Call& call) {
     g_passwordRole = 0;
-    g_passwordRole =
-        static_cast<int>(role_of(check_passwords(call.device, call.password, Gate::either)));
-    if (g_passwordRole == 0) {
+    const PasswordRole role = role_of(check_passwords(call.device, call.password, Gate::either));
+    g_passwordRole = static_cast<int>(role);
+    if (role == PasswordRole::none) {
+      note_outcome(AuditOutcome::refused);
       call.report(msg::wrong_password);
       return false;
     }
+    // Which password is changed, never what it is.
+    note_value(role == PasswordRole::super ? "super" : "normal");
     return true;
   });
   // The session is closed by now; the dialog opens its own for each attempt.
@@ -178,6 +206,10 @@ bool Console::open_password_dialog() {
   }
   PasswordDialog dialog(link_);
   view_.run_password_dialog(dialog);
+  note_outcome(dialog_outcome(dialog.attempts()));
+  for (const ChangeResult& attempt : dialog.attempts()) {
+    view_.keep(attempt.report);
+  }
   return dialog.changed();
 }
 

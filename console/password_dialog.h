@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/messages.h"
 #include "link/secret.h"
@@ -28,7 +29,9 @@ struct PasswordEntry {
 struct ChangeResult {
   enum class Kind {
     no_recorder,  // nothing was checked; the fields keep their text
-    refused,      // a check failed or the set command did
+    incomplete,   // a field empty, the new password not six bytes or not confirmed
+    refused,      // the old password was not the recorder's, or the new one is the other one
+    failed,       // the set command failed
     changed,
   };
   Kind kind;
@@ -72,14 +75,16 @@ class PasswordDialog {
   // The visible confirm button of the role.
   int confirm_button() const;
   // Whether a password was changed before the dialog closed.
-  bool changed() const { return changed_; }
+  bool changed() const;
+  // What each confirm attempt came to, in order.
+  const std::vector<ChangeResult>& attempts() const { return attempts_; }
 
  private:
   void confirm(DialogView& view, PasswordRole procedure);
 
   link::Link link_;
   PasswordRole role_ = PasswordRole::none;
-  bool changed_ = false;
+  std::vector<ChangeResult> attempts_;
 };
 
 }  // namespace kbc::console

@@ -49,8 +49,15 @@ std::optional<std::string> item_refusal(const SettingButton& button, std::string
 link::Status send_setting(link::Device& device, const Setting& setting);
 // The status that means the recorder carried the row's command out.
 link::Status success_status(const Setting& setting);
+// How the recorder took a row's command.
+enum class Sent {
+  done,
+  refused,  // set_motion_on while pre-recording: nothing changed
+  failed,
+};
+
 // Sends the row's command and makes the report its button makes: the row's success text, its
-// refusal, or "重新连接!". True on the success report.
-bool send_and_report(const Call& call, const Setting& setting);
+// refusal, or "重新连接!".
+Sent send_and_report(const Call& call, const Setting& setting);
 
 }  // namespace kbc::console

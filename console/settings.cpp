@@ -3,20 +3,20 @@
 
 namespace kbc::console {
 
-bool send_and_report(const Call& call, const Setting& setting) {
+Sent send_and_report(const Call& call, const Setting& setting) {
   const link::Status status = send_setting(call.device, setting);
   if (status == success_status(setting)) {
     call.report(setting.success);
-    return true;
+    return Sent::done;
   }
   // Only set_motion_on has a refusal, and its row the report for it.
   const auto refused = link::spec(setting.cmd).refused;
   if (refused && status == *refused) {
     call.report(setting.refused);
-  } else {
-    call.report(msg::reconnect);
+    return Sent::refused;
   }
-  return false;
+  call.report(msg::reconnect);
+  return Sent::failed;
 }
 
 bool Console::apply_setting(const SettingButton& button) {
@@ -26,11 +26,16 @@ bool Console::apply_setting(const SettingButton& button) {
       call.report(button.nothing_chosen);
       return false;
     }
+    note_value(selection);
     const Setting* setting = find_setting(button, selection);
     if (setting == nullptr) {
       return false;  // an item of no row: nothing to send, nothing to say
     }
-    return send_and_report(call, *setting);
+    const Sent sent = send_and_report(call, *setting);
+    if (sent == Sent::refused) {
+      note_outcome(AuditOutcome::refused);
+    }
+    return sent == Sent::done;
   });
   return succeeded(outcome);
 }

@@ -26,6 +26,7 @@ bool Console::erase_all_files() {
     // The session stays open while the questions are up; no second check follows them.
     if (!view_.ask_yes_no(msg::erase_first_question, msg::erase_caption) ||
         !view_.ask_yes_no(msg::erase_second_question, msg::erase_caption)) {
+      note_outcome(AuditOutcome::cancelled);
       call.report(msg::erase_cancelled);
       return false;
     }

@@ -36,6 +36,7 @@ bool Console::verify_password() {
     } else if (checks.admin_matched()) {
       m_bFeatureEnabled.fill(1);
     } else {
+      note_outcome(AuditOutcome::refused);
       call.report(msg::wrong_password);
       return false;
     }

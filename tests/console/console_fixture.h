@@ -34,6 +34,7 @@ class FakeView final : public View {
   Lines lines, messages, questions;  // questions: "caption|text"
   std::deque<bool> answers;          // for ask_yes_no in order; No once they run out
   std::function<void()> while_asking;
+  std::function<void(PasswordDialog&)> on_dialog;  // the operator at the password dialog
 
   std::string field_text(int id) override { return fields[id]; }
   void set_field_text(int id, std::string_view text) override { fields[id] = text; }
@@ -56,7 +57,11 @@ class FakeView final : public View {
     return yes;
   }
   void show_message(std::string_view text) override { messages.emplace_back(text); }
-  void run_password_dialog(PasswordDialog&) override {}
+  void run_password_dialog(PasswordDialog& dialog) override {
+    if (on_dialog) {
+      on_dialog(dialog);
+    }
+  }
 };
 
 class FixedClock final : public Clock {
