@@ -1,0 +1,37 @@
+// The audit trail in the system journal: one entry per operation, sent to journald through
+// libsystemd. Where journald does not run (a container, a system without systemd), entries go
+// nowhere and the trace says so once.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "console/audit.h"
+
+namespace kbc::journal {
+
+// journald's socket for native entries, which sd_journal_sendv writes to.
+inline constexpr std::string_view kJournalSocket = "/run/systemd/journal/socket";
+
+// The user name of the process's real user; its number where the user database has no name.
+std::string real_user_name();
+
+class JournalTrail final : public console::AuditTrail {
+ public:
+  // `identifier`: SYSLOG_IDENTIFIER, the program's name. `socket`: where journald listens.
+  explicit JournalTrail(std::string identifier, std::string socket = std::string(kJournalSocket));
+
+  // Whether journald takes datagrams on its socket now.
+  bool writable() override;
+  void write(const console::AuditEntry& entry) override;
+
+ private:
+  void unwritten(int error);
+
+  std::string identifier_;
+  std::string socket_;
+  std::string operator_ = real_user_name();
+  bool said_ = false;
+};
+
+}  // namespace kbc::journal
