@@ -1,4 +1,5 @@
-// kbcctl: the recorders on the USB bus, or simulated ones, from the command line.
+// kbcctl: the recorders on the USB bus, or simulated ones, from the command line; what it does
+// to a recorder on the bus goes into the system journal.
 #include <unistd.h>
 
 #include <clocale>
@@ -11,6 +12,8 @@
 
 #include "cli/output.h"
 #include "cli/run.h"
+#include "journal/fields.h"
+#include "journal/journal_trail.h"
 #include "link/real_port.h"
 #include "link/timing.h"
 #include "sim/sim_bus.h"
@@ -39,7 +42,9 @@ int main(int argc, char** argv) {
       const char* value = std::getenv(std::string(name).c_str());
       return value ? std::optional<std::string>(value) : std::nullopt;
     };
-    return kbc::cli::run(args, env, io, {{port, pause}, simulate, clock});
+    kbc::journal::JournalTrail trail(std::string(kbc::journal::kCliIdentifier));
+    kbc::journal::SystemJournal journal;
+    return kbc::cli::run(args, env, io, {{port, pause}, simulate, clock}, {&trail, &journal});
   } catch (const std::exception& error) {
     std::cerr << "kbcctl: " << error.what() << '\n';
     return kbc::cli::kFailed;

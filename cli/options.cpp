@@ -68,6 +68,8 @@ constexpr std::array kValued{
     Valued{"--password-file", "a FILE ('-' for standard input)", &Options::password_file},
     Valued{"--device", "a LOCATION as 'kbcctl list' shows it, such as 001/005", &Options::device},
     Valued{"--serial", "a SERIAL number as 'kbcctl list' shows it", &Options::serial},
+    Valued{"--since", "a TIME such as 2026-12-08, '2026-12-08 14:30', today, yesterday or -2h",
+           &Options::since},
 };
 
 // The value of `args[i]`, an option that takes one, from "--name VALUE" or "--name=VALUE";
@@ -196,6 +198,20 @@ Parsed parse_arguments(std::span<const std::string> args) {
   }
   if (options.all && operands[0] != "apply") {
     return usage_error("--all goes with apply only");
+  }
+  if (operands[0] == "audit") {
+    if (operands.size() > 1) {
+      return usage_error("audit takes no TEXT");
+    }
+    if (options.device || options.simulate > 0) {
+      return usage_error(
+          "audit reads the journal; --device and --simulate are for the other commands");
+    }
+    parsed.action = Parsed::Action::audit;
+    return parsed;
+  }
+  if (options.since) {
+    return usage_error("--since goes with audit only");
   }
   if (operands[0] == "apply") {
     if (operands.size() != 2) {

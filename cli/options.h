@@ -37,14 +37,15 @@ struct Options {
   bool json = false;
   bool all = false;                   // apply: every recorder on the bus
   std::optional<std::string> device;  // --device LOCATION
-  std::optional<std::string> serial;  // --serial SERIAL
-  const Command* command = nullptr;   // nullptr for list and apply
+  std::optional<std::string> serial;  // --serial SERIAL; for audit, the recorder's entries
+  std::optional<std::string> since;   // --since TIME, for audit
+  const Command* command = nullptr;   // nullptr for list, apply and audit
   std::string text;
   std::optional<std::string> profile;  // apply's PROFILE
 };
 
 struct Parsed {
-  enum class Action { run, list, apply, help, version, usage_error };
+  enum class Action { run, list, apply, audit, help, version, usage_error };
   Action action;
   Options options;
   std::string error;  // for usage_error: what was wrong, in one line

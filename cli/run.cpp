@@ -1,12 +1,14 @@
 #include "cli/run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <ostream>
 #include <variant>
 #include <vector>
 
 #include "cli/apply_command.h"
+#include "cli/audit.h"
 #include "cli/json.h"
 #include "cli/options.h"
 #include "cli/passwords.h"
@@ -134,6 +136,39 @@ int status_of(const console::Console& console, bool succeeded) {
   return kFailed;
 }
 
+// `audit`: the entries of both programs, oldest first. Exit 1 when the journal cannot be read.
+int audit(const Options& options, journal::AuditSource* source, const Io& io) {
+  journal::AuditQuery query;
+  if (options.since) {
+    query.since_usec = parse_since(*options.since, std::chrono::system_clock::now());
+    if (!query.since_usec) {
+      return usage(io, "--since: '" + *options.since +
+                           "' is no time; give one such as 2026-12-08, '2026-12-08 14:30', "
+                           "today, yesterday or -2h");
+    }
+  }
+  if (options.serial) {
+    query.serial = io.charset.to_utf8(*options.serial);
+    if (!query.serial) {
+      return usage(io, "--serial: the SERIAL is not valid " + io.charset.name() + " text");
+    }
+  }
+  if (source == nullptr) {
+    io.err << "kbcctl: the journal cannot be read here\n";
+    return kFailed;
+  }
+  const std::optional<std::string> failure = source->read(query, [&](const auto& record) {
+    io.out << (options.json ? audit_json(record) : io.charset.from_utf8(audit_line(record)))
+           << '\n';
+  });
+  io.out << std::flush;
+  if (failure) {
+    io.err << io.charset.from_utf8("kbcctl: " + *failure) << '\n';
+    return kFailed;
+  }
+  return kSucceeded;
+}
+
 // `list`: every recorder on the bus with its serial number. No password is needed for get_sn.
 int list(link::Link& link, bool json, const Io& io) {
   const std::vector<link::ListedRecorder> recorders = link::list_recorders(link);
@@ -155,7 +190,8 @@ std::variant<Passwords, PasswordProblem> passwords_for(const Environment& env, c
       change);
 }
 
-int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recorders& recorders) {
+int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recorders& recorders,
+               const Journal& journal) {
   switch (parsed.action) {
     case Parsed::Action::usage_error:
       return usage(io, parsed.error);
@@ -165,6 +201,8 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
     case Parsed::Action::version:
       io.out << "kbcctl " << KBC_VERSION << '\n' << std::flush;
       return kSucceeded;
+    case Parsed::Action::audit:
+      return audit(parsed.options, journal.source, io);
     case Parsed::Action::run:
     case Parsed::Action::list:
     case Parsed::Action::apply:
@@ -229,7 +267,9 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
     return std::move(std::get<console::PasswordEntry>(entry));
   };
   TerminalView view(io.out, io.err, io.charset, ask, dialog_entry);
-  console::Console console(view, link, recorders.clock);
+  // Simulated recorders hold no evidence: what is done to them is entered nowhere.
+  console::Console console(view, link, recorders.clock,
+                           options.simulate > 0 ? nullptr : journal.trail);
   // As the window does when it is shown: the lists and the field limits exist from here on.
   console.on_show();
 
@@ -256,7 +296,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
       }
       return kSelection;
     }
-    console.choose_recorder(found->device.location());
+    console.choose_recorder(found->device.location(), serial);
   } else {
     console.choose_recorder(options.device);
   }
@@ -271,8 +311,8 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
 }  // namespace
 
 int run(std::span<const std::string> args, const Environment& env, Io& io,
-        const Recorders& recorders) {
-  const int status = run_parsed(parse_arguments(args), env, io, recorders);
+        const Recorders& recorders, const Journal& journal) {
+  const int status = run_parsed(parse_arguments(args), env, io, recorders, journal);
   // A report that could not be written is no report: a script must not take it for success.
   io.out.flush();
   if (!io.out) {

@@ -12,7 +12,9 @@
 #include "cli/charset.h"
 #include "cli/passwords.h"
 #include "cli/terminal.h"
+#include "console/audit.h"
 #include "console/console.h"
+#include "journal/audit_reader.h"
 #include "link/session.h"
 
 namespace kbc::cli {
@@ -41,12 +43,19 @@ struct Recorders {
   console::Clock& clock;
 };
 
+// The system journal: where kbcctl enters what it did to a recorder on the USB bus, and what
+// `audit` reads. Without either, nothing is entered or `audit` says the journal cannot be read.
+struct Journal {
+  console::AuditTrail* trail = nullptr;
+  journal::AuditSource* source = nullptr;
+};
+
 // The value of an environment variable; nullopt when it is not set.
 using Environment = std::function<std::optional<std::string>(std::string_view name)>;
 
 // `args` without the program name. Returns the exit status.
 int run(std::span<const std::string> args, const Environment& env, Io& io,
-        const Recorders& recorders);
+        const Recorders& recorders, const Journal& journal = {});
 
 // The --help text.
 std::string help_text();

@@ -53,6 +53,12 @@ const Refused kRefused[] = {
     {{"list", "all"}, "list takes no TEXT"},
     {{"--device", "001/002", "list"}, "list shows every recorder"},
     {{"--serial=KBC0001001", "list"}, "list shows every recorder"},
+    {{"audit", "all"}, "audit takes no TEXT"},
+    {{"--device", "001/002", "audit"}, "audit reads the journal"},
+    {{"--simulate", "audit"}, "audit reads the journal"},
+    {{"audit", "--since"}, "--since needs a TIME such as 2026-12-08"},
+    {{"--since", "today", "verify"}, "--since goes with audit only"},
+    {{"--since=-1h", "list"}, "--since goes with audit only"},
     {{"verify", "--password-file"}, "--password-file needs a FILE"},
     {{"--password-file=", "verify"}, "--password-file needs a FILE"},
     {{"--password", "888888", "verify"}, "there is no password option"},
@@ -121,6 +127,16 @@ TEST(ParseArguments, ListAndTheRecorderOptions) {
   EXPECT_EQ(parse_arguments(serial).options.serial, "KBC0002001");
   const std::vector<std::string> device{"verify", "--device=001/007"};
   EXPECT_EQ(parse_arguments(device).options.device, "001/007");
+}
+
+TEST(ParseArguments, AuditWithItsOptions) {
+  const std::vector<std::string> args{"audit", "--serial", "KBC0001001", "--since=-2h", "--json"};
+  const Parsed parsed = parse_arguments(args);
+  ASSERT_EQ(parsed.action, Parsed::Action::audit);
+  EXPECT_EQ(parsed.options.serial, "KBC0001001");
+  EXPECT_EQ(parsed.options.since, "-2h");
+  EXPECT_TRUE(parsed.options.json);
+  EXPECT_EQ(parsed.options.command, nullptr);
 }
 
 TEST(ParseArguments, DoubleDashEndsTheOptions) {

@@ -102,7 +102,7 @@ class CliTest : public ::testing::Test {
       }
       return simulated_bus.link();
     };
-    const int status = run(args, lookup, io, {usb_bus.link(), simulate, clock});
+    const int status = run(args, lookup, io, {usb_bus.link(), simulate, clock}, journal);
     ::close(pipe_ends[0]);
     return status;
   }
@@ -113,6 +113,7 @@ class CliTest : public ::testing::Test {
   sim::SimRecorder& usb = usb_bus.add_recorder();
   sim::SimRecorder& simulated = simulated_bus.add_recorder();
   FixedClock clock;
+  Journal journal;  // none: nothing entered, audit cannot read
   FakeTerminal terminal;
   std::map<std::string, std::string> env;
   std::istringstream in;              // what standard input holds
