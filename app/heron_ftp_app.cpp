@@ -173,7 +173,9 @@ bool CHeronFtpApp::InitInstance() {
     link::trace("Qt's Chinese translations are not installed: its standard texts stay English");
   }
   // The simulated recorder answers at once; the pauses between commands stay real all the same.
-  frame_ = std::make_unique<CMainFrame>(*bar, link::Link{*port_, pause_}, clock_);
+  // The built-in simulation holds no evidence: only recorders on the bus are entered.
+  frame_ = std::make_unique<CMainFrame>(*bar, link::Link{*port_, pause_}, clock_,
+                                        simulated_ ? nullptr : &trail_);
   if (simulated_) {
     frame_->mark_simulated();
     frame_->follow(*simulated_);

@@ -8,6 +8,8 @@
 #include <optional>
 
 #include "console/console.h"
+#include "journal/fields.h"
+#include "journal/journal_trail.h"
 #include "link/port.h"
 #include "link/timing.h"
 #include "sim/sim_bus.h"
@@ -58,6 +60,7 @@ class CHeronFtpApp final : public QApplication {
   sim::SimBus* simulated_ = nullptr;  // port_, when it is the simulated bus
   link::RealPause pause_;
   console::SystemClock clock_;
+  journal::JournalTrail trail_{std::string(journal::kWindowIdentifier)};
   std::unique_ptr<CMainFrame> frame_;  // last: its console holds the port, pause and clock
 };
 

@@ -85,11 +85,11 @@ QSize BarScroller::minimumSizeHint() const {
 }
 
 CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, console::Clock& clock,
-                       QWidget* parent)
+                       console::AuditTrail* trail, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
-      console_(carried_, link, clock),
+      console_(carried_, link, clock, trail),
       drawer_(console_, link) {
   setWindowTitle(text::app_title());
   // Null where Qt's SVG plugin is missing; the window then has the platform's default icon.

@@ -56,8 +56,9 @@ class CMainFrame final : public QMainWindow, public console::View {
   Q_OBJECT
 
  public:
+  // `trail`: where the console enters each operation on a recorder; none without one.
   CMainFrame(const DialogTemplate& settings_bar, link::Link link, console::Clock& clock,
-             QWidget* parent = nullptr);
+             console::AuditTrail* trail = nullptr, QWidget* parent = nullptr);
   ~CMainFrame() override;
 
   SettingsBar* settings_bar() const { return bar_; }
