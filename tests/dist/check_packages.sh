@@ -61,9 +61,12 @@ for package in kbcctl kbc-q7; do
   [[ -z $twice ]] || fail "$package names $twice twice: $depends"
 done
 
-# kbcctl is for headless stations: libusb 0.1 and the C++ runtime, nothing of Qt or fonts.
+# kbcctl is for headless stations: libusb 0.1, libsystemd and the C++ runtime, nothing of Qt or
+# fonts.
 kbcctl_depends=$(names_in "$(depends_of kbcctl)")
 grep -qx libusb-0.1-4 <<<"$kbcctl_depends" || fail "kbcctl does not depend on libusb-0.1-4"
+# The audit trail goes to the system journal through libsystemd.
+grep -qx libsystemd0 <<<"$kbcctl_depends" || fail "kbcctl does not depend on libsystemd0"
 if grep -E '^(libqt|qt6|fonts-)' <<<"$kbcctl_depends"; then
   fail "kbcctl depends on Qt or fonts"
 fi

@@ -7,9 +7,8 @@
 #include <system_error>
 
 namespace kbc::emulated {
-namespace {
 
-BusRun spawn(std::vector<std::string> argv) {
+BusRun run_program(std::vector<std::string> argv) {
   BusRun run;
   // umockdev's preload comes before the sanitizer runtime in a sanitized build; the order does
   // not matter to either.
@@ -41,8 +40,6 @@ BusRun spawn(std::vector<std::string> argv) {
   return run;
 }
 
-}  // namespace
-
 BusRun run_on_bus(const std::vector<std::string>& arguments) {
   g_autofree char* wrapper = g_find_program_in_path("umockdev-wrapper");
   if (wrapper == nullptr) {
@@ -52,13 +49,13 @@ BusRun run_on_bus(const std::vector<std::string>& arguments) {
   }
   std::vector<std::string> argv{wrapper, KBC_EMULATED_BUS};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return spawn(std::move(argv));
+  return run_program(std::move(argv));
 }
 
 BusRun run_bus_directly(const std::vector<std::string>& arguments) {
   std::vector<std::string> argv{KBC_EMULATED_BUS};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  return spawn(std::move(argv));
+  return run_program(std::move(argv));
 }
 
 ScratchDir::ScratchDir() {

@@ -21,6 +21,9 @@ BusRun run_on_bus(const std::vector<std::string>& arguments);
 // The bus program without umockdev-wrapper, to see it refuse.
 BusRun run_bus_directly(const std::vector<std::string>& arguments);
 
+// Any program, off the bus: `argv` with the program first.
+BusRun run_program(std::vector<std::string> argv);
+
 // A fresh directory for a test's files, removed with everything in it.
 class ScratchDir {
  public:

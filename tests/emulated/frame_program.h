@@ -14,6 +14,8 @@
 #include "app/main_frame.h"
 #include "app/settings_bar.h"
 #include "console/control_ids.h"
+#include "journal/fields.h"
+#include "journal/journal_trail.h"
 #include "link/real_port.h"
 #include "link/timing.h"
 #include "link/trace.h"
@@ -25,11 +27,13 @@ inline void go_headless() {
   qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-// The window on the USB bus with what it talks through; the link's trace goes to standard error.
+// The window on the USB bus with what it talks through; the link's trace goes to standard error,
+// and what its buttons do to a recorder to the system journal, as the window's own does.
 struct WindowOnBus {
   link::RealPort port;
   link::RealPause pause;
   console::SystemClock clock;
+  journal::JournalTrail trail{std::string(journal::kWindowIdentifier)};
   std::unique_ptr<app::CMainFrame> frame;
 
   // False, after saying why on standard error, when the window cannot be built.
@@ -41,7 +45,7 @@ struct WindowOnBus {
       std::cerr << program << ": " << error.toStdString() << '\n';
       return false;
     }
-    frame = std::make_unique<app::CMainFrame>(*bar, link::Link{port, pause}, clock);
+    frame = std::make_unique<app::CMainFrame>(*bar, link::Link{port, pause}, clock, &trail);
     return true;
   }
 };
