@@ -43,10 +43,17 @@
 //   --identity FILE  every recorder's identity record: the 89 bytes of FILE, as a rogue or
 //                    damaged recorder may hold them
 //   --verbose        every request on standard error too
+//   --journal        let the programs reach the system journal. Without it, where journald
+//                    runs, the bus and its programs get a mount namespace of their own (and a
+//                    user namespace, for a user other than root) with an empty tmpfs over
+//                    /run/systemd/journal, so that what the programs enter in the audit trail
+//                    stays out of the machine's journal and asks nothing of the recorders
 #include <fcntl.h>
 #include <glib-unix.h>
 #include <linux/usbdevice_fs.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <umockdev.h>
@@ -95,6 +102,7 @@ struct Options {
   bool pre_recording = false;
   std::optional<link::IdentityRecord> identity;
   bool verbose = false;
+  bool journal = false;
   std::vector<std::vector<std::string>> programs;
 };
 
@@ -177,6 +185,8 @@ std::optional<Options> parse(int argc, char** argv) {
       }
     } else if (arg == "--verbose") {
       options.verbose = true;
+    } else if (arg == "--journal") {
+      options.journal = true;
     } else {
       complain("unknown option " + std::string(arg));
       return std::nullopt;
@@ -688,7 +698,39 @@ int run(const std::vector<std::string>& program) {
   return exit_code(wait.status);
 }
 
+bool write_file(const char* path, const std::string& text) {
+  const File file(std::fopen(path, "w"));
+  return file && std::fputs(text.c_str(), file.get()) >= 0;
+}
+
+// An empty tmpfs over journald's sockets, in namespaces of the bus's own.
+void hide_journal() {
+  constexpr const char* kSockets = "/run/systemd/journal";
+  if (!std::filesystem::exists(kSockets)) {
+    return;
+  }
+  const uid_t uid = ::geteuid();
+  const gid_t gid = ::getegid();
+  const bool root = uid == 0;
+  const bool hidden =
+      ::unshare(CLONE_NEWNS | (root ? 0 : CLONE_NEWUSER)) == 0 &&
+      (root ||
+       (write_file("/proc/self/setgroups", "deny") &&
+        write_file("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") &&
+        write_file("/proc/self/gid_map",
+                   std::to_string(gid) + " " + std::to_string(gid) + " 1"))) &&
+      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+      ::mount("tmpfs", kSockets, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755") == 0;
+  if (!hidden) {
+    complain(std::string("the programs reach the machine's journal: cannot hide it (") +
+             std::strerror(errno) + ")");
+  }
+}
+
 int main_with(const Options& options) {
+  if (!options.journal) {
+    hide_journal();
+  }
   Testbed testbed(umockdev_testbed_new());
   if (!umockdev_in_mock_environment()) {
     complain("not under umockdev's preload: run it as umockdev-wrapper kbc-emulated-bus ...");

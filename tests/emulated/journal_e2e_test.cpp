@@ -51,9 +51,10 @@ class JournalOnBus : public ::testing::Test {
     return file;
   }
 
-  // The programs on one bus, one after another.
+  // The programs on one bus, one after another, with the journal in their reach.
   BusRun on_bus(std::vector<std::string> options,
                 const std::vector<std::vector<std::string>>& programs) {
+    options.insert(options.begin(), "--journal");
     options.push_back("--");
     for (const auto& program : programs) {
       if (options.back() != "--") {
@@ -215,6 +216,18 @@ TEST_F(JournalOnBus, ARecorderThatVanishesBeforeTheOperationIsEnteredAsNoRecorde
   expect_entry(written[0], {"kbcctl", "verify", "", "", "no-recorder", "重新连接!", "4"});
   EXPECT_THAT(audit({}), ElementsAreArray({"root@" + host() + " kbcctl: verify on - (" + kRecorder +
                                            "): no-recorder: 重新连接!"}));
+}
+
+TEST_F(JournalOnBus, UnlessAskedTheBusKeepsItsProgramsFromTheJournalAndTheRecorders) {
+  const std::string wire = scratch_.file("wire.txt");
+  const BusRun run = run_on_bus(
+      {"--wire", wire, "--", kKbcctl, "--password-file", passwords({kAdmin}), "-v", "verify"});
+  ASSERT_TRUE(run.started) << run.errors;
+  EXPECT_THAT(run.errors, HasSubstr("The journal could not be written"));
+  EXPECT_THAT(entries(), IsEmpty());
+  const auto sent = read_wire(wire);
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(payloads(*sent, 0).size(), 4u) << "the verification alone, no look-up";
 }
 
 #ifdef KBC_FRAME_CLICK
