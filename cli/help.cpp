@@ -13,17 +13,22 @@ namespace {
 constexpr std::string_view kHead = R"(Usage: kbcctl [OPTION]... COMMAND [TEXT]
   or:  kbcctl [OPTION]... list [--json]
   or:  kbcctl [OPTION]... [--all] apply PROFILE
+  or:  kbcctl [--serial SERIAL] [--since TIME] audit [--json]
 Manage a KBC-Q7 body-worn video recorder over USB. Each COMMAND is one button of the
 settings console; what the recorder answers is printed one line per report. list shows
 every recorder on the bus: its location, a tab and its serial number ('-' when unknown).
 apply sets the clock and a station profile's settings on recorders, at once, with a
 receipt for each.
+What kbcctl does to a recorder on the bus is entered in the system journal; audit shows
+these entries, of kbcctl and of the window alike.
 
 Options:
       --all                 apply: every recorder on the bus, all at once
       --device LOCATION     the recorder at LOCATION, as list shows it (001/005)
       --serial SERIAL       the recorder whose serial number is SERIAL; the recorders are
-                            asked for theirs first
+                            asked for theirs first; audit: only its entries
+      --since TIME          audit: only the entries from TIME on: 2026-12-08,
+                            '2026-12-08 14:30', today, yesterday, or -30min, -2h, -7d
       --simulate[=N]        use N built-in simulated recorders (1 without N; serial
                             numbers KBC0001001, KBC0002001, ...) instead of the USB bus;
                             they start from their defaults on every run
@@ -37,13 +42,15 @@ Options:
                             info: the record as one object with the keys serial_number,
                             user_number, user_name, unit_number, unit_name; list: an
                             array of {"location":..., "serial":...}; apply: one object
-                            per recorder per line as each finishes
+                            per recorder per line as each finishes; audit: one object per
+                            entry
   -h, --help                show this help and exit
       --version             show the version and exit
 
 Commands:
   list              every recorder on the bus: its location and serial number
   apply PROFILE     set the clock and the station profile PROFILE (see below)
+  audit             who did what to which recorder, from the journal
 )";
 
 constexpr std::string_view kTail = R"help(
@@ -78,9 +85,9 @@ standard error.
 
 Exit status:
   0  the command's success report was produced; list always; apply: every recorder
-     took every step
+     took every step; audit: the journal was read
   1  the recorder reported a failure or a refusal (a wrong password included), or
-     standard output could not be written
+     standard output could not be written, or audit could not read the journal
   2  usage error: bad arguments, profile, password file or password length, or no
      terminal; nothing was sent
   3  several recorders and none chosen, or --serial matched none or several; the

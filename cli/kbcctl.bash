@@ -8,6 +8,7 @@
 declare -gA _kbcctl_commands=(
     [list]=''
     [apply]=''
+    [audit]=''
     [verify]=''
     [msdc]=''
     [erase]=''
@@ -33,6 +34,7 @@ declare -gA _kbcctl_options=(
     [--all]='apply'
     [--device=]=''
     [--serial=]=''
+    [--since=]='audit'
     [--simulate]=''
     [--password-file=]=''
     [--yes]='erase'
@@ -74,6 +76,11 @@ _kbcctl() {
         --help | -h | --version)
             return
             ;;
+        # Dates and times are typed; the named days are offered.
+        --since)
+            COMPREPLY=($(compgen -W "today yesterday" -- "$cur"))
+            return
+            ;;
     esac
     $split && return
 
@@ -83,7 +90,8 @@ _kbcctl() {
         word=${words[i]}
         if [[ -z $options_ended && $word == -?* ]]; then
             [[ $word == -- ]] && options_ended=1
-            [[ $word == --password-file || $word == --device || $word == --serial ]] && ((i++))
+            [[ $word == --password-file || $word == --device || $word == --serial ||
+                $word == --since ]] && ((i++))
             continue
         fi
         ((operands++ == 0)) && command=$word

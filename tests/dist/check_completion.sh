@@ -104,10 +104,16 @@ kbcctl list --j|--json
 kbcctl list |
 kbcctl verify --j|--json
 kbcctl --al|--all
-kbcctl --all a|apply
+kbcctl --all ap|apply
 kbcctl apply --a|--all
 kbcctl verify --al|
 kbcctl apply station.toml |
+kbcctl audit --j|--json
+kbcctl audit --sin|--since=
+kbcctl --since |today yesterday
+kbcctl audit --since y|yesterday
+kbcctl --since -2h au|audit
+kbcctl verify --sin|
 kbcctl --dev|--device=
 kbcctl --device 001/002 vid|video
 kbcctl --serial KBC0001001 seg|segment
