@@ -62,12 +62,11 @@ std::optional<std::uint64_t> before_now(std::string_view text, system_clock::tim
       {"s", 1}, {"min", 60}, {"h", 3600}, {"d", 86400}, {"w", 604800}};
   for (const auto& [name, seconds] : units) {
     if (unit == name) {
-      const std::uint64_t back = n * seconds * kUsecPerSecond;
       const std::uint64_t at = usec(now);
-      if (n > UINT64_MAX / seconds / kUsecPerSecond || back > at) {
-        return std::nullopt;
+      if (n > at / seconds / kUsecPerSecond) {
+        return std::nullopt;  // before 1970
       }
-      return at - back;
+      return at - n * seconds * kUsecPerSecond;
     }
   }
   return std::nullopt;
