@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/password_lines.h"
+#include "link/descriptor.h"
 
 namespace kbc::cli {
 namespace {
@@ -21,22 +22,6 @@ constexpr std::size_t kChangeLines = 4;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 using Lines = std::vector<link::Secret>;
-
-// A descriptor the password file was opened on, closed on every way out.
-class OpenFile {
- public:
-  explicit OpenFile(int fd) : fd_(fd) {}
-  ~OpenFile() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-
- private:
-  int fd_;
-};
 
 std::string seconds(std::chrono::milliseconds wait) {
   return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(wait).count()) + " s";
@@ -107,7 +92,7 @@ std::variant<Lines, PasswordProblem> read_file(const PasswordSources& sources, s
   if (fd < 0) {
     return PasswordProblem{"cannot read " + name + ": " + std::strerror(errno)};
   }
-  const OpenFile opened(fd);
+  const link::Descriptor opened(fd);
   struct stat status {};
   if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
     return PasswordProblem{name + " is a directory"};

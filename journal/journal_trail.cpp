@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "journal/fields.h"
+#include "link/descriptor.h"
 #include "link/trace.h"
 
 // No CODE_FILE, CODE_LINE or CODE_FUNC fields: they would name this source file, not the
@@ -19,25 +20,7 @@
 #include <systemd/sd-journal.h>
 
 namespace kbc::journal {
-namespace {
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
+namespace {}  // namespace
 
 std::string real_user_name() {
   const uid_t uid = ::getuid();
@@ -62,7 +45,7 @@ bool JournalTrail::writable() {
     return false;
   }
   std::memcpy(address.sun_path, socket_.data(), socket_.size());
-  const Descriptor fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  const link::Descriptor fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (fd.get() < 0 ||
       ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     unwritten(errno);

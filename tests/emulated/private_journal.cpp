@@ -18,6 +18,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "link/descriptor.h"
+
 namespace kbc::emulated {
 namespace {
 
@@ -26,22 +28,6 @@ constexpr int kReadyTimeoutMs = 10000;
 std::string failed(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Runs `argv` with its standard output in `file`, which may hold any bytes; the exit status, or
 // -1 when it did not run.
@@ -153,7 +139,7 @@ std::optional<PrivateJournal::Failure> PrivateJournal::start(const ScratchDir& s
 
   // journald tells when it is ready on a socket of ours.
   const std::string notify = scratch.file("notify");
-  const Descriptor ready(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  const link::Descriptor ready(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, notify.c_str(), sizeof address.sun_path - 1);
