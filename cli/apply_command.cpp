@@ -145,14 +145,30 @@ std::variant<console::Profile, std::string> read_profile(const std::string& path
 
 int apply(const Options& options, const std::optional<std::string>& serial,
           const console::Profile& profile, link::Link link, const link::Secret& password,
-          console::Clock& clock, const Io& io) {
+          console::Clock& clock, const Io& io, console::AuditTrail* trail) {
   // A password the console would refuse before the bus is refused here once, not per recorder.
   if (const auto failure = console::pre_check_failure(console::PreCheck::full,
                                                       link::GbkText::from_utf8(password.view()))) {
     return nothing_sent(io, options.json, *failure, kUsage);
   }
   const Chosen chosen = choose(options, serial, link, io);
+  // Only where it will be kept; the serial numbers are read all the same.
+  console::AuditTrail* const entered = trail != nullptr && trail->writable() ? trail : nullptr;
+  const auto enter = [&](const console::Receipt& receipt) {
+    if (entered != nullptr) {
+      if (const auto entry = console::audit_entry(receipt, profile)) {
+        entered->write(*entry);
+      }
+    }
+  };
   if (chosen.status == kNoRecorder) {
+    // A recorder named and gone is still the one the operator addressed.
+    if (options.device) {
+      console::Receipt gone;
+      gone.location = *options.device;
+      gone.report = console::msg::reconnect;
+      enter(gone);
+    }
     return nothing_sent(io, options.json, console::msg::reconnect, kNoRecorder);
   }
   if (chosen.status != kSucceeded) {
@@ -164,6 +180,7 @@ int apply(const Options& options, const std::optional<std::string>& serial,
       link, chosen.targets, profile, password, clock, [&](console::Receipt receipt) {
         ok += receipt.ok();
         reached += receipt.reached();
+        enter(receipt);
         io.out << (options.json ? receipt_json(receipt) + '\n'
                                 : io.charset.from_utf8(receipt_block(receipt)))
                << std::flush;

@@ -10,6 +10,7 @@
 
 #include "cli/options.h"
 #include "cli/run.h"
+#include "console/audit.h"
 #include "console/profile.h"
 #include "link/secret.h"
 
@@ -24,9 +25,10 @@ std::variant<console::Profile, std::string> read_profile(const std::string& path
                                                          std::string_view shown_as);
 
 // Applies the profile to the recorder the options choose (--device, --serial given here in UTF-8,
-// the only one) or to every one (--all). Returns the exit status.
+// the only one) or to every one (--all), with an entry per recorder in `trail` where there is
+// one. Returns the exit status.
 int apply(const Options& options, const std::optional<std::string>& serial,
           const console::Profile& profile, link::Link link, const link::Secret& password,
-          console::Clock& clock, const Io& io);
+          console::Clock& clock, const Io& io, console::AuditTrail* trail);
 
 }  // namespace kbc::cli

@@ -221,6 +221,8 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
     return usage(io, "--serial: the SERIAL is not valid " + io.charset.name() + " text");
   }
 
+  // Simulated recorders hold no evidence: what is done to them is entered nowhere.
+  console::AuditTrail* const trail = options.simulate > 0 ? nullptr : journal.trail;
   if (parsed.action == Parsed::Action::apply) {
     // The path as the terminal shows it; bytes that are no text of it are shown escaped.
     const std::string shown = io.charset.to_utf8(*options.profile).value_or(*options.profile);
@@ -234,7 +236,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
       return usage(io, problem->message);
     }
     return apply(options, serial, std::get<console::Profile>(profile), link,
-                 std::get<Passwords>(gathered).current, recorders.clock, io);
+                 std::get<Passwords>(gathered).current, recorders.clock, io, trail);
   }
 
   const Command& command = *options.command;
@@ -267,9 +269,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
     return std::move(std::get<console::PasswordEntry>(entry));
   };
   TerminalView view(io.out, io.err, io.charset, ask, dialog_entry);
-  // Simulated recorders hold no evidence: what is done to them is entered nowhere.
-  console::Console console(view, link, recorders.clock,
-                           options.simulate > 0 ? nullptr : journal.trail);
+  console::Console console(view, link, recorders.clock, trail);
   // As the window does when it is shown: the lists and the field limits exist from here on.
   console.on_show();
 

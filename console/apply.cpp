@@ -96,6 +96,19 @@ Receipt apply_profile(link::Link link, const link::UsbDevice& device, const Prof
   return receipt;
 }
 
+std::optional<AuditEntry> audit_entry(const Receipt& receipt, const Profile& profile) {
+  const std::optional<AuditOutcome> outcome = audit_outcome(receipt.outcome);
+  if (!outcome) {
+    return std::nullopt;
+  }
+  std::string value;
+  for (const ProfileEntry& entry : profile.entries) {
+    value += (value.empty() ? "" : ", ") + std::string(entry.key) + "=" + entry.value();
+  }
+  return AuditEntry{
+      "apply", std::move(value), receipt.location, receipt.serial, *outcome, receipt.lines(), true};
+}
+
 void apply_to_recorders(const link::Link& link, std::span<const Target> targets,
                         const Profile& profile, const link::Secret& password, Clock& clock,
                         const ReceiptSink& done) {

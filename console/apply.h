@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/audit.h"
 #include "console/console.h"
 #include "console/handler.h"
 #include "console/profile.h"
@@ -64,6 +65,10 @@ struct Target {
 // the steps after it are not sent. The receipt's serial is left for the caller.
 Receipt apply_profile(link::Link link, const link::UsbDevice& device, const Profile& profile,
                       const link::Secret& password, Clock& clock);
+
+// The audit entry of one recorder's run: action "apply", the profile as its value ("video=...,
+// unit-name=..."), the receipt's lines as its report; nullopt for a run that sent nothing.
+std::optional<AuditEntry> audit_entry(const Receipt& receipt, const Profile& profile);
 
 // Called with each recorder's receipt as it finishes, never twice at once.
 using ReceiptSink = std::function<void(Receipt receipt)>;

@@ -48,6 +48,23 @@ std::string_view outcome_name(AuditOutcome outcome) {
   return "failed";
 }
 
+std::optional<AuditOutcome> audit_outcome(Outcome handled, std::optional<AuditOutcome> said) {
+  switch (handled) {
+    case Outcome::pre_check_failed:
+    case Outcome::recorder_not_chosen:
+      return std::nullopt;
+    case Outcome::no_recorder:
+      return AuditOutcome::no_recorder;
+    case Outcome::gate_failed:
+      return AuditOutcome::refused;
+    case Outcome::body_failed:
+      return said.value_or(AuditOutcome::failed);
+    case Outcome::succeeded:
+      return said.value_or(AuditOutcome::ok);
+  }
+  return std::nullopt;
+}
+
 std::string AuditEntry::message() const {
   // The serial number is the recorder's text: shown, never obeyed.
   const std::string recorder = serial ? printable(*serial) : "-";

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console/handler.h"
+
 namespace kbc::console {
 
 enum class AuditOutcome {
@@ -20,6 +22,11 @@ enum class AuditOutcome {
 
 // "ok", "refused", "failed", "cancelled", "no-recorder".
 std::string_view outcome_name(AuditOutcome outcome);
+
+// What an entry tells of a handler sequence that ended so, where its report said more (`said`:
+// refused, cancelled); nullopt where nothing was sent to any recorder, which enters nothing.
+std::optional<AuditOutcome> audit_outcome(Outcome handled,
+                                          std::optional<AuditOutcome> said = std::nullopt);
 
 // Syslog's levels, so that the journal can filter on them.
 enum class Severity { warning = 4, notice = 5, info = 6 };

@@ -87,32 +87,16 @@ void Console::note_outcome(AuditOutcome outcome) {
 
 std::optional<AuditEntry> Console::entry_of(Operation& operation,
                                             std::vector<std::string> report) const {
-  if (!outcome_ || !operation.location) {
+  const std::optional<AuditOutcome> outcome =
+      outcome_ ? audit_outcome(*outcome_, operation.said) : std::nullopt;
+  if (!outcome || !operation.location) {
     return std::nullopt;
-  }
-  AuditOutcome outcome = AuditOutcome::failed;
-  switch (*outcome_) {
-    case Outcome::pre_check_failed:
-    case Outcome::recorder_not_chosen:
-      return std::nullopt;  // nothing was sent to any recorder
-    case Outcome::no_recorder:
-      outcome = AuditOutcome::no_recorder;
-      break;
-    case Outcome::gate_failed:
-      outcome = AuditOutcome::refused;
-      break;
-    case Outcome::body_failed:
-      outcome = operation.said.value_or(AuditOutcome::failed);
-      break;
-    case Outcome::succeeded:
-      outcome = operation.said.value_or(AuditOutcome::ok);
-      break;
   }
   return AuditEntry{operation.action,
                     std::move(operation.value),
                     std::move(*operation.location),
                     std::move(operation.serial),
-                    outcome,
+                    *outcome,
                     std::move(report),
                     operation.changes};
 }

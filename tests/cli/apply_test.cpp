@@ -335,5 +335,52 @@ TEST_F(CliTest, AliasesPickTheirItems) {
   }
 }
 
+TEST_F(ApplyTest, EachRecorderReachedIsOneEntryAndASimulatedOneNone) {
+  FakeTrail trail;
+  journal.trail = &trail;
+  drawer();
+  EXPECT_EQ(kbcctl({"--all", "apply", profile_}), kSucceeded);
+  ASSERT_EQ(trail.entries.size(), 3u);
+  std::vector<std::string> serials;
+  for (const console::AuditEntry& entry : trail.entries) {
+    EXPECT_EQ(entry.action, "apply");
+    EXPECT_EQ(entry.value, "video=1920X1080(30), segment=10分钟, motion=关闭, unit-name=龙华分局");
+    EXPECT_EQ(entry.outcome, console::AuditOutcome::ok);
+    EXPECT_EQ(entry.report.size(), 5u);
+    EXPECT_EQ(entry.report.back(), "设置单位名称成功");
+    serials.push_back(entry.serial.value_or("-"));
+  }
+  std::sort(serials.begin(), serials.end());
+  EXPECT_THAT(serials, ElementsAre("KBC0001001", "KBC0002001", "KBC0003001"));
+
+  trail.entries.clear();
+  EXPECT_EQ(kbcctl({"--simulate", "apply", profile_}), kSucceeded);
+  EXPECT_THAT(trail.entries, IsEmpty());
+}
+
+TEST_F(ApplyTest, AWrongPasswordIsEnteredRefusedAndAChosenRecorderGoneAsNoRecorder) {
+  FakeTrail trail;
+  journal.trail = &trail;
+  env["KBC_PASSWORD"] = kWrong;
+  EXPECT_EQ(kbcctl({"apply", profile_}), kFailed);
+  ASSERT_EQ(trail.entries.size(), 1u);
+  EXPECT_EQ(trail.entries[0].outcome, console::AuditOutcome::refused);
+  EXPECT_EQ(trail.entries[0].report, Lines{"密码错误!"});
+
+  trail.entries.clear();
+  env["KBC_PASSWORD"] = kAdmin;
+  EXPECT_EQ(kbcctl({"--device", "001/009", "apply", profile_}), kNoRecorder);
+  ASSERT_EQ(trail.entries.size(), 1u);
+  EXPECT_EQ(trail.entries[0].location, "001/009");
+  EXPECT_EQ(trail.entries[0].outcome, console::AuditOutcome::no_recorder);
+  EXPECT_EQ(trail.entries[0].report, Lines{"重新连接!"});
+
+  // A password the pre-check refuses sends nothing and enters nothing.
+  trail.entries.clear();
+  env["KBC_PASSWORD"] = "12345";
+  EXPECT_EQ(kbcctl({"apply", profile_}), kUsage);
+  EXPECT_THAT(trail.entries, IsEmpty());
+}
+
 }  // namespace
 }  // namespace kbc::cli::testing

@@ -18,13 +18,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-class FakeTrail final : public console::AuditTrail {
- public:
-  std::vector<console::AuditEntry> entries;
-  bool writable() override { return true; }
-  void write(const console::AuditEntry& entry) override { entries.push_back(entry); }
-};
-
 class FakeSource final : public journal::AuditSource {
  public:
   std::vector<journal::AuditRecord> records;

@@ -59,6 +59,14 @@ class FakeTerminal final : public Terminal {
   void note(std::string_view text) override { notes.emplace_back(text); }
 };
 
+// A journal that keeps every entry.
+class FakeTrail final : public console::AuditTrail {
+ public:
+  std::vector<console::AuditEntry> entries;
+  bool writable() override { return true; }
+  void write(const console::AuditEntry& entry) override { entries.push_back(entry); }
+};
+
 class FixedClock final : public console::Clock {
  public:
   link::LocalTime now() override { return {2024, 3, 5, 7, 8, 9}; }

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 
 #include "command_wire.h"
 #include "emulated_run.h"
 #include "private_journal.h"
+#include "tests/console/station_profile.h"
 
 namespace kbc::emulated {
 namespace {
@@ -228,6 +230,33 @@ TEST_F(JournalOnBus, UnlessAskedTheBusKeepsItsProgramsFromTheJournalAndTheRecord
   const auto sent = read_wire(wire);
   ASSERT_TRUE(sent);
   EXPECT_EQ(payloads(*sent, 0).size(), 4u) << "the verification alone, no look-up";
+}
+
+TEST_F(JournalOnBus, ApplyIsOneEntryPerRecorderWithTheProfileAsItsValue) {
+  const std::string profile = scratch_.file("station.toml");
+  std::ofstream(profile) << testing::kStationProfile;
+  const BusRun run =
+      on_bus({"--bus", "recorder=KBCA000001,mouse,recorder=KBCB000002"},
+             {{kKbcctl, "--password-file", passwords({kAdmin}), "--all", "apply", profile}});
+  EXPECT_EQ(run.status, 0) << run.output << run.errors;
+  const std::vector<JournalEntry> written = entries();
+  ASSERT_THAT(written, SizeIs(2u));
+  std::map<std::string, std::string> locations;
+  for (const JournalEntry& entry : written) {
+    EXPECT_EQ(entry.at("KBC_ACTION"), "apply");
+    EXPECT_EQ(entry.at("KBC_VALUE"),
+              "video=1920X1080(30), segment=10分钟, photo=2688X1512, ir=自动, screen-off=1分钟, "
+              "voice=打开, brightness=中, motion=关闭, unit-number=A7, unit-name=龙华分局");
+    EXPECT_EQ(entry.at("KBC_OUTCOME"), "ok");
+    EXPECT_EQ(entry.at("PRIORITY"), "5");
+    EXPECT_THAT(entry.at("KBC_REPORT"), HasSubstr("\n设置单位名称成功"));
+    locations[entry.at("KBC_SERIAL")] = entry.at("KBC_LOCATION");
+  }
+  EXPECT_EQ(locations, (std::map<std::string, std::string>{{"KBCA000001", "001/002"},
+                                                           {"KBCB000002", "001/004"}}));
+  expect_no_password(written);
+  EXPECT_THAT(audit({"--serial", "KBCB000002"}),
+              ElementsAreArray({StartsWith("root@" + host() + " kbcctl: apply 'video=")}));
 }
 
 #ifdef KBC_FRAME_CLICK
