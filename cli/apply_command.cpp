@@ -14,35 +14,19 @@
 #include "cli/selection.h"
 #include "console/apply.h"
 #include "console/messages.h"
+#include "link/descriptor.h"
 #include "link/recorders.h"
 #include "link/trace.h"
 
 namespace kbc::cli {
 namespace {
 
-// Closes the descriptor on every way out.
-class OpenFile {
- public:
-  explicit OpenFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~OpenFile() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The file's bytes, or why they cannot be had. Only a regular file is read: a FIFO or a device
 // could keep kbcctl waiting or give no end.
 std::variant<std::string, std::string> file_text(const std::string& path) {
-  const OpenFile file(path);
+  const link::Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status {};
-  if (file.fd() < 0 || ::fstat(file.fd(), &status) != 0) {
+  if (file.get() < 0 || ::fstat(file.get(), &status) != 0) {
     return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
   }
   if (!S_ISREG(status.st_mode)) {
@@ -51,7 +35,7 @@ std::variant<std::string, std::string> file_text(const std::string& path) {
   std::string text(kMostProfileBytes + 1, '\0');
   std::size_t got = 0;
   while (got < text.size()) {
-    const ssize_t n = ::read(file.fd(), text.data() + got, text.size() - got);
+    const ssize_t n = ::read(file.get(), text.data() + got, text.size() - got);
     if (n < 0 && errno == EINTR) {
       continue;
     }
