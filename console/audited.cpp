@@ -61,8 +61,11 @@ void Console::find_audited_recorder() {
   }
   const std::optional<link::ListedRecorder> found = link::identify_recorder(link_);
   if (!found) {
-    // A chosen recorder that is gone is still the one the operator addressed.
-    operation_->location = link_.location;
+    // A chosen recorder that is gone is still the one the operator addressed; the empty place
+    // of a pick that has left names none.
+    if (link_.location && !link_.location->empty()) {
+      operation_->location = link_.location;
+    }
     return;
   }
   operation_->location = found->device.location();

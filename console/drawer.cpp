@@ -59,7 +59,8 @@ bool Drawer::pick(const ConnectedRecorder& recorder) {
   picked_ = recorder;
   picked_arrival_ = found->second.number;
   picked_gone_ = false;
-  console_.choose_recorder(recorder.location);
+  // Its serial number goes along, for the audit entries of the buttons that reach it.
+  console_.choose_recorder(recorder.location, recorder.serial);
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 
+#include "console/drawer.h"
 #include "console/messages.h"
 #include "console/password_dialog.h"
 #include "console_fixture.h"
@@ -371,6 +372,24 @@ TEST_F(AuditTest, TheOperationReachesOnlyTheRecorderItsEntryNames) {
   trail.entries.clear();
   console_with_hook.on_command(idc::verify);
   EXPECT_EQ(only_entry().location, other->location());
+}
+
+TEST_F(AuditTest, TheWindowsPickGivesTheSerialAndAPickThatLeftIsNoRecorderToEnter) {
+  sim::SimRecorder& b = bus.add_recorder();
+  Drawer drawer(audited, bus.link());
+  drawer.refresh();
+  ASSERT_TRUE(drawer.pick({b.location(), "KBC0002001"}));
+  press_audited(idc::verify, kAdmin);
+  EXPECT_EQ(only_entry().serial, "KBC0002001");
+  EXPECT_EQ(only_entry().location, b.location());
+  EXPECT_EQ(b.letters(), "-3E6") << "no look-up: the drawer read it";
+
+  b.unplug();
+  drawer.forget(b.location());
+  drawer.refresh();
+  press_audited(idc::verify, kAdmin);
+  EXPECT_THAT(view.lines, ElementsAre(msg::reconnect));
+  EXPECT_THAT(trail.entries, IsEmpty());
 }
 
 TEST_F(AuditTest, InfoForScriptsIsOneEntryToo) {
