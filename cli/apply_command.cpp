@@ -1,11 +1,5 @@
 #include "cli/apply_command.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <ostream>
 #include <vector>
 
@@ -14,47 +8,11 @@
 #include "cli/selection.h"
 #include "console/apply.h"
 #include "console/messages.h"
-#include "link/descriptor.h"
 #include "link/recorders.h"
 #include "link/trace.h"
 
 namespace kbc::cli {
 namespace {
-
-// The file's bytes, or why they cannot be had. Only a regular file is read: a FIFO or a device
-// could keep kbcctl waiting or give no end.
-std::variant<std::string, std::string> file_text(const std::string& path) {
-  const link::Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat status {};
-  if (file.get() < 0 || ::fstat(file.get(), &status) != 0) {
-    return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
-  }
-  if (!S_ISREG(status.st_mode)) {
-    return std::variant<std::string, std::string>(std::in_place_index<1>, "not a regular file");
-  }
-  std::string text(kMostProfileBytes + 1, '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::read(file.get(), text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
-    }
-    if (n == 0) {
-      break;
-    }
-    got += static_cast<std::size_t>(n);
-  }
-  if (got > kMostProfileBytes) {
-    return std::variant<std::string, std::string>(
-        std::in_place_index<1>, "larger than " + std::to_string(kMostProfileBytes / 1024) +
-                                    " KiB, too large for a profile");
-  }
-  text.resize(got);
-  return std::variant<std::string, std::string>(std::in_place_index<0>, std::move(text));
-}
 
 // What the command says when it sends nothing: the console's report line where it has one.
 int nothing_sent(const Io& io, bool json, std::optional<std::string_view> line, int status) {
@@ -112,20 +70,6 @@ Chosen choose(const Options& options, const std::optional<std::string>& serial, 
 }
 
 }  // namespace
-
-std::variant<console::Profile, std::string> read_profile(const std::string& path,
-                                                         std::string_view shown_as) {
-  auto text = file_text(path);
-  const std::string name(shown_as);
-  if (text.index() == 1) {
-    return name + ": " + std::get<1>(text);
-  }
-  auto parsed = console::parse_profile(std::get<0>(text));
-  if (auto* error = std::get_if<console::ProfileError>(&parsed)) {
-    return name + ":" + std::to_string(error->line) + ": " + error->message;
-  }
-  return std::get<console::Profile>(std::move(parsed));
-}
 
 int apply(const Options& options, const std::optional<std::string>& serial,
           const console::Profile& profile, link::Link link, const link::Secret& password,

@@ -5,8 +5,6 @@
 
 #include <optional>
 #include <string>
-#include <string_view>
-#include <variant>
 
 #include "cli/options.h"
 #include "cli/run.h"
@@ -15,14 +13,6 @@
 #include "link/secret.h"
 
 namespace kbc::cli {
-
-// The largest profile read; a station profile is a dozen lines.
-inline constexpr std::size_t kMostProfileBytes = 64 * 1024;
-
-// The profile in the file at `path`, or why it cannot be had, as a usage error's message that
-// names the file as `shown_as` (UTF-8): "station.toml:4: segment: '12分钟' is no item of ...".
-std::variant<console::Profile, std::string> read_profile(const std::string& path,
-                                                         std::string_view shown_as);
 
 // Applies the profile to the recorder the options choose (--device, --serial given here in UTF-8,
 // the only one) or to every one (--all), with an entry per recorder in `trail` where there is

@@ -18,6 +18,7 @@
 #include "console/control_ids.h"
 #include "console/identity.h"
 #include "console/printable.h"
+#include "console/profile_file.h"
 #include "console/setting_tables.h"
 #include "link/gbk.h"
 #include "link/recorders.h"
@@ -226,7 +227,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   if (parsed.action == Parsed::Action::apply) {
     // The path as the terminal shows it; bytes that are no text of it are shown escaped.
     const std::string shown = io.charset.to_utf8(*options.profile).value_or(*options.profile);
-    auto profile = read_profile(*options.profile, shown);
+    auto profile = console::read_profile(*options.profile, shown);
     if (const auto* problem = std::get_if<std::string>(&profile)) {
       return usage(io, "apply: " + *problem);
     }
