@@ -1,10 +1,14 @@
 #include "console/apply.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
 #include "console/identity.h"
+#include "console/messages.h"
+#include "console/printable.h"
 #include "link/recorders.h"
 #include "link/trace.h"
 
@@ -94,6 +98,25 @@ Receipt apply_profile(link::Link link, const link::UsbDevice& device, const Prof
         return fields.empty() || settle(first_field, write_identity(call, fields));
       });
   return receipt;
+}
+
+std::vector<std::string> pane_lines(const Receipt& receipt) {
+  std::vector<std::string> lines{
+      std::string(msg::profile_recorder) +
+      (receipt.serial ? printable(*receipt.serial) : std::string(msg::unknown_serial)) + " (" +
+      printable(receipt.location) + "):"};
+  std::ranges::move(receipt.lines(), std::back_inserter(lines));
+  std::string not_sent;
+  for (const Step& step : receipt.steps) {
+    if (!step.report) {
+      not_sent += (not_sent.empty() ? "" : ", ") + step.key;
+    }
+  }
+  // Nothing was sent at all where the run ended before its steps; its report says why.
+  if (!not_sent.empty() && !receipt.report) {
+    lines.push_back(std::string(msg::not_sent) + not_sent);
+  }
+  return lines;
 }
 
 std::optional<AuditEntry> audit_entry(const Receipt& receipt, const Profile& profile) {

@@ -53,6 +53,10 @@ struct Receipt {
   std::vector<std::string> lines() const;
 };
 
+// The receipt as the information pane shows it: a line naming the recorder, the report lines, and
+// the keys of the steps not sent.
+std::vector<std::string> pane_lines(const Receipt& receipt);
+
 // A recorder of the last scan, with its serial number where it is known already.
 struct Target {
   link::UsbDevice device;

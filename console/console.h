@@ -12,6 +12,7 @@
 
 #include "console/audit.h"
 #include "console/handler.h"
+#include "console/profile.h"
 #include "console/setting_tables.h"
 #include "console/transcript.h"
 #include "console/view.h"
@@ -42,6 +43,10 @@ bool set_clock(const Call& call, const link::LocalTime& time);
 
 struct IdentityButton;
 
+// The recorders a station profile from the window goes to: the one the buttons talk to, or every
+// one on the bus.
+enum class ApplyTo { chosen, every };
+
 class Console {
  public:
   // Every operation that addresses a recorder gets an entry in `trail`; none without one.
@@ -68,6 +73,11 @@ class Console {
   // Button 1114: the record as the recorder returned it, after its five lines were reported;
   // nullopt when it was not read.
   std::optional<link::IdentityRecord> show_device_info();
+  // Applies a station profile, named in the pane as `shown_as`, with the password field's text to
+  // the recorders `to` names, all at once, each in a session of its own as kbcctl apply does it.
+  // Each recorder's receipt goes to the information pane as it finishes, and to the audit trail.
+  // True when every recorder took every setting.
+  bool apply_profile(const Profile& profile, std::string_view shown_as, ApplyTo to);
   // Whether the last button sent nothing because several recorders are connected and none is
   // chosen.
   bool needs_recorder_choice() const { return needs_recorder_choice_; }

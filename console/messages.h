@@ -104,4 +104,13 @@ inline constexpr std::string_view password_conflict = "密码冲突，请使用�
 inline constexpr std::string_view password_changed = "修改密码成功!";
 inline constexpr std::string_view password_change_failed = "修改密码失败!";
 
+// A station profile applied from the window's menu: the run's first line names the file, each
+// recorder's receipt begins with the recorder and ends with what was not sent, and the last line
+// counts the recorders that took every setting.
+inline constexpr std::string_view applying_profile = "应用配置文件 ";
+inline constexpr std::string_view profile_recorder = "记录仪 ";
+inline constexpr std::string_view unknown_serial = "序列号未知";
+inline constexpr std::string_view not_sent = "未发送的设置: ";
+inline constexpr char profile_applied_format[] = "配置文件应用完毕: %zu台记录仪中%zu台全部设置成功";
+
 }  // namespace kbc::console::msg

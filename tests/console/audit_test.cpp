@@ -22,19 +22,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-class FakeTrail final : public AuditTrail {
- public:
-  bool open = true;
-  int asked = 0;
-  std::vector<AuditEntry> entries;
-
-  bool writable() override {
-    ++asked;
-    return open;
-  }
-  void write(const AuditEntry& entry) override { entries.push_back(entry); }
-};
-
 // The password dialog with the three fields typed and its confirm button pressed once.
 class TypedDialog final : public DialogView {
  public:

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "console/audit.h"
 #include "console/console.h"
 #include "console/control_ids.h"
 #include "link/gbk.h"
@@ -62,6 +63,20 @@ class FakeView final : public View {
       on_dialog(dialog);
     }
   }
+};
+
+// An audit trail that keeps its entries, or takes none while closed.
+class FakeTrail final : public AuditTrail {
+ public:
+  bool open = true;
+  int asked = 0;
+  std::vector<AuditEntry> entries;
+
+  bool writable() override {
+    ++asked;
+    return open;
+  }
+  void write(const AuditEntry& entry) override { entries.push_back(entry); }
 };
 
 class FixedClock final : public Clock {

@@ -1,0 +1,88 @@
+// A station profile applied from the view: the password from its field, the recorders from one
+// scan, the receipts in its pane as each recorder finishes.
+#include <cstdio>
+#include <mutex>
+
+#include "console/apply.h"
+#include "console/console.h"
+#include "console/control_ids.h"
+#include "console/messages.h"
+#include "link/recorders.h"
+#include "link/secret.h"
+
+namespace kbc::console {
+namespace {
+
+std::string applied_line(std::size_t recorders, std::size_t ok) {
+  char text[128];
+  const int n = std::snprintf(text, sizeof text, msg::profile_applied_format, recorders, ok);
+  return std::string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+}  // namespace
+
+bool Console::apply_profile(const Profile& profile, std::string_view shown_as, ApplyTo to) {
+  begin_button();
+  view_.append_line(std::string(msg::applying_profile) + std::string(shown_as));
+  const link::Secret password(view_.field_text(idc::password));
+  // Refused here once, not once per recorder.
+  if (const auto failure =
+          pre_check_failure(PreCheck::full, link::GbkText::from_utf8(password.view()))) {
+    view_.append_line(*failure);
+    outcome_ = Outcome::pre_check_failed;
+    return false;
+  }
+
+  // Nothing scans again until every recorder is done: this console owns the link meanwhile.
+  std::vector<link::UsbDevice> listed = link::scan_recorders(link_);
+  std::vector<Target> targets;
+  const bool chosen = to == ApplyTo::chosen && link_.location.has_value();
+  if (to == ApplyTo::chosen && !chosen && listed.size() > 1) {
+    view_.append_line(msg::choose_recorder);
+    needs_recorder_choice_ = true;
+    outcome_ = Outcome::recorder_not_chosen;
+    return false;
+  }
+  for (link::UsbDevice& device : listed) {
+    if (!chosen || device.location() == *link_.location) {
+      targets.push_back({std::move(device), std::nullopt});
+    }
+  }
+  const bool writes = trail_ != nullptr && trail_->writable();
+  if (targets.empty()) {
+    view_.append_line(msg::reconnect);
+    outcome_ = Outcome::no_recorder;
+    // A chosen recorder that is gone is still the one the operator addressed; the empty place of
+    // a pick that has left names none.
+    if (writes && chosen && !link_.location->empty()) {
+      Receipt gone;
+      gone.location = *link_.location;
+      gone.report = msg::reconnect;
+      if (const auto entry = audit_entry(gone, profile)) {
+        trail_->write(*entry);
+      }
+    }
+    return false;
+  }
+  if (chosen && chosen_serial_) {
+    targets.front().serial = link::GbkText::from_utf8(*chosen_serial_);
+  }
+
+  std::size_t ok = 0;
+  apply_to_recorders(link_, targets, profile, password, clock_, [&](Receipt receipt) {
+    ok += receipt.ok();
+    if (writes) {
+      if (const auto entry = audit_entry(receipt, profile)) {
+        trail_->write(*entry);
+      }
+    }
+    for (const std::string& line : pane_lines(receipt)) {
+      view_.append_line(line);
+    }
+  });
+  view_.append_line(applied_line(targets.size(), ok));
+  outcome_ = ok == targets.size() ? Outcome::succeeded : Outcome::body_failed;
+  return ok == targets.size();
+}
+
+}  // namespace kbc::console
