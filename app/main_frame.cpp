@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +18,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
+#include <variant>
 
 #include "app/about_dlg.h"
 #include "app/console_edit.h"
@@ -28,6 +32,7 @@
 #include "app/settings_bar.h"
 #include "app/strings.h"
 #include "console/control_ids.h"
+#include "console/profile_file.h"
 #include "sim/sim_bus.h"
 #ifdef KBC_HAVE_UDEV
 #include "app/usb_monitor.h"
@@ -95,6 +100,11 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
   // Null where Qt's SVG plugin is missing; the window then has the platform's default icon.
   setWindowIcon(QIcon(QStringLiteral(":/res/icons/kbc-q7.svg")));
 
+  QMenu* profile_menu = menuBar()->addMenu(text::profile_menu());
+  profile_menu->addAction(text::apply_to_chosen(), this,
+                          [this] { choose_profile(console::ApplyTo::chosen); });
+  profile_menu->addAction(text::apply_to_every(), this,
+                          [this] { choose_profile(console::ApplyTo::every); });
   QMenu* about_menu = menuBar()->addMenu(text::about_menu());
   about_menu->addAction(text::about_item(), this, &CMainFrame::about);
 
@@ -247,6 +257,32 @@ void CMainFrame::come_forward(const QString& activation_token) {
 void CMainFrame::about() {
   CAboutDlg dialog(this);
   dialog.exec();
+}
+
+void CMainFrame::choose_profile(console::ApplyTo to) {
+  const QString path =
+      QFileDialog::getOpenFileName(this, text::open_profile(), QString(), text::profile_filter());
+  if (!path.isEmpty()) {
+    apply_profile_file(path, to);
+  }
+}
+
+void CMainFrame::apply_profile_file(const QString& path, console::ApplyTo to) {
+  // Read here, a small regular file at most, so that a file that is no profile is reported
+  // before anything is queued.
+  const QByteArray name = QFileInfo(path).fileName().toUtf8();
+  auto read = console::read_profile(QFile::encodeName(path).toStdString(), name.toStdString());
+  if (const auto* error = std::get_if<std::string>(&read)) {
+    show_message(text::profile_unusable().toStdString() + "\n" + *error);
+    return;
+  }
+  post([this, profile = std::get<console::Profile>(std::move(read)), name, to] {
+    console_.apply_profile(profile, name.toStdString(), to);
+    if (console_.needs_recorder_choice()) {
+      drawer_.refresh();
+      show_drawer();
+    }
+  });
 }
 
 std::string CMainFrame::field_text(int id) {

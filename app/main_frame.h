@@ -1,9 +1,9 @@
-// CMainFrame: the tool's only window. A fixed-size frame with the About menu, the settings bar
-// across the top, the information pane below it and the status bar; it is the console's view and
-// routes the bar's buttons and field changes to the console, which runs on a thread of its own:
-// a click made during a session runs after it, in a session of its own, and the window paints and
-// answers meanwhile. The status bar names the recorder the console talks to and, with several
-// connected, lets the operator pick one; it follows the recorders as they come and go.
+// CMainFrame: the tool's only window. A fixed-size frame with the profile and About menus, the
+// settings bar across the top, the information pane below it and the status bar; it is the
+// console's view and routes the bar's buttons and field changes to the console, which runs on a
+// thread of its own: a click made during a session runs after it, in a session of its own, and the
+// window paints and answers meanwhile. The status bar names the recorder the console talks to and,
+// with several connected, lets the operator pick one; it follows the recorders as they come and go.
 #pragma once
 
 #include <QMainWindow>
@@ -83,6 +83,10 @@ class CMainFrame final : public QMainWindow, public console::View {
   // A later copy's request: back to normal size, in front and active.
   void come_forward(const QString& activation_token);
   void about();
+  // Applies the station profile in the file at `path` to the recorder the buttons talk to, or to
+  // every recorder, on the console thread, the receipts in the pane. A file that is no profile
+  // is reported in a message box and nothing is sent.
+  void apply_profile_file(const QString& path, console::ApplyTo to);
 
   // console::View, on the user-interface thread; the console reaches it through CarriedView.
   std::string field_text(int id) override;
@@ -114,6 +118,8 @@ class CMainFrame final : public QMainWindow, public console::View {
   // Queues a console call; the buttons then show the flags as the call left them.
   void post(std::function<void()> call);
   void run_command(int id);
+  // The operator picks a profile file to apply.
+  void choose_profile(console::ApplyTo to);
   void queue_refresh();
   // Console thread: the drawer as it is now, in the status bar.
   void show_drawer();

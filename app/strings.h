@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "console/console.h"
+#include "console/messages.h"
 
 namespace kbc::app {
 
@@ -58,7 +59,26 @@ inline QString picked_recorder_gone(const QString& recorder) {
   return QStringLiteral("所选记录仪 %1 已断开").arg(recorder);
 }
 inline QString unknown_serial() {
-  return QStringLiteral("序列号未知");
+  return from_utf8(console::msg::unknown_serial);
+}
+// Station profiles.
+inline QString profile_menu() {
+  return QStringLiteral("配置文件");
+}
+inline QString apply_to_chosen() {
+  return QStringLiteral("应用到当前记录仪…");
+}
+inline QString apply_to_every() {
+  return QStringLiteral("应用到所有记录仪…");
+}
+inline QString open_profile() {
+  return QStringLiteral("选择配置文件");
+}
+inline QString profile_filter() {
+  return QStringLiteral("配置文件 (*.toml);;所有文件 (*)");
+}
+inline QString profile_unusable() {
+  return QStringLiteral("配置文件无法使用:");
 }
 // The program's version, from the project's.
 QString version();

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "app/console_edit.h"
@@ -33,21 +34,31 @@ class FixedClock final : public console::Clock {
 };
 
 // The console's pauses: never slept, each noting the cursor the window shows meanwhile and
-// whether it came from the console thread, then running what a test hooked on it.
+// whether it came from the console thread, then running what a test hooked on it. A profile's
+// recorders pause on threads of their own, at once.
 class WatchedPause final : public link::Pause {
  public:
   void pause(std::chrono::milliseconds) override {
-    off_ui_thread.push_back(QThread::currentThread() != qApp->thread());
-    if (!frame) {
-      return;
+    const bool off_ui = QThread::currentThread() != qApp->thread();
+    std::function<void()> once;
+    {
+      const std::lock_guard lock(mutex_);
+      off_ui_thread.push_back(off_ui);
+      if (!frame) {
+        return;
+      }
+      once = std::exchange(hook, {});
     }
-    shapes.push_back(frame->console_thread().carry([] {
+    const Qt::CursorShape shape = frame->console_thread().carry([] {
       const QCursor* cursor = QApplication::overrideCursor();
       return cursor ? cursor->shape() : Qt::ArrowCursor;
-    }));
-    if (hook) {
+    });
+    {
+      const std::lock_guard lock(mutex_);
+      shapes.push_back(shape);
+    }
+    if (once) {
       // Once: the hook runs on the user-interface thread, as the operator's input would.
-      const auto once = std::exchange(hook, {});
       frame->console_thread().carry(once);
     }
   }
@@ -56,6 +67,9 @@ class WatchedPause final : public link::Pause {
   std::function<void()> hook;
   std::vector<Qt::CursorShape> shapes;
   std::vector<bool> off_ui_thread;
+
+ private:
+  std::mutex mutex_;
 };
 
 // Runs the event loop until every console call queued so far has run.

@@ -2,12 +2,16 @@
 // server of their own, once with only Noto Sans CJK and once with only WenQuanYi Zen Hei visible.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLayout>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <memory>
 
@@ -18,6 +22,7 @@
 #include "app/recorder_picker.h"
 #include "app/settings_bar.h"
 #include "frame_fixture.h"
+#include "tests/console/station_profile.h"
 
 namespace kbc::app {
 namespace {
@@ -162,6 +167,36 @@ TEST_F(FrameGeometry, StatusBarWithTheRecorderListOfTwoRecordersWithScreenshots)
     }
   }
   EXPECT_EQ(list.currentIndex(), 0);
+}
+
+TEST_F(FrameGeometry, ProfileMenuAndTheReceiptsOfTwoRecordersWithAScreenshot) {
+  const QRect bar_area = frame->menuBar()->rect();
+  for (QAction* menu : frame->menuBar()->actions()) {
+    const QRect item = frame->menuBar()->actionGeometry(menu);
+    EXPECT_TRUE(bar_area.contains(item)) << menu->text().toStdString();
+    EXPECT_GE(item.width(), frame->menuBar()->fontMetrics().horizontalAdvance(menu->text()));
+  }
+
+  frame->mark_simulated();
+  bus.add_recorder();
+  hear_bus(*frame);
+  QTemporaryDir folder;
+  const QString path = folder.filePath(QStringLiteral("station.toml"));
+  QFile profile(path);
+  ASSERT_TRUE(profile.open(QIODevice::WriteOnly));
+  profile.write(kbc::testing::kStationProfile.data(),
+                static_cast<qint64>(kbc::testing::kStationProfile.size()));
+  profile.close();
+  field(idc::password)->setText(QStringLiteral("888888"));
+  frame->apply_profile_file(path, console::ApplyTo::every);
+  settle(*frame);
+
+  CFtpInfoView& pane = *frame->info_view();
+  const QRect last = pane.cursorRect(QTextCursor(pane.document()->lastBlock()));
+  EXPECT_TRUE(pane.viewport()->rect().contains(last));
+  EXPECT_EQ(lines().last(), QString::fromUtf8("配置文件应用完毕: 2台记录仪中2台全部设置成功"));
+  const QString shot = screenshot(QStringLiteral("profile"));
+  EXPECT_TRUE(frame->grab().save(shot)) << shot.toStdString();
 }
 
 }  // namespace

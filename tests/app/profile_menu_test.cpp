@@ -1,0 +1,113 @@
+// The profile menu: a station profile file applied from the window to the recorder the buttons
+// talk to or to every one, its receipts in the pane; a file that is no profile sends nothing.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <algorithm>
+
+#include "frame_fixture.h"
+#include "tests/console/station_profile.h"
+
+namespace kbc::app {
+namespace {
+
+class ProfileMenuTest : public FrameFixture {
+ protected:
+  // A file of this text in a folder of the test's own.
+  QString file(const QString& name, std::string_view text) {
+    const QString path = folder.filePath(name);
+    QFile out(path);
+    EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(text.data(), static_cast<qint64>(text.size()));
+    return path;
+  }
+
+  void apply(const QString& path, console::ApplyTo to) {
+    field(idc::password)->setText(QStringLiteral("888888"));
+    bus.clear_wire();
+    frame->apply_profile_file(path, to);
+    settle(*frame);
+  }
+
+  bool opened_any() const {
+    return std::ranges::any_of(bus.wire(), [](const sim::WireEvent& event) {
+      return event.kind == sim::WireEvent::Kind::open;
+    });
+  }
+
+  QTemporaryDir folder;
+};
+
+TEST_F(ProfileMenuTest, TheMenuComesBeforeAboutWithBothChoices) {
+  const QList<QAction*> menus = frame->menuBar()->actions();
+  ASSERT_EQ(menus.size(), 2);
+  EXPECT_EQ(menus[0]->text(), QString::fromUtf8("配置文件"));
+  EXPECT_EQ(menus[1]->text(), QString::fromUtf8("关于"));
+  QStringList items;
+  for (const QAction* item : menus[0]->menu()->actions()) {
+    items.push_back(item->text());
+  }
+  EXPECT_EQ(items, QStringList({QString::fromUtf8("应用到当前记录仪…"),
+                                QString::fromUtf8("应用到所有记录仪…")}));
+}
+
+TEST_F(ProfileMenuTest, EveryRecorderTakesTheProfileOffTheUserInterfaceThread) {
+  sim::SimRecorder& second = bus.add_recorder();
+  hear_bus(*frame);
+  apply(file(QStringLiteral("station.toml"), kbc::testing::kStationProfile),
+        console::ApplyTo::every);
+
+  const QStringList shown = lines();
+  EXPECT_TRUE(shown.contains(QString::fromUtf8("应用配置文件 station.toml")));
+  EXPECT_TRUE(shown.contains(QString::fromUtf8("记录仪 KBC0001001 (001/001):")));
+  EXPECT_TRUE(shown.contains(QString::fromUtf8("记录仪 KBC0002001 (001/002):")));
+  EXPECT_EQ(shown.last(), QString::fromUtf8("配置文件应用完毕: 2台记录仪中2台全部设置成功"));
+  const std::string letters = "J36" + std::string(kbc::testing::kStationLetters);
+  EXPECT_EQ(recorder.letters(), letters);
+  EXPECT_EQ(second.letters(), letters);
+  EXPECT_TRUE(std::ranges::all_of(pause.off_ui_thread, [](bool off) { return off; }));
+  EXPECT_FALSE(frame->busy());
+}
+
+TEST_F(ProfileMenuTest, AFileThatIsNoProfileIsReportedAndNothingIsSent) {
+  struct Row {
+    const char* name;
+    QString path;
+    std::string says;
+  };
+  const Row rows[] = {
+      {"unknown key",
+       file(QStringLiteral("bad.toml"), "video = \"1920X1080(30)\"\nvideos = \"x\"\n"),
+       "bad.toml:2: "},
+      {"no such file", folder.filePath(QStringLiteral("missing.toml")), "missing.toml: "},
+      {"a folder", folder.path(), QDir(folder.path()).dirName().toStdString() + ": "},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    QString title, text;
+    const ModalAnswers answers({[&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      title = box->windowTitle();
+      text = box->text();
+      box->button(QMessageBox::Ok)->click();
+    }});
+    const qsizetype before = lines().size();
+    apply(row.path, console::ApplyTo::chosen);
+    EXPECT_EQ(answers.answered(), 1u);
+    EXPECT_EQ(title, QString::fromUtf8("执法记录仪管理软件(KBC-Q7)"));
+    EXPECT_TRUE(text.startsWith(QString::fromUtf8("配置文件无法使用:\n") +
+                                QString::fromStdString(row.says)))
+        << text.toStdString();
+    EXPECT_EQ(lines().size(), before);
+    EXPECT_FALSE(opened_any());
+  }
+}
+
+}  // namespace
+}  // namespace kbc::app
