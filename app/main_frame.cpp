@@ -336,6 +336,7 @@ bool CMainFrame::ask_yes_no(std::string_view text, std::string_view caption) {
   QMessageBox box(QMessageBox::Warning, from_utf8(caption), from_utf8(text),
                   QMessageBox::Yes | QMessageBox::No, this);
   // Enter and Esc answer No: erasing takes an explicit Yes.
+  box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
@@ -347,6 +348,8 @@ void CMainFrame::show_message(std::string_view text) {
   }
   const OperatorCursor cursor;
   QMessageBox box(QMessageBox::Warning, text::app_title(), from_utf8(text), QMessageBox::Ok, this);
+  // What a profile file or the recorder gave is shown as text, never as markup.
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 

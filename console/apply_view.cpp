@@ -1,12 +1,12 @@
 // A station profile applied from the view: the password from its field, the recorders from one
 // scan, the receipts in its pane as each recorder finishes.
 #include <cstdio>
-#include <mutex>
 
 #include "console/apply.h"
 #include "console/console.h"
 #include "console/control_ids.h"
 #include "console/messages.h"
+#include "console/printable.h"
 #include "link/recorders.h"
 #include "link/secret.h"
 
@@ -23,7 +23,7 @@ std::string applied_line(std::size_t recorders, std::size_t ok) {
 
 bool Console::apply_profile(const Profile& profile, std::string_view shown_as, ApplyTo to) {
   begin_button();
-  view_.append_line(std::string(msg::applying_profile) + std::string(shown_as));
+  view_.append_line(std::string(msg::applying_profile) + printable(shown_as));
   const link::Secret password(view_.field_text(idc::password));
   // Refused here once, not once per recorder.
   if (const auto failure =

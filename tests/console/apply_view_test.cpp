@@ -187,6 +187,12 @@ TEST_F(ApplyViewTest, AChosenRecorderThatLeftGetsNothingAndIsEnteredAsGone) {
   EXPECT_EQ(trail.entries[0].outcome, AuditOutcome::no_recorder);
 }
 
+TEST_F(ApplyViewTest, TheFilesNameIsShownAsText) {
+  view.fields[idc::password] = "";
+  audited.apply_profile(profile, "evil\x1b]0;title\a\n.toml", ApplyTo::every);
+  EXPECT_EQ(view.lines.front(), "应用配置文件 evil\\x1b]0;title\\x07\\x0a.toml");
+}
+
 TEST_F(ApplyViewTest, WithoutAWritableTrailTheRunIsTheSameAndEntersNothing) {
   trail.open = false;
   EXPECT_TRUE(apply(ApplyTo::chosen));
