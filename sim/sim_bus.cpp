@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 #include "link/command_table.h"
@@ -21,6 +22,11 @@ std::string filename_at(std::size_t position) {
   char name[8];
   std::snprintf(name, sizeof name, "%03zu", position + 1);
   return name;
+}
+
+// The command letter a payload starts with.
+char letter_of(const Bytes& payload) {
+  return payload.empty() ? '\0' : static_cast<char>(payload.front());
 }
 
 }  // namespace
@@ -146,9 +152,7 @@ std::vector<Bytes> SimRecorder::payloads() const {
 
 std::string SimRecorder::letters() const {
   std::string letters;
-  for (const auto& payload : payloads()) {
-    letters.push_back(payload.empty() ? '\0' : static_cast<char>(payload.front()));
-  }
+  std::ranges::transform(payloads(), std::back_inserter(letters), letter_of);
   return letters;
 }
 
@@ -304,9 +308,7 @@ std::vector<Bytes> SimBus::payloads() const {
 
 std::string SimBus::letters() const {
   std::string letters;
-  for (const auto& payload : payloads()) {
-    letters.push_back(payload.empty() ? '\0' : static_cast<char>(payload.front()));
-  }
+  std::ranges::transform(payloads(), std::back_inserter(letters), letter_of);
   return letters;
 }
 
@@ -315,8 +317,7 @@ std::map<std::string, std::string> SimBus::letters_by_device() const {
   std::map<std::string, std::string> letters;
   for (const WireEvent& event : wire_) {
     if (event.kind == Kind::control && event.request_type == link::kRequestOut) {
-      letters[event.device].push_back(event.data.empty() ? '\0'
-                                                         : static_cast<char>(event.data.front()));
+      letters[event.device].push_back(letter_of(event.data));
     }
   }
   return letters;
@@ -367,9 +368,7 @@ std::unique_ptr<link::DeviceHandle> SimBus::open(const link::UsbDevice& device) 
   const std::string name = device.location();
   // Looked up by name in the bus as it is now: a recorder unplugged since the listing is gone.
   const auto now = listed();
-  const auto found = std::find_if(now.begin(), now.end(), [&](const link::UsbDevice& d) {
-    return d.bus == device.bus && d.filename == device.filename;
-  });
+  const auto found = std::ranges::find(now, name, &link::UsbDevice::location);
   std::unique_ptr<Handle> handle;
   if (found != now.end()) {
     const Slot& slot = slots_[found->index];
