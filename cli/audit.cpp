@@ -123,10 +123,6 @@ std::string shown(const std::optional<std::string>& text) {
   return text ? console::printable(*text) : "-";
 }
 
-std::string json_or_null(const std::optional<std::string>& text) {
-  return text ? json_string(*text) : "null";
-}
-
 }  // namespace
 
 std::optional<std::uint64_t> parse_since(std::string_view text, system_clock::time_point now) {
@@ -174,19 +170,14 @@ std::string audit_json(const journal::AuditRecord& record) {
   std::snprintf(fraction, sizeof fraction, ".%06u",
                 static_cast<unsigned>(record.time_usec % kUsecPerSecond));
 
-  std::string report = "[";
-  for (const std::string& line : record.report) {
-    report += (report.size() > 1 ? "," : "") + json_string(line);
-  }
-  report += "]";
   return R"({"time":")" + std::string(time) + fraction + zone + R"(","host":)" +
          json_string(record.host) + R"(,"program":)" + json_string(record.program) + R"(,"uid":)" +
          (record.uid ? std::to_string(*record.uid) : "null") + R"(,"operator":)" +
          json_string(record.operator_name) + R"(,"action":)" + json_string(record.action) +
          R"(,"value":)" + json_or_null(record.value) + R"(,"location":)" +
          json_or_null(record.location) + R"(,"serial":)" + json_or_null(record.serial) +
-         R"(,"outcome":)" + json_string(record.outcome) + R"(,"report":)" + report +
-         R"(,"message":)" + json_string(record.message) + "}";
+         R"(,"outcome":)" + json_string(record.outcome) + R"(,"report":)" +
+         json_strings(record.report) + R"(,"message":)" + json_string(record.message) + "}";
 }
 
 }  // namespace kbc::cli

@@ -82,13 +82,21 @@ std::string identity_json(const link::IdentityRecord& record) {
   return out;
 }
 
-std::string report_json(bool ok, std::span<const std::string> lines) {
-  std::string out = ok ? R"({"ok":true,"lines":[)" : R"({"ok":false,"lines":[)";
+std::string json_or_null(const std::optional<std::string>& utf8) {
+  return utf8 ? json_string(*utf8) : "null";
+}
+
+std::string json_strings(std::span<const std::string> lines) {
+  std::string out = "[";
   for (const std::string& line : lines) {
-    out += out.back() == '[' ? "" : ",";
+    out += out.size() > 1 ? "," : "";
     out += json_string(line);
   }
-  return out + "]}";
+  return out + "]";
+}
+
+std::string report_json(bool ok, std::span<const std::string> lines) {
+  return (ok ? R"({"ok":true,"lines":)" : R"({"ok":false,"lines":)") + json_strings(lines) + "}";
 }
 
 }  // namespace kbc::cli

@@ -8,10 +8,6 @@
 namespace kbc::cli {
 namespace {
 
-std::string json_or_null(const std::optional<std::string>& text) {
-  return text ? json_string(*text) : "null";
-}
-
 // Only the clock's value is ever empty: when it was not sent.
 std::optional<std::string> value_of(const console::Step& step) {
   return step.value.empty() ? std::nullopt : std::optional(step.value);

@@ -33,7 +33,7 @@ std::string recorders_json(std::span<const link::ListedRecorder> recorders) {
     const std::optional<std::string> serial = serial_text(recorder);
     text += text.size() > 1 ? "," : "";
     text += R"({"location":)" + json_string(recorder.device.location()) + R"(,"serial":)" +
-            (serial ? json_string(*serial) : "null") + "}";
+            json_or_null(serial) + "}";
   }
   return text + "]";
 }

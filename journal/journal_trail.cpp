@@ -20,7 +20,6 @@
 #include <systemd/sd-journal.h>
 
 namespace kbc::journal {
-namespace {}  // namespace
 
 std::string real_user_name() {
   const uid_t uid = ::getuid();
