@@ -80,22 +80,10 @@ int apply(const Options& options, const std::optional<std::string>& serial,
     return nothing_sent(io, options.json, *failure, kUsage);
   }
   const Chosen chosen = choose(options, serial, link, io);
-  // Only where it will be kept; the serial numbers are read all the same.
-  console::AuditTrail* const entered = trail != nullptr && trail->writable() ? trail : nullptr;
-  const auto enter = [&](const console::Receipt& receipt) {
-    if (entered != nullptr) {
-      if (const auto entry = console::audit_entry(receipt, profile)) {
-        entered->write(*entry);
-      }
-    }
-  };
   if (chosen.status == kNoRecorder) {
     // A recorder named and gone is still the one the operator addressed.
     if (options.device) {
-      console::Receipt gone;
-      gone.location = *options.device;
-      gone.report = console::msg::reconnect;
-      enter(gone);
+      console::enter_gone(trail, *options.device, profile);
     }
     return nothing_sent(io, options.json, console::msg::reconnect, kNoRecorder);
   }
@@ -104,15 +92,14 @@ int apply(const Options& options, const std::optional<std::string>& serial,
   }
 
   std::size_t ok = 0, reached = 0;
-  console::apply_to_recorders(
-      link, chosen.targets, profile, password, clock, [&](console::Receipt receipt) {
-        ok += receipt.ok();
-        reached += receipt.reached();
-        enter(receipt);
-        io.out << (options.json ? receipt_json(receipt) + '\n'
-                                : io.charset.from_utf8(receipt_block(receipt)))
-               << std::flush;
-      });
+  console::apply_and_enter(link, chosen.targets, profile, password, clock, trail,
+                           [&](console::Receipt receipt) {
+                             ok += receipt.ok();
+                             reached += receipt.reached();
+                             io.out << (options.json ? receipt_json(receipt) + '\n'
+                                                     : io.charset.from_utf8(receipt_block(receipt)))
+                                    << std::flush;
+                           });
   if (ok == chosen.targets.size()) {
     return kSucceeded;
   }

@@ -155,4 +155,30 @@ void apply_to_recorders(const link::Link& link, std::span<const Target> targets,
   }
 }
 
+void enter_gone(AuditTrail* trail, const std::string& location, const Profile& profile) {
+  if (trail == nullptr || location.empty() || !trail->writable()) {
+    return;
+  }
+  Receipt gone;
+  gone.location = location;
+  gone.report = msg::reconnect;
+  if (const auto entry = audit_entry(gone, profile)) {
+    trail->write(*entry);
+  }
+}
+
+void apply_and_enter(const link::Link& link, std::span<const Target> targets,
+                     const Profile& profile, const link::Secret& password, Clock& clock,
+                     AuditTrail* trail, const ReceiptSink& done) {
+  AuditTrail* const entered = trail != nullptr && trail->writable() ? trail : nullptr;
+  apply_to_recorders(link, targets, profile, password, clock, [&](Receipt receipt) {
+    if (entered != nullptr) {
+      if (const auto entry = audit_entry(receipt, profile)) {
+        entered->write(*entry);
+      }
+    }
+    done(std::move(receipt));
+  });
+}
+
 }  // namespace kbc::console

@@ -74,6 +74,10 @@ Receipt apply_profile(link::Link link, const link::UsbDevice& device, const Prof
 // unit-name=..."), the receipt's lines as its report; nullopt for a run that sent nothing.
 std::optional<AuditEntry> audit_entry(const Receipt& receipt, const Profile& profile);
 
+// Enters in `trail`, where there is one and it is writable, that the recorder chosen at `location`
+// was not on the bus; nothing for the empty place of a pick that has left, which names none.
+void enter_gone(AuditTrail* trail, const std::string& location, const Profile& profile);
+
 // Called with each recorder's receipt as it finishes, never twice at once.
 using ReceiptSink = std::function<void(Receipt receipt)>;
 
@@ -84,5 +88,11 @@ using ReceiptSink = std::function<void(Receipt receipt)>;
 void apply_to_recorders(const link::Link& link, std::span<const Target> targets,
                         const Profile& profile, const link::Secret& password, Clock& clock,
                         const ReceiptSink& done);
+
+// apply_to_recorders(), each recorder's receipt entered in `trail` (where there is one and it is
+// writable, asked once) before `done` hears of it.
+void apply_and_enter(const link::Link& link, std::span<const Target> targets,
+                     const Profile& profile, const link::Secret& password, Clock& clock,
+                     AuditTrail* trail, const ReceiptSink& done);
 
 }  // namespace kbc::console

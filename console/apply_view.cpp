@@ -34,33 +34,33 @@ bool Console::apply_profile(const Profile& profile, std::string_view shown_as, A
   }
 
   // Nothing scans again until every recorder is done: this console owns the link meanwhile.
-  std::vector<link::UsbDevice> listed = link::scan_recorders(link_);
-  std::vector<Target> targets;
+  std::vector<link::UsbDevice> recorders = link::scan_recorders(link_);
   const bool chosen = to == ApplyTo::chosen && link_.location.has_value();
-  if (to == ApplyTo::chosen && !chosen && listed.size() > 1) {
-    view_.append_line(msg::choose_recorder);
-    needs_recorder_choice_ = true;
-    outcome_ = Outcome::recorder_not_chosen;
-    return false;
-  }
-  for (link::UsbDevice& device : listed) {
-    if (!chosen || device.location() == *link_.location) {
-      targets.push_back({std::move(device), std::nullopt});
+  if (to == ApplyTo::chosen) {
+    if (!chosen && recorders.size() > 1) {
+      view_.append_line(msg::choose_recorder);
+      needs_recorder_choice_ = true;
+      outcome_ = Outcome::recorder_not_chosen;
+      return false;
     }
+    // The recorder a button would talk to, the same choice a session makes.
+    const link::UsbDevice* device = link::chosen_recorder(recorders, link_.location);
+    std::vector<link::UsbDevice> only;
+    if (device != nullptr) {
+      only.push_back(*device);
+    }
+    recorders = std::move(only);
   }
-  const bool writes = trail_ != nullptr && trail_->writable();
+  std::vector<Target> targets;
+  for (link::UsbDevice& device : recorders) {
+    targets.push_back({std::move(device), std::nullopt});
+  }
   if (targets.empty()) {
     view_.append_line(msg::reconnect);
     outcome_ = Outcome::no_recorder;
-    // A chosen recorder that is gone is still the one the operator addressed; the empty place of
-    // a pick that has left names none.
-    if (writes && chosen && !link_.location->empty()) {
-      Receipt gone;
-      gone.location = *link_.location;
-      gone.report = msg::reconnect;
-      if (const auto entry = audit_entry(gone, profile)) {
-        trail_->write(*entry);
-      }
+    // A chosen recorder that is gone is still the one the operator addressed.
+    if (chosen) {
+      enter_gone(trail_, *link_.location, profile);
     }
     return false;
   }
@@ -69,13 +69,8 @@ bool Console::apply_profile(const Profile& profile, std::string_view shown_as, A
   }
 
   std::size_t ok = 0;
-  apply_to_recorders(link_, targets, profile, password, clock_, [&](Receipt receipt) {
+  apply_and_enter(link_, targets, profile, password, clock_, trail_, [&](Receipt receipt) {
     ok += receipt.ok();
-    if (writes) {
-      if (const auto entry = audit_entry(receipt, profile)) {
-        trail_->write(*entry);
-      }
-    }
     for (const std::string& line : pane_lines(receipt)) {
       view_.append_line(line);
     }
