@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
       const char* value = std::getenv(std::string(name).c_str());
       return value ? std::optional<std::string>(value) : std::nullopt;
     };
-    kbc::journal::JournalTrail trail(std::string(kbc::journal::kCliIdentifier));
+    kbc::journal::JournalTrail trail{std::string(kbc::journal::kCliIdentifier)};
     kbc::journal::SystemJournal journal;
     return kbc::cli::run(args, env, io, {{port, pause}, simulate, clock}, {&trail, &journal});
   } catch (const std::exception& error) {

@@ -24,8 +24,11 @@ std::string receipt_block(const console::Receipt& receipt) {
                      "\n";
   for (const console::Step& step : receipt.steps) {
     const std::optional<std::string> value = value_of(step);
-    text += "  " + step.key + (value ? " " + console::printable(*value) : "") + ": " +
-            step.report.value_or("not sent") + "\n";
+    text.append("  ").append(step.key);
+    if (value) {
+      text.append(" ").append(console::printable(*value));
+    }
+    text.append(": ").append(step.report.value_or("not sent")).append("\n");
   }
   return text;
 }

@@ -50,7 +50,8 @@ std::optional<link::ListedRecorder> find_by_serial(link::Link& link, std::string
   if (matches.size() == 1) {
     return *matches.front();
   }
-  const std::string quoted = "'" + console::printable(serial) + "'";
+  std::string quoted(1, '\'');
+  quoted.append(console::printable(serial)).append("'");
   std::string text;
   if (matches.empty()) {
     text = "kbcctl: no recorder has the serial number " + quoted +

@@ -13,7 +13,7 @@ bool is_format_control(char32_t c) {
 }
 
 void append_escape(std::string& out, const char* format, unsigned value) {
-  char escape[8];
+  char escape[16];  // room for a backslash, a letter and any unsigned in hex: nothing is ever cut
   std::snprintf(escape, sizeof escape, format, value);
   out += escape;
 }

@@ -19,7 +19,7 @@ constexpr std::uint16_t kProduct = 0x0001;
 
 // libusb 0.1 names devices on a bus "001", "002", ... in the order it found them.
 std::string filename_at(std::size_t position) {
-  char name[8];
+  char name[24];  // room for any size_t, so that nothing is ever cut
   std::snprintf(name, sizeof name, "%03zu", position + 1);
   return name;
 }

@@ -15,7 +15,7 @@ std::string ids(const kbc::app::SettingsBar& bar, bool enabled) {
   std::string text;
   for (const int id : bar.button_ids()) {
     if (bar.button(id)->isEnabled() == enabled) {
-      text += " " + std::to_string(id);
+      text.append(" ").append(std::to_string(id));
     }
   }
   return text;

@@ -128,7 +128,8 @@ TEST_F(ApplyOnTheBus, AllGivesEachRecorderItsOwnFullSequenceAtOnce) {
               1)
         << node;
   }
-  for (const auto& [node, _] : kSerials) {
+  for (const auto& serial : kSerials) {
+    const auto& node = serial.first;
     EXPECT_EQ(std::ranges::count_if(wire_.ioctls,
                                     [&](const IoctlLine& i) {
                                       return i.node == node && i.name == "setconfiguration";
@@ -145,7 +146,8 @@ TEST_F(ApplyOnTheBus, WithoutAllAndSeveralRecordersNothingButTheSerialsIsAsked) 
   EXPECT_EQ(r.output, "");
   EXPECT_THAT(r.errors, HasSubstr("连接了多台记录仪，请先选择一台!\n"));
   wire_ = wire();
-  for (const auto& [node, _] : kSerials) {
+  for (const auto& serial : kSerials) {
+    const auto& node = serial.first;
     EXPECT_EQ(letters(node), "J") << node;
   }
 }
