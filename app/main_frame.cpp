@@ -28,10 +28,12 @@
 #include "app/info_view.h"
 #include "app/lock_indicators.h"
 #include "app/password_dlg.h"
+#include "app/profile_problems.h"
 #include "app/recorder_picker.h"
 #include "app/settings_bar.h"
 #include "app/strings.h"
 #include "console/control_ids.h"
+#include "console/printable.h"
 #include "console/profile_file.h"
 #include "sim/sim_bus.h"
 #ifdef KBC_HAVE_UDEV
@@ -271,9 +273,15 @@ void CMainFrame::apply_profile_file(const QString& path, console::ApplyTo to) {
   // Read here, a small regular file at most, so that a file that is no profile is reported
   // before anything is queued.
   const QByteArray name = QFileInfo(path).fileName().toUtf8();
-  auto read = console::read_profile(QFile::encodeName(path).toStdString(), name.toStdString());
-  if (const auto* error = std::get_if<std::string>(&read)) {
-    show_message(text::profile_unusable().toStdString() + "\n" + *error);
+  auto read = console::read_profile(QFile::encodeName(path).toStdString());
+  if (const auto* error = std::get_if<console::ProfileError>(&read)) {
+    QStringList problems;
+    for (const std::string& line :
+         console::problem_lines(*error, name.toStdString(), console::Language::chinese)) {
+      problems.push_back(from_utf8(console::printable(line)));
+    }
+    ProfileProblemsBox box(text::profile_unusable(), problems, this);
+    box.exec();
     return;
   }
   post([this, profile = std::get<console::Profile>(std::move(read)), name, to] {

@@ -45,10 +45,17 @@ class TraceRoute {
 };
 
 // The message may quote what was typed: shown as text, in the terminal's character set.
-int usage(const Io& io, std::string_view message) {
-  io.err << io.charset.from_utf8("kbcctl: " + console::printable(message))
-         << "\nTry 'kbcctl --help'.\n";
+// Each problem on a line of its own, then the pointer to the help.
+int usage(const Io& io, const std::vector<std::string>& problems) {
+  for (const std::string& problem : problems) {
+    io.err << io.charset.from_utf8("kbcctl: " + console::printable(problem)) << "\n";
+  }
+  io.err << "Try 'kbcctl --help'.\n";
   return kUsage;
+}
+
+int usage(const Io& io, std::string_view message) {
+  return usage(io, std::vector{std::string(message)});
 }
 
 std::string joined(const std::vector<std::string>& texts) {
@@ -69,7 +76,7 @@ std::optional<std::string> place_text(TerminalView& view, console::Console& cons
   if (command.text == TextKind::item) {
     const console::SettingButton& button = *console::setting_button(command.button);
     if (auto refusal = console::item_refusal(button, text)) {
-      return name + ": " + *refusal;
+      return name + ": " + refusal->english;
     }
     // An alias picks its item.
     view.select(control, console::find_item(button, text)->text);
@@ -227,9 +234,14 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   if (parsed.action == Parsed::Action::apply) {
     // The path as the terminal shows it; bytes that are no text of it are shown escaped.
     const std::string shown = io.charset.to_utf8(*options.profile).value_or(*options.profile);
-    auto profile = console::read_profile(*options.profile, shown);
-    if (const auto* problem = std::get_if<std::string>(&profile)) {
-      return usage(io, "apply: " + *problem);
+    auto profile = console::read_profile(*options.profile);
+    if (const auto* error = std::get_if<console::ProfileError>(&profile)) {
+      std::vector<std::string> lines;
+      for (const std::string& line :
+           console::problem_lines(*error, shown, console::Language::english)) {
+        lines.push_back("apply: " + line);
+      }
+      return usage(io, lines);
     }
     const Undumpable undumpable;
     auto gathered = passwords_for(env, io, options, false);

@@ -40,7 +40,9 @@ constexpr std::array<std::string_view, kKeys.size()> kKeyNames = [] {
 constexpr std::array<std::string_view, 2> kOfficerKeys{"user-number", "user-name"};
 
 std::string quoted(std::string_view text) {
-  return "'" + std::string(text) + "'";
+  std::string out(1, '\'');
+  out.append(text).append("'");
+  return out;
 }
 
 std::string key_list() {
@@ -53,37 +55,45 @@ std::string key_list() {
 }
 
 // Why the field would not take the text as the profile's value; nullopt when it would.
-std::optional<std::string> field_refusal(const IdentityButton& field, std::string_view text) {
+std::optional<Wording> field_refusal(const IdentityButton& field, std::string_view text) {
   if (text.empty()) {
-    return "an empty text is refused: " + std::string(field.empty);
+    return Wording{"an empty text is refused: " + std::string(field.empty),
+                   std::string(field.empty)};
   }
   if (std::ranges::any_of(
           text, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; })) {
-    return quoted(text) + " holds a control character";
+    return Wording{quoted(text) + " holds a control character", quoted(text) + " 含有控制字符"};
   }
   const std::optional<std::size_t> size = link::gbk_size(text);
   if (!size) {
-    return quoted(text) + " has a character GBK cannot encode";
+    return Wording{quoted(text) + " has a character GBK cannot encode",
+                   quoted(text) + " 含有GBK无法表示的字符"};
   }
   if (*size > field.max_bytes) {
-    return quoted(text) + " is " + std::to_string(*size) + " GBK bytes, the field holds at most " +
-           std::to_string(field.max_bytes);
+    const std::string bytes = std::to_string(*size);
+    const std::string most = std::to_string(field.max_bytes);
+    return Wording{quoted(text) + " is " + bytes + " GBK bytes, the field holds at most " + most,
+                   quoted(text) + " 为" + bytes + "字节(GBK)，该项最多" + most + "字节"};
   }
   const bool number = field.field == link::IdentityField::unit_number;
   if (number && !letters_and_digits_only(text)) {
-    return "the field refuses " + quoted(text) + ": " + std::string(msg::letters_and_digits_only);
+    const std::string why(msg::letters_and_digits_only);
+    return Wording{"the field refuses " + quoted(text) + ": " + why,
+                   quoted(text) + " 不可用: " + why};
   }
   return std::nullopt;
 }
 
-std::variant<ProfileEntry, std::string> entry_of(const Key& key, const toml::node& node) {
+std::variant<ProfileEntry, Wording> entry_of(const Key& key, const toml::node& node) {
   const std::optional<std::string_view> text = node.value<std::string_view>();
   ProfileEntry entry;
   entry.key = key.name;
   if (const SettingButton* list = setting_button(key.button)) {
     if (!text) {
-      return "takes a list item in quotes, such as " + std::string(key.name) + " = \"" +
-             std::string(list->rows.front().text) + "\"";
+      const std::string example =
+          std::string(key.name) + " = \"" + std::string(list->rows.front().text) + "\"";
+      return Wording{"takes a list item in quotes, such as " + example,
+                     "须为带引号的列表选项，如 " + example};
     }
     if (auto refusal = item_refusal(*list, *text)) {
       return std::move(*refusal);
@@ -94,13 +104,23 @@ std::variant<ProfileEntry, std::string> entry_of(const Key& key, const toml::nod
   }
   entry.field = identity_button(key.button);
   if (!text) {
-    return "takes a text in quotes";
+    return Wording{"takes a text in quotes", "须为带引号的文字"};
   }
   if (auto refusal = field_refusal(*entry.field, *text)) {
     return std::move(*refusal);
   }
   entry.text = *text;
   return entry;
+}
+
+Wording key_refusal(std::string_view name) {
+  if (std::ranges::find(kOfficerKeys, name) != kOfficerKeys.end()) {
+    const std::string key(name);
+    return {key + " belongs to one officer and stays out of profiles",
+            key + " 属于警员本人，不写入配置文件"};
+  }
+  return {quoted(name) + " is no key of a profile; the keys: " + key_list(),
+          quoted(name) + " 不是配置文件的设置项，可用的设置项: " + key_list()};
 }
 
 }  // namespace
@@ -114,35 +134,32 @@ std::variant<Profile, ProfileError> parse_profile(std::string_view text) {
   try {
     table = toml::parse(text);
   } catch (const toml::parse_error& error) {
-    return ProfileError{error.source().begin.line, "not TOML: " + std::string(error.description())};
+    // The reader stops at its first problem; what it says of it is in English only.
+    return ProfileError{{{error.source().begin.line,
+                          {"not TOML: " + std::string(error.description()),
+                           "不是有效的TOML格式，请检查此行的引号、等号和设置项"}}}};
   }
 
   Profile profile;
-  std::optional<ProfileError> first_error;
-  // The first problem in the file's order is the one reported.
-  const auto fail = [&](const toml::source_region& where, std::string message) {
-    if (!first_error || where.begin.line < first_error->line) {
-      first_error = ProfileError{where.begin.line, std::move(message)};
-    }
-  };
+  ProfileError error;
   for (const auto& [name, node] : table) {
     const auto key = std::ranges::find(kKeys, name.str(), &Key::name);
     if (key == kKeys.end()) {
-      const bool officer = std::ranges::find(kOfficerKeys, name.str()) != kOfficerKeys.end();
-      fail(name.source(),
-           officer ? std::string(name.str()) + " belongs to one officer and stays out of profiles"
-                   : quoted(name.str()) + " is no key of a profile; the keys: " + key_list());
+      error.problems.push_back({name.source().begin.line, key_refusal(name.str())});
       continue;
     }
     auto entry = entry_of(*key, node);
-    if (auto* refusal = std::get_if<std::string>(&entry)) {
-      fail(node.source(), std::string(key->name) + ": " + *refusal);
+    if (auto* refusal = std::get_if<Wording>(&entry)) {
+      error.problems.push_back(
+          {node.source().begin.line, prefixed(std::string(key->name) + ": ", *refusal)});
       continue;
     }
     profile.entries.push_back(std::get<ProfileEntry>(std::move(entry)));
   }
-  if (first_error) {
-    return *first_error;
+  // The table holds its keys sorted by name; the operator reads the file from the top.
+  if (!error.problems.empty()) {
+    std::ranges::stable_sort(error.problems, {}, &ProfileProblem::line);
+    return error;
   }
   std::ranges::sort(profile.entries, {}, [](const ProfileEntry& entry) {
     return std::ranges::find(kKeyNames, entry.key) - kKeyNames.begin();

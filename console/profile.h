@@ -18,6 +18,7 @@
 
 #include "console/identity.h"
 #include "console/setting_tables.h"
+#include "console/wording.h"
 
 namespace kbc::console {
 
@@ -38,11 +39,17 @@ struct Profile {
   std::vector<ProfileEntry> entries;
 };
 
-// What is wrong with a profile and where: a key that is no profile's, a value its command would
+// One thing wrong with a profile and where: a key that is no profile's, a value its command would
 // refuse, or a file that is no TOML.
+struct ProfileProblem {
+  std::size_t line;  // from 1; 0 for the file as a whole
+  Wording said;
+};
+
+// Everything wrong with a profile, in the file's order. A file that is no TOML has one problem,
+// the first place its reader stopped at.
 struct ProfileError {
-  std::size_t line;  // from 1
-  std::string message;
+  std::vector<ProfileProblem> problems;
 };
 
 std::variant<Profile, ProfileError> parse_profile(std::string_view text);

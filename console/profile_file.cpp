@@ -12,16 +12,31 @@
 namespace kbc::console {
 namespace {
 
+std::string_view chinese_reason(int error) {
+  switch (error) {
+    case ENOENT:
+      return "文件不存在";
+    case EACCES:
+    case EPERM:
+      return "没有读取权限";
+    default:
+      return "无法读取";
+  }
+}
+
 // The file's bytes, or why they cannot be had. Only a regular file is read: a FIFO or a device
 // could keep the reader waiting or give no end.
-std::variant<std::string, std::string> file_text(const std::string& path) {
+std::variant<std::string, Wording> file_text(const std::string& path) {
+  const auto failed = [](int error) {
+    return Wording{std::strerror(error), std::string(chinese_reason(error))};
+  };
   const link::Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat status {};
   if (file.get() < 0 || ::fstat(file.get(), &status) != 0) {
-    return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
+    return failed(errno);
   }
   if (!S_ISREG(status.st_mode)) {
-    return std::variant<std::string, std::string>(std::in_place_index<1>, "not a regular file");
+    return Wording{"not a regular file", "不是普通文件"};
   }
   std::string text(kMostProfileBytes + 1, '\0');
   std::size_t got = 0;
@@ -31,7 +46,7 @@ std::variant<std::string, std::string> file_text(const std::string& path) {
       continue;
     }
     if (n < 0) {
-      return std::variant<std::string, std::string>(std::in_place_index<1>, std::strerror(errno));
+      return failed(errno);
     }
     if (n == 0) {
       break;
@@ -39,28 +54,40 @@ std::variant<std::string, std::string> file_text(const std::string& path) {
     got += static_cast<std::size_t>(n);
   }
   if (got > kMostProfileBytes) {
-    return std::variant<std::string, std::string>(
-        std::in_place_index<1>, "larger than " + std::to_string(kMostProfileBytes / 1024) +
-                                    " KiB, too large for a profile");
+    const std::string most = std::to_string(kMostProfileBytes / 1024);
+    return Wording{"larger than " + most + " KiB, too large for a profile",
+                   "超过" + most + " KiB，不是配置文件"};
   }
   text.resize(got);
-  return std::variant<std::string, std::string>(std::in_place_index<0>, std::move(text));
+  return text;
 }
 
 }  // namespace
 
-std::variant<Profile, std::string> read_profile(const std::string& path,
-                                                std::string_view shown_as) {
+std::variant<Profile, ProfileError> read_profile(const std::string& path) {
   auto text = file_text(path);
-  const std::string name(shown_as);
-  if (text.index() == 1) {
-    return name + ": " + std::get<1>(text);
+  if (auto* problem = std::get_if<Wording>(&text)) {
+    return ProfileError{{{0, std::move(*problem)}}};
   }
-  auto parsed = parse_profile(std::get<0>(text));
-  if (auto* error = std::get_if<ProfileError>(&parsed)) {
-    return name + ":" + std::to_string(error->line) + ": " + error->message;
+  return parse_profile(std::get<std::string>(text));
+}
+
+std::vector<std::string> problem_lines(const ProfileError& error, std::string_view shown_as,
+                                       Language language) {
+  std::vector<std::string> lines;
+  for (const ProfileProblem& problem : error.problems) {
+    std::string line(shown_as);
+    const std::string number = std::to_string(problem.line);
+    if (language == Language::english) {
+      line.append(problem.line > 0 ? ":" + number : "").append(": ").append(problem.said.english);
+    } else {
+      line.append(problem.line > 0 ? " 第" + number + "行" : "")
+          .append(": ")
+          .append(problem.said.chinese);
+    }
+    lines.push_back(std::move(line));
   }
-  return std::get<Profile>(std::move(parsed));
+  return lines;
 }
 
 }  // namespace kbc::console

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "console/profile.h"
 
@@ -13,8 +14,16 @@ namespace kbc::console {
 // The largest profile read; a station profile is a dozen lines.
 inline constexpr std::size_t kMostProfileBytes = 64 * 1024;
 
-// The profile in the file at `path`, or why it cannot be had, naming the file as `shown_as`
-// (UTF-8): "station.toml:4: segment: '12分钟' is no item of ...". Only a regular file is read.
-std::variant<Profile, std::string> read_profile(const std::string& path, std::string_view shown_as);
+// The profile in the file at `path`, or everything wrong with it. Only a regular file is read; a
+// file that cannot be read at all is one problem of line 0.
+std::variant<Profile, ProfileError> read_profile(const std::string& path);
+
+enum class Language { english, chinese };
+
+// Each problem as a line naming the file as `shown_as` (UTF-8) and its line:
+// "station.toml:4: segment: '12分钟' is no item of ..." for kbcctl, "station.toml 第4行: segment:
+// '12分钟' 不是列表中的选项..." for the window.
+std::vector<std::string> problem_lines(const ProfileError& error, std::string_view shown_as,
+                                       Language language);
 
 }  // namespace kbc::console

@@ -119,7 +119,7 @@ const Setting* find_item(const SettingButton& button, std::string_view typed) {
   return row == button.rows.end() ? nullptr : &*row;
 }
 
-std::optional<std::string> item_refusal(const SettingButton& button, std::string_view typed) {
+std::optional<Wording> item_refusal(const SettingButton& button, std::string_view typed) {
   if (find_item(button, typed) != nullptr) {
     return std::nullopt;
   }
@@ -128,10 +128,13 @@ std::optional<std::string> item_refusal(const SettingButton& button, std::string
     items += items.empty() ? "" : ", ";
     items += row.text;
     if (!row.alias.empty()) {
-      items += " (" + std::string(row.alias) + ")";
+      items.append(" (").append(row.alias).append(")");
     }
   }
-  return "'" + std::string(typed) + "' is no item of the list; one of: " + items;
+  std::string quoted(1, '\'');
+  quoted.append(typed).append("'");
+  return Wording{quoted + " is no item of the list; one of: " + items,
+                 quoted + " 不是列表中的选项，可选: " + items};
 }
 
 link::Status send_setting(link::Device& device, const Setting& setting) {

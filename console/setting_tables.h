@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "console/handler.h"
+#include "console/wording.h"
 #include "link/command_table.h"
 
 namespace kbc::console {
@@ -43,7 +44,7 @@ const Setting* find_setting(const SettingButton& button, std::string_view select
 const Setting* find_item(const SettingButton& button, std::string_view typed);
 // Why a typed item is refused ("'1080p' is no item of the list; one of: ..."), nullopt when a row
 // has it.
-std::optional<std::string> item_refusal(const SettingButton& button, std::string_view typed);
+std::optional<Wording> item_refusal(const SettingButton& button, std::string_view typed);
 
 // Sends the row's command.
 link::Status send_setting(link::Device& device, const Setting& setting);

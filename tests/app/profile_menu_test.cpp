@@ -5,12 +5,14 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <algorithm>
 
+#include "app/profile_problems.h"
 #include "frame_fixture.h"
 #include "tests/console/station_profile.h"
 
@@ -75,35 +77,50 @@ TEST_F(ProfileMenuTest, EveryRecorderTakesTheProfileOffTheUserInterfaceThread) {
   EXPECT_FALSE(frame->busy());
 }
 
-TEST_F(ProfileMenuTest, AFileThatIsNoProfileIsReportedAndNothingIsSent) {
+TEST_F(ProfileMenuTest, AFileThatIsNoProfileIsReportedInChineseAndNothingIsSent) {
   struct Row {
     const char* name;
     QString path;
-    std::string says;
+    QStringList says;  // every problem, in the file's order
   };
   const Row rows[] = {
-      {"unknown key",
-       file(QStringLiteral("bad.toml"), "video = \"1920X1080(30)\"\nvideos = \"x\"\n"),
-       "bad.toml:2: "},
-      {"no such file", folder.filePath(QStringLiteral("missing.toml")), "missing.toml: "},
-      {"a folder", folder.path(), QDir(folder.path()).dirName().toStdString() + ": "},
+      {"two bad lines",
+       file(QStringLiteral("bad.toml"), "video = \"1920X1080(30)\"\ncolour = \"x\"\nir = 1\n"),
+       {QString::fromUtf8("bad.toml 第2行: 'colour' 不是配置文件的设置项，可用的设置项: video, "
+                          "segment, photo, ir, screen-off, voice, brightness, motion, "
+                          "unit-number, unit-name"),
+        QString::fromUtf8("bad.toml 第3行: ir: 须为带引号的列表选项，如 ir = \"手动\"")}},
+      {"no TOML",
+       file(QStringLiteral("x.toml"), "ir = \"auto\" motion = \"on\"\n"),
+       {QString::fromUtf8("x.toml 第1行: 不是有效的TOML格式，请检查此行的引号、等号和设置项")}},
+      {"no such file",
+       folder.filePath(QStringLiteral("missing.toml")),
+       {QString::fromUtf8("missing.toml: 文件不存在")}},
+      {"a folder",
+       folder.path(),
+       {QDir(folder.path()).dirName() + QString::fromUtf8(": 不是普通文件")}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    QString title, text;
+    QString title, heading;
+    QStringList problems;
+    QTextOption::WrapMode wrap = QTextOption::NoWrap;
     const ModalAnswers answers({[&](QWidget* modal) {
-      auto* box = qobject_cast<QMessageBox*>(modal);
+      auto* box = qobject_cast<ProfileProblemsBox*>(modal);
+      ASSERT_NE(box, nullptr);
       title = box->windowTitle();
-      text = box->text();
-      box->button(QMessageBox::Ok)->click();
+      heading = box->heading()->text();
+      problems = box->problems()->toPlainText().split(u'\n');
+      wrap = box->problems()->wordWrapMode();
+      QTest::keyClick(box, Qt::Key_Return);
     }});
     const qsizetype before = lines().size();
     apply(row.path, console::ApplyTo::chosen);
     EXPECT_EQ(answers.answered(), 1u);
     EXPECT_EQ(title, QString::fromUtf8("执法记录仪管理软件(KBC-Q7)"));
-    EXPECT_TRUE(text.startsWith(QString::fromUtf8("配置文件无法使用:\n") +
-                                QString::fromStdString(row.says)))
-        << text.toStdString();
+    EXPECT_EQ(heading, QString::fromUtf8("配置文件无法使用:"));
+    EXPECT_EQ(problems, row.says);
+    EXPECT_EQ(wrap, QTextOption::WordWrap);
     EXPECT_EQ(lines().size(), before);
     EXPECT_FALSE(opened_any());
   }

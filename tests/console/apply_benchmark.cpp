@@ -51,7 +51,8 @@ int main() {
   kbc::link::set_trace_sink({});
   auto parsed = kbc::console::parse_profile(kbc::testing::kStationProfile);
   if (const auto* error = std::get_if<kbc::console::ProfileError>(&parsed)) {
-    std::fprintf(stderr, "profile line %zu: %s\n", error->line, error->message.c_str());
+    const kbc::console::ProfileProblem& first = error->problems.front();
+    std::fprintf(stderr, "profile line %zu: %s\n", first.line, first.said.english.c_str());
     return 1;
   }
   const auto& profile = std::get<kbc::console::Profile>(parsed);

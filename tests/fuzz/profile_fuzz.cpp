@@ -1,4 +1,5 @@
-// A station profile as any file may hold it: refused with a line of the file, or taken with only
+// A station profile as any file may hold it: refused with the lines of the file in order, each
+// problem said in both languages, or taken with only
 // known keys in the settings bar's order, each value one its command takes.
 #include <algorithm>
 #include <cstddef>
@@ -14,8 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   const auto parsed = kbc::console::parse_profile(text);
   if (const auto* error = std::get_if<kbc::console::ProfileError>(&parsed)) {
-    kbc::fuzz::check(error->line >= 1);
-    kbc::fuzz::check(!error->message.empty());
+    kbc::fuzz::check(!error->problems.empty());
+    std::size_t line = 1;
+    for (const kbc::console::ProfileProblem& problem : error->problems) {
+      kbc::fuzz::check(problem.line >= line);
+      line = problem.line;
+      kbc::fuzz::check(!problem.said.english.empty() && !problem.said.chinese.empty());
+    }
     return 0;
   }
   const auto keys = kbc::console::profile_keys();
