@@ -242,6 +242,9 @@ void CMainFrame::queue_refresh() {
 void CMainFrame::show_drawer() {
   const console::DrawerState state = drawer_.state();
   thread_.carry([&] { picker_->show_state(state); });
+  if (const auto heading = drawer_.heading_if_changed()) {
+    carried_.append_line(*heading);
+  }
 }
 
 void CMainFrame::come_forward(const QString& activation_token) {

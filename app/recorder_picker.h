@@ -14,7 +14,7 @@ class QLabel;
 
 namespace kbc::app {
 
-// "KBC0001001 (001/005)".
+// "KBC0001 (001/005)".
 QString recorder_text(const console::ConnectedRecorder& recorder);
 
 class RecorderPicker final : public QFrame {

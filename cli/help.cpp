@@ -30,7 +30,7 @@ Options:
       --since TIME          audit: only the entries from TIME on: 2026-12-08,
                             '2026-12-08 14:30', today, yesterday, or -30min, -2h, -7d
       --simulate[=N]        use N built-in simulated recorders (1 without N; serial
-                            numbers KBC0001001, KBC0002001, ...) instead of the USB bus;
+                            numbers KBC0001, KBC0002, ...) instead of the USB bus;
                             they start from their defaults on every run
       --password-file FILE  read the password from the first line of FILE ('-' for
                             standard input); passwd reads the old password, the new one

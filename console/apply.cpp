@@ -101,10 +101,7 @@ Receipt apply_profile(link::Link link, const link::UsbDevice& device, const Prof
 }
 
 std::vector<std::string> pane_lines(const Receipt& receipt) {
-  std::vector<std::string> lines{
-      std::string(msg::profile_recorder) +
-      (receipt.serial ? printable(*receipt.serial) : std::string(msg::unknown_serial)) + " (" +
-      printable(receipt.location) + "):"};
+  std::vector<std::string> lines{recorder_heading(receipt.location, receipt.serial)};
   std::ranges::move(receipt.lines(), std::back_inserter(lines));
   std::string not_sent;
   for (const Step& step : receipt.steps) {

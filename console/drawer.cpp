@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "console/printable.h"
 #include "link/recorders.h"
 
 namespace kbc::console {
@@ -62,6 +63,25 @@ bool Drawer::pick(const ConnectedRecorder& recorder) {
   // Its serial number goes along, for the audit entries of the buttons that reach it.
   console_.choose_recorder(recorder.location, recorder.serial);
   return true;
+}
+
+std::optional<ConnectedRecorder> Drawer::addressed() const {
+  if (picked_) {
+    return picked_gone_ ? std::nullopt : picked_;
+  }
+  if (listed_.size() == 1) {
+    return ConnectedRecorder{listed_.front(), seen_.find(listed_.front())->second.serial};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> Drawer::heading_if_changed() {
+  std::optional<ConnectedRecorder> now = addressed();
+  if (!now || now == named_) {
+    return std::nullopt;
+  }
+  named_ = std::move(now);
+  return recorder_heading(named_->location, named_->serial);
 }
 
 DrawerState Drawer::state() const {

@@ -45,6 +45,13 @@ class Drawer {
   bool pick(const ConnectedRecorder& recorder);
 
   DrawerState state() const;
+  // The recorder the console's buttons talk to: the pick while it is on the bus, else the only
+  // recorder connected while none was picked; nullopt when a button reaches none.
+  std::optional<ConnectedRecorder> addressed() const;
+  // The pane's line naming the addressed recorder ("记录仪 KBC0001 (001/005):") when it is
+  // another than the one named last, so that every later report reads under it; nullopt while it
+  // stays the same or there is none.
+  std::optional<std::string> heading_if_changed();
 
  private:
   struct Arrival {
@@ -60,6 +67,7 @@ class Drawer {
   std::optional<ConnectedRecorder> picked_;
   std::uint64_t picked_arrival_ = 0;
   bool picked_gone_ = false;
+  std::optional<ConnectedRecorder> named_;
 };
 
 }  // namespace kbc::console

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "console/messages.h"
 #include "console/utf8.h"
 
 namespace kbc::console {
@@ -42,6 +43,15 @@ std::string printable(std::string_view utf8) {
     utf8.remove_prefix(c.length);
   }
   return out;
+}
+
+std::string recorder_heading(std::string_view location, const std::optional<std::string>& serial) {
+  std::string line(msg::profile_recorder);
+  line.append(serial ? printable(*serial) : std::string(msg::unknown_serial))
+      .append(" (")
+      .append(printable(location))
+      .append("):");
+  return line;
 }
 
 }  // namespace kbc::console

@@ -3,6 +3,7 @@
 // kbcctl both show recorder text through it; the bytes themselves (--json) stay as they are.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,5 +17,9 @@ namespace kbc::console {
 //   a byte that is not UTF-8   \xff
 //   the backslash itself       \\  (so that an escape cannot be told from typed text)
 std::string printable(std::string_view utf8);
+
+// "记录仪 KBC0001 (001/005):", as the pane names a recorder before its reports; the serial
+// number is not known when nullopt.
+std::string recorder_heading(std::string_view location, const std::optional<std::string>& serial);
 
 }  // namespace kbc::console

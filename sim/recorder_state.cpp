@@ -34,7 +34,7 @@ void RecorderState::set_serial(std::string_view text) {
 
 std::string simulated_serial(std::size_t n) {
   char text[16];
-  std::snprintf(text, sizeof text, "KBC%04zu001", n % 10000);
+  std::snprintf(text, sizeof text, "KBC%04zu", n % 10000);
   return text;
 }
 

@@ -24,9 +24,9 @@ struct RecorderState {
   std::optional<bool> motion_detection;
   bool pre_recording = false;  // while on, set_motion_on is refused with outcome 2
 
-  link::IdentityRecord identity;       // serial "KBC0001" and default user and unit fields
-  std::string sn_text = "KBC0001001";  // what get_sn answers, at most 10 bytes
-  std::string officer_identifier;      // the last set_officer_info text
+  link::IdentityRecord identity;    // serial "KBC0001" and default user and unit fields
+  std::string sn_text = "KBC0001";  // what get_sn answers, at most 10 bytes
+  std::string officer_identifier;   // the last set_officer_info text
 
   bool mass_storage = false;  // after switch_msdc: answers nothing until reconnected
   int erase_count = 0;        // clear_all_files carried out
@@ -37,7 +37,7 @@ struct RecorderState {
   void set_serial(std::string_view sn_text);
 };
 
-// The serial number of the n-th simulated recorder (from 1): "KBC0001001", "KBC0002001", ...
+// The serial number of the n-th simulated recorder (from 1): "KBC0001", "KBC0002", ...
 std::string simulated_serial(std::size_t n);
 
 }  // namespace kbc::sim

@@ -19,8 +19,8 @@ namespace {
 using console::ConnectedRecorder;
 using console::DrawerState;
 
-const ConnectedRecorder kA{"001/002", "KBC0001001"};
-const ConnectedRecorder kB{"001/004", "KBC0002001"};
+const ConnectedRecorder kA{"001/002", "KBC0001"};
+const ConnectedRecorder kB{"001/004", "KBC0002"};
 
 // The picker as the operator reads it: the label, then the list's items with the current one in
 // brackets, or its placeholder, when it shows.
@@ -48,23 +48,21 @@ TEST(RecorderPicker, SaysWhichRecorderTheConsoleUsesAndOffersAChoiceWhereItNeeds
     const char* shown;
   } rows[] = {
       {"none", {}, "未连接记录仪"},
-      {"one", {{kA}}, "记录仪 KBC0001001 (001/002)"},
-      {"two, none picked",
-       {{kA, kB}},
-       "记录仪： | (请选择) KBC0001001 (001/002) KBC0002001 (001/004)"},
+      {"one", {{kA}}, "记录仪 KBC0001 (001/002)"},
+      {"two, none picked", {{kA, kB}}, "记录仪： | (请选择) KBC0001 (001/002) KBC0002 (001/004)"},
       {"two, one picked",
        {{kA, kB}, kB, false},
-       "记录仪： | KBC0001001 (001/002) [KBC0002001 (001/004)]"},
-      {"the picked one alone", {{kB}, kB, false}, "记录仪 KBC0002001 (001/004)"},
+       "记录仪： | KBC0001 (001/002) [KBC0002 (001/004)]"},
+      {"the picked one alone", {{kB}, kB, false}, "记录仪 KBC0002 (001/004)"},
       {"the picked one gone, one left",
        {{kA}, kB, true},
-       "所选记录仪 KBC0002001 (001/004) 已断开 | (请选择) KBC0001001 (001/002)"},
+       "所选记录仪 KBC0002 (001/004) 已断开 | (请选择) KBC0001 (001/002)"},
       // Back at a place of its own: a new arrival, not the pick.
       {"the picked one gone and back",
-       {{kA, {"001/005", "KBC0002001"}}, kB, true},
-       "所选记录仪 KBC0002001 (001/004) 已断开 | (请选择) KBC0001001 (001/002) KBC0002001 "
+       {{kA, {"001/005", "KBC0002"}}, kB, true},
+       "所选记录仪 KBC0002 (001/004) 已断开 | (请选择) KBC0001 (001/002) KBC0002 "
        "(001/005)"},
-      {"the picked one gone, none left", {{}, kB, true}, "所选记录仪 KBC0002001 (001/004) 已断开"},
+      {"the picked one gone, none left", {{}, kB, true}, "所选记录仪 KBC0002 (001/004) 已断开"},
       {"a serial number not read", {{{"001/003", std::nullopt}}}, "记录仪 序列号未知 (001/003)"},
       {"a serial number with control characters",
        {{{"001/003", "A\x1b]0;x\x07\nB\u202e"}}},
@@ -111,14 +109,13 @@ class DrawerInTheWindow : public FrameFixture {
 };
 
 TEST_F(DrawerInTheWindow, TheStatusBarFollowsRecordersComingAndGoing) {
-  EXPECT_EQ(status(), QString::fromUtf8("记录仪 KBC0001001 (001/001)"));
+  EXPECT_EQ(status(), QString::fromUtf8("记录仪 KBC0001 (001/001)"));
   sim::SimRecorder& b = bus.add_recorder();
   hear_bus(*frame);
-  EXPECT_EQ(status(),
-            QString::fromUtf8("记录仪： | (请选择) KBC0001001 (001/001) KBC0002001 (001/002)"));
+  EXPECT_EQ(status(), QString::fromUtf8("记录仪： | (请选择) KBC0001 (001/001) KBC0002 (001/002)"));
   recorder.unplug();
   hear_bus(*frame);
-  EXPECT_EQ(status(), QString::fromUtf8("记录仪 KBC0002001 (001/002)"));
+  EXPECT_EQ(status(), QString::fromUtf8("记录仪 KBC0002 (001/002)"));
   b.unplug();
   hear_bus(*frame);
   EXPECT_EQ(status(), QString::fromUtf8("未连接记录仪"));
@@ -142,7 +139,7 @@ TEST_F(DrawerInTheWindow, AfterAPickAVerificationReachesOnlyThePickedRecorder) {
   bus.add_recorder();
   hear_bus(*frame);
   pick(1);
-  EXPECT_EQ(status(), QString::fromUtf8("记录仪： | KBC0001001 (001/001) [KBC0002001 (001/002)]"));
+  EXPECT_EQ(status(), QString::fromUtf8("记录仪： | KBC0001 (001/001) [KBC0002 (001/002)]"));
   bus.clear_wire();
   verify("888888");
   EXPECT_EQ(last_line(), QString::fromUtf8("成功设置系统时间:2024-6-5 7:8:9"));
@@ -155,9 +152,8 @@ TEST_F(DrawerInTheWindow, APickedRecorderThatLeavesIsNeverSwappedForTheOneLeft) 
   pick(1);
   b.unplug();
   hear_bus(*frame);
-  EXPECT_EQ(
-      status(),
-      QString::fromUtf8("所选记录仪 KBC0002001 (001/002) 已断开 | (请选择) KBC0001001 (001/001)"));
+  EXPECT_EQ(status(),
+            QString::fromUtf8("所选记录仪 KBC0002 (001/002) 已断开 | (请选择) KBC0001 (001/001)"));
   bus.clear_wire();
   verify("888888");
   EXPECT_EQ(last_line(), QString::fromUtf8("重新连接!"));
@@ -166,8 +162,8 @@ TEST_F(DrawerInTheWindow, APickedRecorderThatLeavesIsNeverSwappedForTheOneLeft) 
   // Back again, it is a new arrival that the operator picks anew.
   b.reconnect();
   hear_bus(*frame);
-  EXPECT_EQ(status(), QString::fromUtf8("所选记录仪 KBC0002001 (001/002) 已断开 | (请选择) "
-                                        "KBC0001001 (001/001) KBC0002001 (001/002)"));
+  EXPECT_EQ(status(), QString::fromUtf8("所选记录仪 KBC0002 (001/002) 已断开 | (请选择) "
+                                        "KBC0001 (001/001) KBC0002 (001/002)"));
   bus.clear_wire();
   verify("888888");
   EXPECT_EQ(last_line(), QString::fromUtf8("重新连接!"));
@@ -178,14 +174,44 @@ TEST_F(DrawerInTheWindow, APickedRecorderThatLeavesIsNeverSwappedForTheOneLeft) 
   EXPECT_EQ(bus.letters_by_device(), (std::map<std::string, std::string>{{"001/001", "-3E6"}}));
 }
 
+TEST_F(DrawerInTheWindow, ThePaneNamesTheRecorderTheButtonsTalkToWheneverItChanges) {
+  const auto heading = [](const char* serial, const char* location) {
+    return QString::fromUtf8("记录仪 %1 (%2):").arg(QString::fromUtf8(serial), location);
+  };
+  const QString verified = QString::fromUtf8("成功设置系统时间:2024-6-5 7:8:9");
+  // The only recorder, then another in its place.
+  QStringList want{heading("KBC0001", "001/001")};
+  EXPECT_EQ(lines(), want);
+  recorder.unplug();
+  sim::SimRecorder& b = bus.add_recorder();
+  hear_bus(*frame);
+  verify("888888");
+  want << heading("KBC0002", "001/002") << verified;
+  // Several and none picked: nobody to name. Each pick names its recorder once.
+  recorder.reconnect();
+  hear_bus(*frame);
+  pick(0);
+  verify("888888");
+  pick(1);
+  verify("888888");
+  verify("888888");
+  want << heading("KBC0001", "001/001") << verified << heading("KBC0002", "001/002") << verified
+       << verified;
+  // The pick gone: the buttons reach none, and nothing is named until the next pick.
+  b.unplug();
+  hear_bus(*frame);
+  want << QString::fromUtf8("重新连接!");
+  verify("888888");
+  EXPECT_EQ(lines(), want);
+}
+
 TEST_F(DrawerInTheWindow, ARecorderUnheardOfAppearsWhenAClickFindsSeveral) {
   // Added behind the window's back: no event tells of it.
   bus.set_hotplug_listener({});
   bus.add_recorder();
   verify("888888");
   EXPECT_EQ(last_line(), QString::fromUtf8("连接了多台记录仪，请先选择一台!"));
-  EXPECT_EQ(status(),
-            QString::fromUtf8("记录仪： | (请选择) KBC0001001 (001/001) KBC0002001 (001/002)"));
+  EXPECT_EQ(status(), QString::fromUtf8("记录仪： | (请选择) KBC0001 (001/001) KBC0002 (001/002)"));
 }
 
 }  // namespace

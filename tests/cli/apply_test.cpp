@@ -30,7 +30,7 @@ unit-name = "龙华分局"
 const std::string kStationLetters = "36Hr,}{";
 
 const Lines kStationBlock{
-    "001/001 KBC0001001: ok",
+    "001/001 KBC0001: ok",
     "  time 2024-03-05 07:08:09: 成功设置系统时间:2024-3-5 7:8:9",
     "  video 1920X1080(30): 录像尺寸设置为1920X1080(30)成功!",
     "  segment 10分钟: 录像分段10分钟设置成功",
@@ -82,7 +82,7 @@ TEST_F(ApplyTest, TheOnlyRecorderGetsTheProfileAndAReceipt) {
 
 TEST_F(ApplyTest, JsonIsOneObjectPerRecorder) {
   EXPECT_EQ(kbcctl({"--json", "apply", profile_}), kSucceeded);
-  EXPECT_EQ(out.str(), R"({"location":"001/001","serial":"KBC0001001","ok":true,"report":null,)"
+  EXPECT_EQ(out.str(), R"({"location":"001/001","serial":"KBC0001","ok":true,"report":null,)"
                        R"("steps":[)" +
                            kStationSteps + "]}\n");
 }
@@ -91,14 +91,14 @@ TEST_F(ApplyTest, AFailureInTheMiddleIsExitOneAndTheRestNotSent) {
   usb.state().pre_recording = true;  // refuses motion detection on
   std::ofstream(profile_) << "motion = \"on\"\nvideo = \"848X480(30)\"\nunit-number = \"A7\"\n";
   EXPECT_EQ(kbcctl({"apply", profile_}), kFailed);
-  EXPECT_THAT(output(), ElementsAre("001/001 KBC0001001: failed",
+  EXPECT_THAT(output(), ElementsAre("001/001 KBC0001: failed",
                                     "  time 2024-03-05 07:08:09: 成功设置系统时间:2024-3-5 7:8:9",
                                     "  video 848X480(30): 录像尺寸设置为848X480(30)成功!",
                                     "  motion 打开: 请先关闭预录!", "  unit-number A7: not sent"));
   EXPECT_EQ(kbcctl({"--json", "apply", profile_}), kFailed);
   EXPECT_EQ(
       out.str(),
-      R"({"location":"001/001","serial":"KBC0001001","ok":false,"report":null,"steps":[)" +
+      R"({"location":"001/001","serial":"KBC0001","ok":false,"report":null,"steps":[)" +
           json_steps(
               "成功设置系统时间:2024-3-5 7:8:9",
               R"j({"key":"video","value":"848X480(30)","report":"录像尺寸设置为848X480(30)成功!","ok":true},)j"
@@ -111,11 +111,11 @@ TEST_F(ApplyTest, AFailureInTheMiddleIsExitOneAndTheRestNotSent) {
 TEST_F(ApplyTest, AWrongPasswordSendsNoStepAndSaysSo) {
   env["KBC_PASSWORD"] = kNormal;
   EXPECT_EQ(kbcctl({"apply", profile_}), kFailed);
-  EXPECT_THAT(output(), ElementsAre("001/001 KBC0001001: 密码错误!", "  time: not sent",
+  EXPECT_THAT(output(), ElementsAre("001/001 KBC0001: 密码错误!", "  time: not sent",
                                     "  video 1920X1080(30): not sent", "  segment 10分钟: not sent",
                                     "  motion 关闭: not sent", "  unit-name 龙华分局: not sent"));
   EXPECT_EQ(kbcctl({"--json", "apply", profile_}), kFailed);
-  EXPECT_THAT(out.str(), StartsWith(R"({"location":"001/001","serial":"KBC0001001","ok":false,)"
+  EXPECT_THAT(out.str(), StartsWith(R"({"location":"001/001","serial":"KBC0001","ok":false,)"
                                     R"("report":"密码错误!","steps":[{"key":"time","value":null,)"
                                     R"("report":null,"ok":false},)"));
   EXPECT_EQ(usb.letters(), "J3J3");
@@ -128,13 +128,13 @@ TEST_F(ApplyTest, AllTakesEveryRecorderEachWithItsOwnRunAndReceipt) {
   Lines receipts = output();
   std::ranges::sort(receipts);
   ASSERT_EQ(receipts.size(), 3u);
-  EXPECT_EQ(receipts[0], R"({"location":"001/001","serial":"KBC0001001","ok":true,"report":null,)"
+  EXPECT_EQ(receipts[0], R"({"location":"001/001","serial":"KBC0001","ok":true,"report":null,)"
                          R"("steps":[)" +
                              kStationSteps + "]}");
-  EXPECT_EQ(receipts[1], R"({"location":"001/003","serial":"KBC0002001","ok":true,"report":null,)"
+  EXPECT_EQ(receipts[1], R"({"location":"001/003","serial":"KBC0002","ok":true,"report":null,)"
                          R"("steps":[)" +
                              kStationSteps + "]}");
-  EXPECT_THAT(receipts[2], StartsWith(R"({"location":"001/004","serial":"KBC0003001","ok":false,)"
+  EXPECT_THAT(receipts[2], StartsWith(R"({"location":"001/004","serial":"KBC0003","ok":false,)"
                                       R"("report":"密码错误!",)"));
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(usb_bus.recorder(i).letters(), i < 2 ? "J" + kStationLetters : "J3") << i;
@@ -153,13 +153,13 @@ TEST_F(ApplyTest, AllTakesEveryRecorderEachWithItsOwnRunAndReceipt) {
 TEST_F(ApplyTest, OneRecorderOfADrawerByDeviceOrSerial) {
   drawer();
   EXPECT_EQ(kbcctl({"--device", "001/003", "apply", profile_}), kSucceeded);
-  EXPECT_EQ(output().front(), "001/003 KBC0002001: ok");
+  EXPECT_EQ(output().front(), "001/003 KBC0002: ok");
   EXPECT_EQ(usb_bus.recorder(1).letters(), "J" + kStationLetters);
   EXPECT_EQ(usb.letters(), "");
   usb_bus.clear_wire();
   // --serial reads every serial number once, and the chosen one is not asked again.
-  EXPECT_EQ(kbcctl({"--serial", "KBC0003001", "apply", profile_}), kSucceeded);
-  EXPECT_EQ(output().front(), "001/004 KBC0003001: ok");
+  EXPECT_EQ(kbcctl({"--serial", "KBC0003", "apply", profile_}), kSucceeded);
+  EXPECT_EQ(output().front(), "001/004 KBC0003: ok");
   EXPECT_EQ(usb_bus.recorder(2).letters(), "J" + kStationLetters);
   EXPECT_EQ(usb.letters(), "J");
 }
@@ -204,7 +204,7 @@ const Stop kStops[] = {
      R"({"ok":false,"lines":[]})",
      "连接了多台记录仪，请先选择一台!\nkbcctl: several recorders are connected and none is chosen"},
     {"NoSerialMatches",
-     {"--serial", "KBC0009001", "apply", "PROFILE"},
+     {"--serial", "KBC0009", "apply", "PROFILE"},
      kAdmin,
      kDrawer,
      kSelection,
@@ -351,7 +351,7 @@ TEST_F(ApplyTest, EachRecorderReachedIsOneEntryAndASimulatedOneNone) {
     serials.push_back(entry.serial.value_or("-"));
   }
   std::sort(serials.begin(), serials.end());
-  EXPECT_THAT(serials, ElementsAre("KBC0001001", "KBC0002001", "KBC0003001"));
+  EXPECT_THAT(serials, ElementsAre("KBC0001", "KBC0002", "KBC0003"));
 
   trail.entries.clear();
   EXPECT_EQ(kbcctl({"--simulate", "apply", profile_}), kSucceeded);

@@ -41,7 +41,7 @@ const Refused kRefused[] = {
     {{"--all=1", "apply", "p.toml"}, "--all takes no value"},
     {{"apply"}, "apply needs a PROFILE"},
     {{"apply", "a.toml", "b.toml"}, "apply takes one PROFILE"},
-    {{"--all", "--serial", "KBC0001001", "apply", "p.toml"}, "--all takes every recorder"},
+    {{"--all", "--serial", "KBC0001", "apply", "p.toml"}, "--all takes every recorder"},
     {{"--all", "--device", "001/001", "apply", "p.toml"}, "--all takes every recorder"},
     {{"apply", "/nonexistent/station.toml"},
      "apply: /nonexistent/station.toml: No such file or directory"},
@@ -49,10 +49,10 @@ const Refused kRefused[] = {
     {{"verify", "--device"}, "--device needs a LOCATION as 'kbcctl list' shows it"},
     {{"--device=", "verify"}, "--device needs a LOCATION"},
     {{"--serial", "", "verify"}, "--serial needs a SERIAL"},
-    {{"--device", "001/002", "--serial", "KBC0001001", "verify"}, "give one of them"},
+    {{"--device", "001/002", "--serial", "KBC0001", "verify"}, "give one of them"},
     {{"list", "all"}, "list takes no TEXT"},
     {{"--device", "001/002", "list"}, "list shows every recorder"},
-    {{"--serial=KBC0001001", "list"}, "list shows every recorder"},
+    {{"--serial=KBC0001", "list"}, "list shows every recorder"},
     {{"audit", "all"}, "audit takes no TEXT"},
     {{"--device", "001/002", "audit"}, "audit reads the journal"},
     {{"--simulate", "audit"}, "audit reads the journal"},
@@ -123,17 +123,17 @@ TEST(ParseArguments, ListAndTheRecorderOptions) {
   EXPECT_TRUE(listed.options.json);
   EXPECT_EQ(listed.options.command, nullptr);
 
-  const std::vector<std::string> serial{"--serial=KBC0002001", "verify"};
-  EXPECT_EQ(parse_arguments(serial).options.serial, "KBC0002001");
+  const std::vector<std::string> serial{"--serial=KBC0002", "verify"};
+  EXPECT_EQ(parse_arguments(serial).options.serial, "KBC0002");
   const std::vector<std::string> device{"verify", "--device=001/007"};
   EXPECT_EQ(parse_arguments(device).options.device, "001/007");
 }
 
 TEST(ParseArguments, AuditWithItsOptions) {
-  const std::vector<std::string> args{"audit", "--serial", "KBC0001001", "--since=-2h", "--json"};
+  const std::vector<std::string> args{"audit", "--serial", "KBC0001", "--since=-2h", "--json"};
   const Parsed parsed = parse_arguments(args);
   ASSERT_EQ(parsed.action, Parsed::Action::audit);
-  EXPECT_EQ(parsed.options.serial, "KBC0001001");
+  EXPECT_EQ(parsed.options.serial, "KBC0001");
   EXPECT_EQ(parsed.options.since, "-2h");
   EXPECT_TRUE(parsed.options.json);
   EXPECT_EQ(parsed.options.command, nullptr);

@@ -12,7 +12,7 @@ using ::testing::HasSubstr;
 
 const std::string kChoose = "连接了多台记录仪，请先选择一台!";
 
-// Recorder A (KBC0001001, the fixture's), a mouse, an unopenable recorder, recorder B (KBC0002001).
+// Recorder A (KBC0001, the fixture's), a mouse, an unopenable recorder, recorder B (KBC0002).
 class DrawerTest : public CliTest {
  protected:
   DrawerTest() { env["KBC_PASSWORD"] = kAdmin; }
@@ -28,15 +28,15 @@ class DrawerTest : public CliTest {
 TEST_F(DrawerTest, ListShowsEveryRecorderInBusOrderWithItsSerialAndNeedsNoPassword) {
   env.clear();
   EXPECT_EQ(kbcctl({"list"}, false), kSucceeded);
-  EXPECT_THAT(output(), ElementsAre("001/001\tKBC0001001", "001/003\t-", "001/004\tKBC0002001"));
+  EXPECT_THAT(output(), ElementsAre("001/001\tKBC0001", "001/003\t-", "001/004\tKBC0002"));
   EXPECT_EQ(err.str(), "");
   EXPECT_EQ(a.letters(), "J");
   EXPECT_EQ(b.letters(), "J");
 
   EXPECT_EQ(kbcctl({"list", "--json"}, false), kSucceeded);
-  EXPECT_THAT(output(), ElementsAre(R"([{"location":"001/001","serial":"KBC0001001"},)"
+  EXPECT_THAT(output(), ElementsAre(R"([{"location":"001/001","serial":"KBC0001"},)"
                                     R"({"location":"001/003","serial":null},)"
-                                    R"({"location":"001/004","serial":"KBC0002001"}])"));
+                                    R"({"location":"001/004","serial":"KBC0002"}])"));
   EXPECT_TRUE(terminal.prompts.empty());
   EXPECT_EQ(usb_bus.open_handles(), 0);
 }
@@ -79,7 +79,7 @@ TEST_F(DrawerTest, WithoutAChoiceEveryCommandExitsThreeAndListsTheRecorders) {
     EXPECT_EQ(err.str(), kChoose +
                              "\nkbcctl: several recorders are connected and none is chosen; "
                              "choose one with --device LOCATION or --serial SERIAL:\n"
-                             "001/001\tKBC0001001\n001/003\t-\n001/004\tKBC0002001\n");
+                             "001/001\tKBC0001\n001/003\t-\n001/004\tKBC0002\n");
     EXPECT_EQ(a.letters(), "J");
     EXPECT_EQ(b.letters(), "J");
   }
@@ -106,7 +106,7 @@ TEST_F(DrawerTest, SerialsAreShownAsTextAndTakenInTheTerminalsCharacterSet) {
 }
 
 TEST_F(DrawerTest, SerialChoosesTheRecorderAfterLookingThemUp) {
-  EXPECT_EQ(kbcctl({"--serial", "KBC0002001", "verify"}), kSucceeded);
+  EXPECT_EQ(kbcctl({"--serial", "KBC0002", "verify"}), kSucceeded);
   EXPECT_THAT(output(), ElementsAre("成功设置系统时间:2024-3-5 7:8:9"));
   EXPECT_EQ(a.letters(), "J");
   EXPECT_EQ(b.letters(), "J-3E6");
@@ -115,19 +115,19 @@ TEST_F(DrawerTest, SerialChoosesTheRecorderAfterLookingThemUp) {
 }
 
 TEST_F(DrawerTest, ASerialThatNoneHasExitsThreeAfterTheLookUpsOnly) {
-  EXPECT_EQ(kbcctl({"--serial=KBC0009001", "--yes", "erase"}), kSelection);
+  EXPECT_EQ(kbcctl({"--serial=KBC0009", "--yes", "erase"}), kSelection);
   EXPECT_EQ(out.str(), "");
   EXPECT_EQ(err.str(),
-            "kbcctl: no recorder has the serial number 'KBC0009001'; the recorders connected:\n"
-            "001/001\tKBC0001001\n001/003\t-\n001/004\tKBC0002001\n");
+            "kbcctl: no recorder has the serial number 'KBC0009'; the recorders connected:\n"
+            "001/001\tKBC0001\n001/003\t-\n001/004\tKBC0002\n");
   EXPECT_EQ(a.letters(), "J");
   EXPECT_EQ(b.letters(), "J");
 }
 
 TEST_F(DrawerTest, ASerialThatTwoHaveChoosesNeither) {
-  b.state().set_serial("KBC0001001");
-  EXPECT_EQ(kbcctl({"--serial", "KBC0001001", "verify"}), kSelection);
-  EXPECT_THAT(err.str(), HasSubstr("2 recorders have the serial number 'KBC0001001'; choose one "
+  b.state().set_serial("KBC0001");
+  EXPECT_EQ(kbcctl({"--serial", "KBC0001", "verify"}), kSelection);
+  EXPECT_THAT(err.str(), HasSubstr("2 recorders have the serial number 'KBC0001'; choose one "
                                    "with --device LOCATION:\n"));
   EXPECT_EQ(usb_bus.letters(), "JJ");
 }
@@ -149,10 +149,9 @@ TEST_F(DrawerTest, ADeviceThatIsGoneIsNoRecorder) {
 
 TEST_F(CliTest, SimulateTakesADrawerOfRecordersWithSerialsOfTheirOwn) {
   EXPECT_EQ(kbcctl({"--simulate=3", "list"}), kSucceeded);
-  EXPECT_THAT(output(),
-              ElementsAre("001/001\tKBC0001001", "001/002\tKBC0002001", "001/003\tKBC0003001"));
+  EXPECT_THAT(output(), ElementsAre("001/001\tKBC0001", "001/002\tKBC0002", "001/003\tKBC0003"));
   env["KBC_PASSWORD"] = kAdmin;
-  EXPECT_EQ(kbcctl({"--simulate=3", "--serial", "KBC0003001", "info"}), kSucceeded);
+  EXPECT_EQ(kbcctl({"--simulate=3", "--serial", "KBC0003", "info"}), kSucceeded);
   EXPECT_EQ(output().at(0), "设备序列号:KBC0003");
   EXPECT_EQ(kbcctl({"--simulate=3", "verify"}), kSelection);
   EXPECT_TRUE(usb_bus.wire().empty());
@@ -160,7 +159,7 @@ TEST_F(CliTest, SimulateTakesADrawerOfRecordersWithSerialsOfTheirOwn) {
 
 TEST_F(CliTest, OneRecorderAndASerialOrDeviceOfItsOwn) {
   env["KBC_PASSWORD"] = kAdmin;
-  EXPECT_EQ(kbcctl({"--serial", "KBC0001001", "verify"}), kSucceeded);
+  EXPECT_EQ(kbcctl({"--serial", "KBC0001", "verify"}), kSucceeded);
   EXPECT_EQ(usb.letters(), "J-3E6");
   usb_bus.clear_wire();
   EXPECT_EQ(kbcctl({"--device", "001/001", "verify"}), kSucceeded);

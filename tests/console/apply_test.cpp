@@ -249,12 +249,12 @@ TEST_F(ApplyTest, EveryRecorderOfTheScanGetsItsOwnRun) {
 
   ASSERT_EQ(receipts.size(), 3u);
   const Receipt& for_a = receipts.at("001/001");
-  EXPECT_EQ(for_a.serial, "KBC0001001");
+  EXPECT_EQ(for_a.serial, "KBC0001");
   EXPECT_EQ(rows_of(for_a), kStationDone);
   EXPECT_EQ(recorder.letters(), "J" + kStationLetters);
 
   const Receipt& for_b = receipts.at("001/003");
-  EXPECT_EQ(for_b.serial, "KBC0002001");
+  EXPECT_EQ(for_b.serial, "KBC0002");
   EXPECT_EQ(for_b.report, "密码错误!");
   EXPECT_EQ(b.letters(), "J3");
 

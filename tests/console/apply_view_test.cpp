@@ -84,7 +84,7 @@ TEST_F(ApplyViewTest, TheOnlyRecorderTakesTheProfileWhicheverItIsAppliedTo) {
     trail.entries.clear();
     EXPECT_TRUE(apply(to));
     Lines want{kFirstLine};
-    const Lines receipt = block("记录仪 KBC0001001 (001/001):", kStationReports);
+    const Lines receipt = block("记录仪 KBC0001 (001/001):", kStationReports);
     want.insert(want.end(), receipt.begin(), receipt.end());
     want.push_back("配置文件应用完毕: 1台记录仪中1台全部设置成功");
     EXPECT_EQ(view.lines, want);
@@ -93,7 +93,7 @@ TEST_F(ApplyViewTest, TheOnlyRecorderTakesTheProfileWhicheverItIsAppliedTo) {
     ASSERT_EQ(trail.entries.size(), 1u);
     EXPECT_EQ(trail.entries[0].action, "apply");
     EXPECT_EQ(trail.entries[0].outcome, AuditOutcome::ok);
-    EXPECT_EQ(trail.entries[0].serial, "KBC0001001");
+    EXPECT_EQ(trail.entries[0].serial, "KBC0001");
     EXPECT_EQ(trail.entries[0].report, kStationReports);
   }
 }
@@ -132,9 +132,9 @@ TEST_F(ApplyViewTest, WhatIsRefusedBeforeTheBusSendsNothingAndEntersNothing) {
 TEST_F(ApplyViewTest, TheChosenRecorderAloneTakesItWithTheSerialTheViewKnows) {
   bus.add_other_device(0x046d);
   sim::SimRecorder& b = bus.add_recorder();
-  audited.choose_recorder(b.location(), "KBC0002001");
+  audited.choose_recorder(b.location(), "KBC0002");
   EXPECT_TRUE(apply(ApplyTo::chosen));
-  EXPECT_EQ(view.lines.at(1), "记录仪 KBC0002001 (001/003):");
+  EXPECT_EQ(view.lines.at(1), "记录仪 KBC0002 (001/003):");
   EXPECT_EQ(b.letters(), "36" + std::string(kStationLetters));
   EXPECT_EQ(recorder.letters(), "");
   ASSERT_EQ(trail.entries.size(), 1u);
@@ -147,7 +147,7 @@ TEST_F(ApplyViewTest, EveryRecorderAtOnceEachReceiptInABlockOfItsOwn) {
   b.state().admin_password = "654321";  // refuses the operator's password
   c.inject({.kind = sim::Fault::Kind::outcome, .letter = 'u', .value = 0});  // fails at ir
   // Even with one chosen: the menu's "every" means every one.
-  audited.choose_recorder(recorder.location(), "KBC0001001");
+  audited.choose_recorder(recorder.location(), "KBC0001");
   EXPECT_FALSE(apply(ApplyTo::every));
 
   EXPECT_EQ(view.lines.front(), kFirstLine);
@@ -160,9 +160,9 @@ TEST_F(ApplyViewTest, EveryRecorderAtOnceEachReceiptInABlockOfItsOwn) {
                         "未发送的设置: screen-off, voice, brightness, motion, unit-number, "
                         "unit-name"};
   const std::map<std::string, Lines> want{
-      {"记录仪 KBC0001001 (001/001):", block("记录仪 KBC0001001 (001/001):", kStationReports)},
-      {"记录仪 KBC0002001 (001/002):", block("记录仪 KBC0002001 (001/002):", {"密码错误!"})},
-      {"记录仪 KBC0003001 (001/003):", block("记录仪 KBC0003001 (001/003):", c_reports)},
+      {"记录仪 KBC0001 (001/001):", block("记录仪 KBC0001 (001/001):", kStationReports)},
+      {"记录仪 KBC0002 (001/002):", block("记录仪 KBC0002 (001/002):", {"密码错误!"})},
+      {"记录仪 KBC0003 (001/003):", block("记录仪 KBC0003 (001/003):", c_reports)},
   };
   EXPECT_EQ(blocks(), want);
 
@@ -177,7 +177,7 @@ TEST_F(ApplyViewTest, EveryRecorderAtOnceEachReceiptInABlockOfItsOwn) {
 
 TEST_F(ApplyViewTest, AChosenRecorderThatLeftGetsNothingAndIsEnteredAsGone) {
   sim::SimRecorder& b = bus.add_recorder();
-  audited.choose_recorder(b.location(), "KBC0002001");
+  audited.choose_recorder(b.location(), "KBC0002");
   b.unplug();
   EXPECT_FALSE(apply(ApplyTo::chosen));
   EXPECT_EQ(view.lines, (Lines{kFirstLine, std::string(msg::reconnect)}));

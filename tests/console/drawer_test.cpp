@@ -20,13 +20,13 @@ class ConsoleDrawerTest : public ConsoleTest {
   // Recorder A (001/001), a mouse, recorder B (001/003).
   sim::SimRecorder& mouse_then_recorder() {
     bus.add_other_device(0x046d);
-    return bus.add_recorder("KBC0002001");
+    return bus.add_recorder("KBC0002");
   }
 
   sim::SimRecorder& b = mouse_then_recorder();
   Drawer drawer{console, bus.link()};
-  const ConnectedRecorder a_listed{"001/001", "KBC0001001"};
-  const ConnectedRecorder b_listed{"001/003", "KBC0002001"};
+  const ConnectedRecorder a_listed{"001/001", "KBC0001"};
+  const ConnectedRecorder b_listed{"001/003", "KBC0002"};
 };
 
 TEST_F(ConsoleDrawerTest, ListsTheRecordersReadingEachSerialOncePerArrival) {
@@ -41,12 +41,12 @@ TEST_F(ConsoleDrawerTest, ListsTheRecordersReadingEachSerialOncePerArrival) {
   EXPECT_EQ(drawer.state().connected, (Connected{a_listed, b_listed}));
 
   // B came back at its place (the simulator keeps it): a new arrival, read again.
-  b.state().set_serial("KBC0009001");
+  b.state().set_serial("KBC0009");
   b.reconnect();
   drawer.forget(b.location());
   drawer.refresh();
   EXPECT_EQ(bus.letters_by_device(), (std::map<std::string, std::string>{{"001/003", "J"}}));
-  EXPECT_EQ(drawer.state().connected, (Connected{a_listed, {"001/003", "KBC0009001"}}));
+  EXPECT_EQ(drawer.state().connected, (Connected{a_listed, {"001/003", "KBC0009"}}));
 }
 
 // The simulated bus walked backwards, as libusb walks a device it has not seen before first.
@@ -112,7 +112,7 @@ TEST_F(ConsoleDrawerTest, APickThatNoLongerMatchesTheListChangesNothing) {
   drawer.refresh();
   ASSERT_TRUE(drawer.pick(a_listed));
   for (const ConnectedRecorder& stale :
-       {ConnectedRecorder{"001/002", "KBC0001001"}, ConnectedRecorder{"001/003", "KBC0001001"},
+       {ConnectedRecorder{"001/002", "KBC0001"}, ConnectedRecorder{"001/003", "KBC0001"},
         ConnectedRecorder{"001/003", std::nullopt}}) {
     EXPECT_FALSE(drawer.pick(stale)) << stale.location;
     EXPECT_EQ(console.chosen_recorder(), "001/001");

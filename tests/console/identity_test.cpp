@@ -180,7 +180,7 @@ TEST_F(IdentityTest, NewUserNumberRefreshesTheOfficerIdentifier) {
   EXPECT_TRUE(press(idc::user_number, kAdmin));
   EXPECT_EQ(recorder.letters(), "3}{J}F");
   EXPECT_EQ(sessions(), 3);
-  EXPECT_EQ(recorder.state().officer_identifier, "KBC000100-A7");
+  EXPECT_EQ(recorder.state().officer_identifier, "KBC0001-A7");
   // The refresh reads the record with the password, and reports nothing.
   EXPECT_EQ(argument_of('}', 2), kAdmin);
   EXPECT_EQ(view.lines, Lines{"设置用户编号成功"});
@@ -206,7 +206,7 @@ TEST_F(IdentityTest, SerialNumberIsAskedOnceMoreInANewSession) {
   EXPECT_TRUE(press(idc::user_number, kAdmin));
   EXPECT_EQ(recorder.letters(), "3}{JJ}F");
   EXPECT_EQ(sessions(), 4);
-  EXPECT_EQ(recorder.state().officer_identifier, "KBC000100-654321");
+  EXPECT_EQ(recorder.state().officer_identifier, "KBC0001-654321");
   EXPECT_TRUE(view.messages.empty());
 }
 
@@ -257,7 +257,7 @@ TEST_F(IdentityTest, FailedWriteStillRefreshesFromTheRecordersUserNumber) {
   EXPECT_FALSE(press(idc::user_number, kAdmin));
   EXPECT_EQ(view.lines, Lines{"重新连接!"});
   EXPECT_EQ(recorder.letters(), "3}{J}F");
-  EXPECT_EQ(recorder.state().officer_identifier, "KBC000100-000001");
+  EXPECT_EQ(recorder.state().officer_identifier, "KBC0001-000001");
 }
 
 TEST_F(IdentityTest, DeviceInfoShowsFiveLinesWithEitherPassword) {

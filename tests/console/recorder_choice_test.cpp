@@ -71,7 +71,7 @@ TEST_F(RecorderChoiceTest, AChosenRecorderAloneGetsTheCommands) {
   EXPECT_EQ(b.state().clock, "20240305070809");
   EXPECT_EQ(b.state().erase_count, 1);
   EXPECT_EQ(b.state().video, "set_video_2304x1296");
-  EXPECT_EQ(b.state().officer_identifier, "KBC000200-A7");
+  EXPECT_EQ(b.state().officer_identifier, "KBC0002-A7");
   for (const sim::WireEvent& event : bus.wire()) {
     if (event.kind == sim::WireEvent::Kind::open) {
       EXPECT_EQ(event.device, b.location());

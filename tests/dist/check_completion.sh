@@ -116,7 +116,7 @@ kbcctl --since -2h au|audit
 kbcctl verify --sin|
 kbcctl --dev|--device=
 kbcctl --device 001/002 vid|video
-kbcctl --serial KBC0001001 seg|segment
+kbcctl --serial KBC0001 seg|segment
 kbcctl --simulate=3 ir |手动 自动 manual auto
 kbcctl --device |
 kbcctl erase --y|--yes
@@ -140,7 +140,7 @@ ln -s "$(realpath "$kbcctl")" "$dir/bin/kbcctl"
 PATH=$dir/bin:$PATH
 expect "kbcctl --simulate=3 --device " "$(sorted 001/001 001/002 001/003)"
 expect "kbcctl --simulate=3 --device=001/00" "$(sorted 001/001 001/002 001/003)"
-expect "kbcctl --simulate=3 --serial KBC0002" "KBC0002001"
-expect "kbcctl --simulate --serial " "KBC0001001"
+expect "kbcctl --simulate=3 --serial KBC0002" "KBC0002"
+expect "kbcctl --simulate --serial " "KBC0001"
 
 exit $status

@@ -32,7 +32,7 @@ inline constexpr std::string_view kDefaultLayout = "mouse,recorder";
 
 // The devices after the root hub, in bus order, from a comma-separated layout such as
 // "recorder=A,mouse,recorder". A recorder without a serial gets the simulated one of its place
-// among the recorders (KBC0001001, KBC0002001, ...). nullopt for an unknown word, an empty
+// among the recorders (KBC0001, KBC0002, ...). nullopt for an unknown word, an empty
 // layout, or a serial that is empty, longer than get_sn's 10 bytes or not plain ASCII.
 std::optional<std::vector<Plug>> parse_layout(std::string_view layout);
 // One word of a layout; `recorders` counts the recorders before it.

@@ -22,7 +22,7 @@
 //
 // Options:
 //   --bus LAYOUT     the devices after the root hub in bus order, comma-separated: "mouse",
-//                    "recorder" (serial number KBC0001001, KBC0002001, ... by its place among
+//                    "recorder" (serial number KBC0001, KBC0002, ... by its place among
 //                    the recorders) or "recorder=SERIAL"; "mouse,recorder" when not given
 //   --control FIFO   make FIFO and, while a program runs, take commands from it, one per line:
 //                    "add mouse", "add recorder" or "add recorder=SERIAL" plugs a device in at
@@ -147,7 +147,7 @@ std::optional<Options> parse(int argc, char** argv) {
       const auto text = value(arg);
       const auto layout = text ? parse_layout(*text) : std::nullopt;
       if (!layout) {
-        complain("--bus needs a layout such as mouse,recorder=KBC0001001,recorder");
+        complain("--bus needs a layout such as mouse,recorder=KBC0001,recorder");
         return std::nullopt;
       }
       options.layout = *layout;

@@ -172,34 +172,33 @@ TEST_F(KbcctlOnBus, IdentityEditsRewriteTheWholeRecordAndInfoShowsThem) {
   const std::string check = "3" + kAdmin;
   const std::string shown = "-" + kAdmin;
   run_steps(
-      {},
-      {
-          // The read carries the new text, cut to what its payload holds.
-          {kAdmin,
-           {"unit-name", "深圳市公安局龙岗分局"},
-           {"设置单位名称成功"},
-           0,
-           {check, "}" + kLonggang.substr(0, 17), "{" + record(kUserNumber, kLonggang)}},
-          // Then the officer identifier: the serial text's first 9 bytes, "-", the
-          // user number.
-          {kAdmin,
-           {"user-number", "A17"},
-           {"设置用户编号成功"},
-           0,
-           {check, "}A17", "{" + record("A17", kLonggang), "J", "}" + kAdmin, "FKBC000100-A17"}},
-          {kAdmin,
-           {"info"},
-           {"设备序列号:KBC0001", "用户编号:A17", "用户名称:张三", "单位编号:440300000000",
-            "单位名称:深圳市公安局龙岗分局"},
-           0,
-           {shown, check, "}"}},
-          {kAdmin,
-           {"info", "--json"},
-           {R"({"serial_number":"KBC0001","user_number":"A17","user_name":"张三",)"
-            R"("unit_number":"440300000000","unit_name":"深圳市公安局龙岗分局"})"},
-           0,
-           {shown, check, "}"}},
-      });
+      {}, {
+              // The read carries the new text, cut to what its payload holds.
+              {kAdmin,
+               {"unit-name", "深圳市公安局龙岗分局"},
+               {"设置单位名称成功"},
+               0,
+               {check, "}" + kLonggang.substr(0, 17), "{" + record(kUserNumber, kLonggang)}},
+              // Then the officer identifier: the serial text (its first 9 bytes), "-", the
+              // user number.
+              {kAdmin,
+               {"user-number", "A17"},
+               {"设置用户编号成功"},
+               0,
+               {check, "}A17", "{" + record("A17", kLonggang), "J", "}" + kAdmin, "FKBC0001-A17"}},
+              {kAdmin,
+               {"info"},
+               {"设备序列号:KBC0001", "用户编号:A17", "用户名称:张三", "单位编号:440300000000",
+                "单位名称:深圳市公安局龙岗分局"},
+               0,
+               {shown, check, "}"}},
+              {kAdmin,
+               {"info", "--json"},
+               {R"({"serial_number":"KBC0001","user_number":"A17","user_name":"张三",)"
+                R"("unit_number":"440300000000","unit_name":"深圳市公安局龙岗分局"})"},
+               0,
+               {shown, check, "}"}},
+          });
 }
 
 // A rogue recorder's record: terminal controls and a forged report line in every field.
