@@ -9,6 +9,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
+#include <algorithm>
 
 namespace kbc::app {
 namespace {
@@ -64,8 +65,34 @@ QStringList shown_texts(const QWidget& control) {
   return {QString()};
 }
 
+namespace {
+
+// A closed list draws its current item clipped to its field, whose margins the style adds to the
+// text's width; so it shows every item whole when it is as wide as the style wants for the
+// widest one, measured by its ink as Qt sizes a list for its contents.
+bool list_fits(const QComboBox& list, const QFontMetrics& metrics) {
+  int widest = 0;
+  for (int i = 0; i < list.count(); ++i) {
+    const QString item = list.itemText(i);
+    widest =
+        std::max({widest, metrics.boundingRect(item).width(), metrics.horizontalAdvance(item)});
+  }
+  QStyleOptionComboBox option;
+  option.initFrom(&list);
+  option.editable = false;
+  option.frame = list.hasFrame();
+  const QSize needed = list.style()->sizeFromContents(QStyle::CT_ComboBox, &option,
+                                                      QSize(widest, metrics.height()), &list);
+  return needed.width() <= list.width() && metrics.height() <= text_room(list).height();
+}
+
+}  // namespace
+
 bool fits(const QWidget& control, const QFont& font) {
   const QFontMetrics metrics(font);
+  if (const auto* list = qobject_cast<const QComboBox*>(&control)) {
+    return list_fits(*list, metrics);
+  }
   const QSize room = text_room(control).size();
   for (const QString& text : shown_texts(control)) {
     const QSize size = text.isEmpty() ? QSize(0, metrics.height()) : metrics.size(0, text);

@@ -68,8 +68,8 @@ void CarriedDialogView::set_title(std::string_view title) {
 void CarriedDialogView::halve_width() {
   thread_.carry([&] { dialog_.halve_width(); });
 }
-void CarriedDialogView::show_message(std::string_view text) {
-  thread_.carry([&] { dialog_.show_message(text); });
+void CarriedDialogView::show_message(std::string_view text, console::MessageIcon icon) {
+  thread_.carry([&] { dialog_.show_message(text, icon); });
 }
 void CarriedDialogView::accept() {
   thread_.carry([&] { dialog_.accept(); });

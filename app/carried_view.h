@@ -40,7 +40,7 @@ class CarriedDialogView final : public console::DialogView {
   void show_control(int id, bool visible) override;
   void set_title(std::string_view title) override;
   void halve_width() override;
-  void show_message(std::string_view text) override;
+  void show_message(std::string_view text, console::MessageIcon icon) override;
   void accept() override;
 
  private:

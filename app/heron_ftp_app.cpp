@@ -65,12 +65,18 @@ struct CommandLine {
       QStringLiteral("Talk to the built-in simulated recorder instead of the recorders on the USB "
                      "bus; --simulate=N puts N of them (1 to %1) on a simulated bus.")
           .arg(sim::kMostSimulated)};
+  // -v is Qt's own for --version.
+  QCommandLineOption verbose{
+      QStringLiteral("verbose"),
+      QStringLiteral("Write the link's trace lines to standard error (as does %1=1).")
+          .arg(QLatin1String(kTraceVariable))};
 
   CommandLine() : help(parser.addHelpOption()), version(parser.addVersionOption()) {
     QCoreApplication::setApplicationName(QStringLiteral("kbc-q7"));
     QCoreApplication::setApplicationVersion(text::version());
     parser.setApplicationDescription(text::app_title());
     parser.addOption(simulate);
+    parser.addOption(verbose);
   }
 };
 
@@ -113,7 +119,7 @@ void answer_help_or_version(const QCoreApplication& app) {
   }
 }
 
-int simulated_recorders(const QCoreApplication& app) {
+StartOptions start_options(const QCoreApplication& app) {
   CommandLine line;
   QStringList arguments = app.arguments();
   const std::optional<int> count = take_simulated_count(arguments);
@@ -124,11 +130,21 @@ int simulated_recorders(const QCoreApplication& app) {
   }
   // Further arguments name no document: the tool opens none.
   line.parser.process(arguments);
-  return line.parser.isSet(line.simulate) ? *count : 0;
+  return {line.parser.isSet(line.simulate) ? *count : 0,
+          line.parser.isSet(line.verbose) ||
+              qEnvironmentVariable(kTraceVariable) == QLatin1String("1")};
 }
 
 bool CHeronFtpApp::InitInstance() {
-  const int simulated = simulated_recorders(*this);
+  const StartOptions options = start_options(*this);
+  const int simulated = options.simulated;
+  // A desktop session keeps what its programs write in the user's journal: the trace goes there
+  // only when asked for.
+  link::set_trace_sink(options.verbose ? link::TraceSink([](std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fputc('\n', stderr);
+  })
+                                       : link::TraceSink());
 
   // Never where others can reach the lock or the socket: without a private folder the window
   // runs unguarded.

@@ -34,10 +34,17 @@ std::optional<int> take_simulated_count(QStringList& arguments);
 
 // Answers --help and --version, which end the process, before anything needs a display.
 void answer_help_or_version(const QCoreApplication& app);
+// The environment switch that asks for the trace, as -v does: KBC_TRACE=1.
+inline constexpr char kTraceVariable[] = "KBC_TRACE";
+
+struct StartOptions {
+  int simulated;  // 1 for --simulate, N for --simulate=N, 0 for the USB bus
+  bool verbose;   // -v, --verbose or KBC_TRACE=1: the link's trace on standard error
+};
+
 // Reads the whole command line: --help, --version, unknown options and a bad --simulate=N end the
-// process; otherwise the number of simulated recorders asked for: 1 for --simulate, N for
-// --simulate=N, 0 for the USB bus.
-int simulated_recorders(const QCoreApplication& app);
+// process.
+StartOptions start_options(const QCoreApplication& app);
 
 class CHeronFtpApp final : public QApplication {
   Q_OBJECT

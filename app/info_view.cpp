@@ -14,15 +14,13 @@ CFtpInfoView* g_pInfoView = nullptr;
 
 namespace {
 
-// Characters, Backspace, Enter and Tab never reach the log; editing keys, shortcuts and caret
-// movement do.
+// Characters, Backspace and Enter never reach the log; editing keys, shortcuts and caret
+// movement do. Tab moves the focus on.
 bool is_typing(const QKeyEvent& event) {
   switch (event.key()) {
     case Qt::Key_Backspace:
     case Qt::Key_Return:
     case Qt::Key_Enter:
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
       return true;
     default:
       break;
@@ -55,6 +53,8 @@ CFtpInfoView::CFtpInfoView(QWidget* parent) : QPlainTextEdit(parent) {
   // The platform's edit control took no drops, so nothing can be dragged into or within the log.
   setAcceptDrops(false);
   setAttribute(Qt::WA_InputMethodEnabled, false);
+  // Tab and Shift+Tab leave the log for the next control, as in a dialog.
+  setTabChangesFocus(true);
 }
 
 CFtpInfoView::~CFtpInfoView() {
@@ -92,6 +92,12 @@ int CFtpInfoView::visible_lines() const {
 }
 
 void CFtpInfoView::keyPressEvent(QKeyEvent* event) {
+  // Ctrl+Tab, the way out of a text that takes Tab elsewhere, leaves it too.
+  if (event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) {
+    focusNextPrevChild(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
+    event->accept();
+    return;
+  }
   if (is_typing(*event)) {
     event->accept();
     return;

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <optional>
@@ -99,21 +100,19 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
       console_(carried_, link, clock, trail),
       drawer_(console_, link) {
   setWindowTitle(text::app_title());
-  // Null where Qt's SVG plugin is missing; the window then has the platform's default icon.
-  setWindowIcon(QIcon(QStringLiteral(":/res/icons/kbc-q7.svg")));
+  // The menu and the status bar speak Chinese too; set before they are laid out, so that they
+  // are laid out once.
+  QFont chinese = cjk_font();
+  chinese.setPointSize(9);
+  setFont(chinese);
 
-  QMenu* profile_menu = menuBar()->addMenu(text::profile_menu());
+  QMenu* profile_menu = menuBar()->addMenu(text::with_mnemonic(text::profile_menu(), 'P'));
   profile_menu->addAction(text::apply_to_chosen(), this,
                           [this] { choose_profile(console::ApplyTo::chosen); });
   profile_menu->addAction(text::apply_to_every(), this,
                           [this] { choose_profile(console::ApplyTo::every); });
-  QMenu* about_menu = menuBar()->addMenu(text::about_menu());
-  about_menu->addAction(text::about_item(), this, &CMainFrame::about);
-
-  // The menu and the status bar speak Chinese too.
-  QFont chinese = cjk_font();
-  chinese.setPointSize(9);
-  setFont(chinese);
+  QMenu* about_menu = menuBar()->addMenu(text::with_mnemonic(text::about_menu(), 'H'));
+  about_menu->addAction(text::with_mnemonic(text::about_item(), 'A'), this, &CMainFrame::about);
 
   auto* client = new QWidget(this);
   auto* layout = new QVBoxLayout(client);
@@ -171,10 +170,29 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
   for (const int id : {idc::user_number_field, idc::unit_number_field}) {
     connect(bar_->field(id), &QLineEdit::textChanged, this, [this, id] { field_changed(id); });
   }
+  // Enter in the password field verifies it, as the button beside it does.
+  connect(bar_->field(idc::password), &QLineEdit::returnPressed, bar_->button(idc::verify),
+          &QPushButton::click);
+  // The keyboard goes through the bar in reading order, then the pane and the recorder list, and
+  // round again; the scroller around the bar is no stop of its own.
+  bar_scroller_->setFocusPolicy(Qt::NoFocus);
+  QWidget* previous = nullptr;
+  for (QWidget* next : bar_->tab_chain()) {
+    if (previous) {
+      setTabOrder(previous, next);
+    }
+    previous = next;
+  }
+  setTabOrder(previous, pane_);
+  setTabOrder(pane_, picker_->list());
 
   setFixedSize(frame_size(logicalDpiY(), QGuiApplication::primaryScreen()));
   // The recorders already plugged in.
   queue_refresh();
+  // The icon is drawn by Qt's SVG plugin, loaded once the window is up. Null where the plugin is
+  // missing; the window then has the platform's default icon.
+  QTimer::singleShot(0, this,
+                     [this] { setWindowIcon(QIcon(QStringLiteral(":/res/icons/kbc-q7.svg"))); });
 }
 
 CMainFrame::~CMainFrame() {

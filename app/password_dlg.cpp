@@ -28,8 +28,10 @@ DialogTemplate password_template() {
   return *std::move(dialog);
 }
 
-void show_message_box(QWidget* parent, const QString& text) {
-  QMessageBox box(QMessageBox::Warning, text::app_title(), text, QMessageBox::Ok, parent);
+void show_message_box(QWidget* parent, const QString& text, console::MessageIcon icon) {
+  QMessageBox box(
+      icon == console::MessageIcon::information ? QMessageBox::Information : QMessageBox::Warning,
+      text::app_title(), text, QMessageBox::Ok, parent);
   box.exec();
 }
 
@@ -61,7 +63,9 @@ class CPasswordDlg::Window final : public console::DialogView {
   }
   void set_title(std::string_view title) override { dlg_.setWindowTitle(from_utf8(title)); }
   void halve_width() override { dlg_.setFixedSize(dlg_.width() / 2, dlg_.height()); }
-  void show_message(std::string_view text) override { dlg_.messages_(&dlg_, from_utf8(text)); }
+  void show_message(std::string_view text, console::MessageIcon icon) override {
+    dlg_.messages_(&dlg_, from_utf8(text), icon);
+  }
   void accept() override { dlg_.accept(); }
 
  private:

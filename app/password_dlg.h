@@ -21,9 +21,10 @@ class CPasswordDlg final : public QDialog {
   Q_OBJECT
 
  public:
-  // Shows one report of the dialog; the default is a modal message box with the exclamation icon
+  // Shows one report of the dialog; the default is a modal message box with the report's icon
   // and the application's title.
-  using MessageSink = std::function<void(QWidget* parent, const QString& text)>;
+  using MessageSink =
+      std::function<void(QWidget* parent, const QString& text, console::MessageIcon icon)>;
 
   // Without a console thread the procedures run at once, on this thread.
   CPasswordDlg(QWidget* parent, console::PasswordDialog& dialog, MessageSink messages = {},

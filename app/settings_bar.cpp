@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <algorithm>
@@ -64,6 +65,7 @@ SettingsBar::SettingsBar(const DialogTemplate& dialog, QWidget* parent) : QWidge
         auto* button = new QPushButton(row.text, this);
         const int id = row.id;
         connect(button, &QPushButton::clicked, this, [this, id] { emit command(id); });
+        button->installEventFilter(this);
         buttons_.push_back(id);
         widget = button;
         break;
@@ -90,6 +92,9 @@ SettingsBar::SettingsBar(const DialogTemplate& dialog, QWidget* parent) : QWidge
       list->setMaxVisibleItems(std::max(1, (to_pixels(row.units, base_).height() - closed) / item));
     }
     extent_ = extent_.united(widget->geometry());
+    if (widget->focusPolicy() & Qt::TabFocus) {
+      tab_chain_.push_back(widget);
+    }
     if (row.id > 0) {
       controls_[row.id] = widget;
       if (row.sorted) {
@@ -103,6 +108,19 @@ SettingsBar::SettingsBar(const DialogTemplate& dialog, QWidget* parent) : QWidge
   // As large as the controls with the template's own margins: the template's blank right and
   // bottom parts would only take room from the information pane.
   setFixedSize(extent_.right() + 1 + extent_.left(), extent_.bottom() + 1 + extent_.top());
+}
+
+bool SettingsBar::eventFilter(QObject* watched, QEvent* event) {
+  // Outside a dialog a button takes only Space; Enter on the focused one presses it as well.
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+      button->click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 QWidget* SettingsBar::control(int id) const {

@@ -32,6 +32,8 @@ class SettingsBar final : public QWidget {
   QPushButton* button(int id) const;
   // Every push button, in template order.
   const std::vector<int>& button_ids() const { return buttons_; }
+  // The controls the keyboard reaches, in template order, which is reading order.
+  const std::vector<QWidget*>& tab_chain() const { return tab_chain_; }
   BaseUnits base_units() const { return base_; }
   // What the controls cover, in pixels.
   QRect extent() const { return extent_; }
@@ -41,13 +43,17 @@ class SettingsBar final : public QWidget {
   void fill_list(int id, const QStringList& items);
 
  signals:
-  // A push button was clicked.
+  // A push button was clicked, or pressed with Space or Enter.
   void command(int id);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   std::map<int, QWidget*> controls_;  // owned by the bar as their Qt parent
   std::set<int> sorted_;
   std::vector<int> buttons_;
+  std::vector<QWidget*> tab_chain_;
   BaseUnits base_{};
   QRect extent_;
 };

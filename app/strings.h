@@ -33,6 +33,11 @@ inline QString num_lock() {
 inline QString scroll_lock() {
   return QStringLiteral("滚动");
 }
+// The menus and their entries carry an Alt mnemonic the Chinese way, the key in brackets after
+// the text.
+inline QString with_mnemonic(const QString& text, char key) {
+  return QStringLiteral("%1(&%2)").arg(text, QChar::fromLatin1(key));
+}
 inline QString about_menu() {
   return QStringLiteral("关于");
 }
@@ -66,10 +71,10 @@ inline QString profile_menu() {
   return QStringLiteral("配置文件");
 }
 inline QString apply_to_chosen() {
-  return QStringLiteral("应用到当前记录仪…");
+  return QStringLiteral("应用到当前记录仪(&C)…");
 }
 inline QString apply_to_every() {
-  return QStringLiteral("应用到所有记录仪…");
+  return QStringLiteral("应用到所有记录仪(&A)…");
 }
 inline QString open_profile() {
   return QStringLiteral("选择配置文件");

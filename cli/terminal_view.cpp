@@ -29,7 +29,7 @@ class DialogWindow final : public console::DialogView {
   void show_control(int, bool) override {}
   void halve_width() override {}
   void set_title(std::string_view title) override { title_ = title; }
-  void show_message(std::string_view text) override { owner_.print(text); }
+  void show_message(std::string_view text, console::MessageIcon) override { owner_.print(text); }
   // Every attempt ends the dialog anyway.
   void accept() override {}
 

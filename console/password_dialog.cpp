@@ -158,7 +158,7 @@ void PasswordDialog::on_field_changed(DialogView& view, int id) {
   // The field holds a password: its copy is wiped too.
   const link::Secret text = view.field_text(id);
   if (!letters_and_digits_only(text.view())) {
-    view.show_message(msg::letters_and_digits_only);
+    view.show_message(msg::letters_and_digits_only, MessageIcon::warning);
     view.set_field_text(id, "");
   }
 }
@@ -169,7 +169,9 @@ void PasswordDialog::confirm(DialogView& view, PasswordRole procedure) {
                       {view.field_text(idc::old_password), view.field_text(idc::new_password),
                        view.field_text(idc::confirm_password)});
   attempts_.push_back(result);
-  view.show_message(result.report);
+  view.show_message(result.report, result.kind == ChangeResult::Kind::changed
+                                       ? MessageIcon::information
+                                       : MessageIcon::warning);
   switch (result.kind) {
     case ChangeResult::Kind::changed:
       view.accept();

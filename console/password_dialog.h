@@ -42,6 +42,8 @@ struct ChangeResult {
 // accepts the old one and the new one is six bytes, confirmed and not the other password.
 ChangeResult change_password(link::Link link, PasswordRole role, const PasswordEntry& entry);
 
+enum class MessageIcon { warning, information };
+
 // The dialog window as the procedures see it. Text is UTF-8.
 class DialogView {
  public:
@@ -54,8 +56,9 @@ class DialogView {
   virtual void set_title(std::string_view title) = 0;
   // Same position and height, half the width (the hint is cut off).
   virtual void halve_width() = 0;
-  // Modal, OK button, exclamation icon, the application's title as caption.
-  virtual void show_message(std::string_view text) = 0;
+  // Modal, OK button, the application's title as caption; the exclamation icon, or the
+  // information icon for the success report.
+  virtual void show_message(std::string_view text, MessageIcon icon) = 0;
   // Closes the dialog as confirmed.
   virtual void accept() = 0;
 };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <memory>
+#include <vector>
 
 #include "app/caption_fit.h"
 #include "app/info_view.h"
@@ -109,6 +111,10 @@ void expect_captions_fit(const QWidget& window) {
       EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text()), button->width());
       EXPECT_LT(button->fontMetrics().height(), button->height());
     }
+    // A list as wide as Qt itself wants it for its widest item, or wider.
+    if (const auto* list = qobject_cast<const QComboBox*>(control)) {
+      EXPECT_LE(list->sizeHint().width(), list->width()) << texts.join(u'|').toStdString();
+    }
   }
 }
 
@@ -181,6 +187,20 @@ TEST_F(FrameGeometry, ProfileMenuAndTheReceiptsOfTwoRecordersWithAScreenshot) {
   bus.add_recorder();
   hear_bus(*frame);
   QTemporaryDir folder;
+  // A file with two bad lines first: its problems, every one whole.
+  const QString bad = folder.filePath(QStringLiteral("bad.toml"));
+  QFile bad_file(bad);
+  ASSERT_TRUE(bad_file.open(QIODevice::WriteOnly));
+  bad_file.write("colour = \"red\"\nsegment = \"12\xe5\x88\x86\xe9\x92\x9f\"\n");
+  bad_file.close();
+  const ModalAnswers answers({[&](QWidget* box) {
+    const QString shot = screenshot(QStringLiteral("profile-problems"));
+    EXPECT_TRUE(box->grab().save(shot)) << shot.toStdString();
+    QTest::keyClick(box, Qt::Key_Escape);
+  }});
+  frame->apply_profile_file(bad, console::ApplyTo::every);
+  EXPECT_EQ(answers.answered(), 1u);
+
   const QString path = folder.filePath(QStringLiteral("station.toml"));
   QFile profile(path);
   ASSERT_TRUE(profile.open(QIODevice::WriteOnly));
@@ -197,6 +217,68 @@ TEST_F(FrameGeometry, ProfileMenuAndTheReceiptsOfTwoRecordersWithAScreenshot) {
   EXPECT_EQ(lines().last(), QString::fromUtf8("配置文件应用完毕: 2台记录仪中2台全部设置成功"));
   const QString shot = screenshot(QStringLiteral("profile"));
   EXPECT_TRUE(frame->grab().save(shot)) << shot.toStdString();
+}
+
+// The keyboard alone: Enter in the password field verifies; Tab goes from it through every control
+// the bar enables in reading order, into the pane and out again, round to the password field;
+// Shift+Tab and Ctrl+Tab leave the pane as well; a list and Enter on its button set the recorder;
+// Esc does nothing; Alt+P and C open the profile file dialog.
+TEST_F(FrameGeometry, TheKeyboardAloneVerifiesGoesRoundAndSets) {
+  QWidget* password = field(idc::password);
+  frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+  password->setFocus();
+  QTest::keyClicks(password, QStringLiteral("888888"));
+  QTest::keyClick(password, Qt::Key_Return);
+  settle(*frame);
+  EXPECT_EQ(lines().last(), QString::fromUtf8("成功设置系统时间:2024-6-5 7:8:9"));
+
+  CFtpInfoView* pane = frame->info_view();
+  std::vector<QWidget*> round{password};
+  for (QWidget* control : bar()->tab_chain()) {
+    if (control != password && control->isEnabled() && control->isVisible()) {
+      round.push_back(control);
+    }
+  }
+  round.push_back(pane);
+  round.push_back(password);  // the recorder list shows only with several recorders
+  std::vector<QWidget*> visited{QApplication::focusWidget()};
+  for (std::size_t i = 1; i < round.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    visited.push_back(QApplication::focusWidget());
+  }
+  EXPECT_EQ(visited, round);
+  pane->setFocus();
+  QTest::keyClick(pane, Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), round[round.size() - 3]);
+  pane->setFocus();
+  QTest::keyClick(pane, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(QApplication::focusWidget(), password);
+  const QString log = pane->toPlainText();
+
+  QComboBox* ir = bar()->list(idc::ir_list);
+  ir->setFocus();
+  QTest::keyClick(ir, Qt::Key_Down);
+  QTest::keyClick(ir, Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), bar()->button(idc::ir));
+  QTest::keyClick(bar()->button(idc::ir), Qt::Key_Return);
+  settle(*frame);
+  EXPECT_EQ(pane->toPlainText(), log + QString::fromUtf8("\n手动红外设置成功!"));
+
+  QTest::keyClick(frame.get(), Qt::Key_Escape);
+  EXPECT_TRUE(frame->isVisible());
+  EXPECT_FALSE(frame->busy());
+
+  QString dialog;
+  const ModalAnswers answers({[&](QWidget* modal) {
+    dialog = modal->windowTitle();
+    QTest::keyClick(modal, Qt::Key_Escape);
+  }});
+  QTest::keyClick(frame.get(), Qt::Key_P, Qt::AltModifier);
+  QWidget* menu = QApplication::activePopupWidget();
+  ASSERT_NE(menu, nullptr);
+  QTest::keyClick(menu, Qt::Key_C);
+  EXPECT_EQ(dialog, QString::fromUtf8("选择配置文件"));
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ class PasswordDlgTest : public ::testing::Test {
   std::unique_ptr<CPasswordDlg> open(PasswordRole role) {
     console::g_passwordRole = static_cast<int>(role);
     auto dlg = std::make_unique<CPasswordDlg>(
-        nullptr, dialog, [this](QWidget*, const QString& text) { messages.push_back(text); });
+        nullptr, dialog,
+        [this](QWidget*, const QString& text, console::MessageIcon) { messages.push_back(text); });
     dlg->show();
     return dlg;
   }

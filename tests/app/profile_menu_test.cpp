@@ -49,14 +49,14 @@ class ProfileMenuTest : public FrameFixture {
 TEST_F(ProfileMenuTest, TheMenuComesBeforeAboutWithBothChoices) {
   const QList<QAction*> menus = frame->menuBar()->actions();
   ASSERT_EQ(menus.size(), 2);
-  EXPECT_EQ(menus[0]->text(), QString::fromUtf8("配置文件"));
-  EXPECT_EQ(menus[1]->text(), QString::fromUtf8("关于"));
+  EXPECT_EQ(menus[0]->text(), QString::fromUtf8("配置文件(&P)"));
+  EXPECT_EQ(menus[1]->text(), QString::fromUtf8("关于(&H)"));
   QStringList items;
   for (const QAction* item : menus[0]->menu()->actions()) {
     items.push_back(item->text());
   }
-  EXPECT_EQ(items, QStringList({QString::fromUtf8("应用到当前记录仪…"),
-                                QString::fromUtf8("应用到所有记录仪…")}));
+  EXPECT_EQ(items, QStringList({QString::fromUtf8("应用到当前记录仪(&C)…"),
+                                QString::fromUtf8("应用到所有记录仪(&A)…")}));
 }
 
 TEST_F(ProfileMenuTest, EveryRecorderTakesTheProfileOffTheUserInterfaceThread) {
@@ -67,8 +67,8 @@ TEST_F(ProfileMenuTest, EveryRecorderTakesTheProfileOffTheUserInterfaceThread) {
 
   const QStringList shown = lines();
   EXPECT_TRUE(shown.contains(QString::fromUtf8("应用配置文件 station.toml")));
-  EXPECT_TRUE(shown.contains(QString::fromUtf8("记录仪 KBC0001001 (001/001):")));
-  EXPECT_TRUE(shown.contains(QString::fromUtf8("记录仪 KBC0002001 (001/002):")));
+  EXPECT_TRUE(shown.contains(QString::fromUtf8("记录仪 KBC0001 (001/001):")));
+  EXPECT_TRUE(shown.contains(QString::fromUtf8("记录仪 KBC0002 (001/002):")));
   EXPECT_EQ(shown.last(), QString::fromUtf8("配置文件应用完毕: 2台记录仪中2台全部设置成功"));
   const std::string letters = "J36" + std::string(kbc::testing::kStationLetters);
   EXPECT_EQ(recorder.letters(), letters);

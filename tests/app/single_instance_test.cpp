@@ -101,7 +101,10 @@ TEST_F(SingleInstanceTest, NobodyListeningYet) {
   EXPECT_FALSE(later.ask_to_come_forward({}));
 }
 
-// The program itself, two copies at a time, each in its own process.
+// The program itself, two copies at a time, each in its own process, whose trace on standard
+// error the tests read; only --verbose or KBC_TRACE=1 asks for it.
+const QStringList kTraced{QStringLiteral("--simulate"), QStringLiteral("--verbose")};
+
 class TwoCopiesTest : public SingleInstanceTest {
  protected:
   ~TwoCopiesTest() override {
@@ -110,13 +113,11 @@ class TwoCopiesTest : public SingleInstanceTest {
       process->waitForFinished(kWaitMs);
     }
   }
-  QProcess& start(const QStringList& arguments = {QStringLiteral("--simulate")},
-                  const QString& token = {}) {
+  QProcess& start(const QStringList& arguments = kTraced, const QString& token = {}) {
     return start_in(folder.path(), arguments, token);
   }
   // A copy whose XDG_RUNTIME_DIR is `runtime`, run in its own working folder.
-  QProcess& start_in(const QString& runtime,
-                     const QStringList& arguments = {QStringLiteral("--simulate")},
+  QProcess& start_in(const QString& runtime, const QStringList& arguments = kTraced,
                      const QString& token = {}) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -128,7 +129,9 @@ class TwoCopiesTest : public SingleInstanceTest {
       environment.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), token);
     }
     process->setProcessEnvironment(environment);
+    environment.remove(QStringLiteral("KBC_TRACE"));
     process->setProcessChannelMode(QProcess::SeparateChannels);
+    process->setReadChannel(QProcess::StandardError);
     process->start(QStringLiteral(KBC_Q7_PATH), arguments);
     started_.push_back(std::move(process));
     return *started_.back();
@@ -160,15 +163,19 @@ class TwoCopiesTest : public SingleInstanceTest {
 TEST_F(TwoCopiesTest, SecondCopyBringsTheFirstForwardAndEnds) {
   QProcess& first = start();
   ASSERT_TRUE(wait_for_line(first, QStringLiteral("Listening on ")));
+  // Untraced, it writes nothing at all.
   QProcess& second = start({QStringLiteral("--simulate")}, QStringLiteral("token-7"));
   ASSERT_TRUE(ends_with_status_0(second));
   EXPECT_TRUE(second.readAllStandardOutput().isEmpty());
+  EXPECT_TRUE(second.readAllStandardError().isEmpty());
   EXPECT_TRUE(wait_for_line(first, QStringLiteral("Come forward with activation token")));
   EXPECT_EQ(first.state(), QProcess::Running);
 }
 
 TEST_F(TwoCopiesTest, CrashedCopyDoesNotBlockTheNext) {
-  QProcess& crashed = start();
+  qputenv("KBC_TRACE", "1");
+  QProcess& crashed = start({QStringLiteral("--simulate")});
+  qunsetenv("KBC_TRACE");
   ASSERT_TRUE(wait_for_line(crashed, QStringLiteral("Listening on ")));
   crashed.kill();
   ASSERT_TRUE(crashed.waitForFinished(kWaitMs));

@@ -208,15 +208,15 @@ TEST_F(AuditCommand, EveryOperationOnTheBusIsEnteredAndNoneOnASimulatedRecorder)
   EXPECT_EQ(kbcctl({"verify"}), kSucceeded);
   ASSERT_EQ(trail.entries.size(), 1u);
   EXPECT_EQ(trail.entries[0].action, "verify");
-  EXPECT_EQ(trail.entries[0].serial, "KBC0001001");
+  EXPECT_EQ(trail.entries[0].serial, "KBC0001");
   EXPECT_EQ(usb.letters(), "J-3E6") << "the serial number first, in a session of its own";
 }
 
 TEST_F(AuditCommand, ASerialGivenIsTheEntrysWithoutAnotherLookUp) {
   env["KBC_PASSWORD"] = kAdmin;
-  EXPECT_EQ(kbcctl({"--serial", "KBC0001001", "verify"}), kSucceeded);
+  EXPECT_EQ(kbcctl({"--serial", "KBC0001", "verify"}), kSucceeded);
   ASSERT_EQ(trail.entries.size(), 1u);
-  EXPECT_EQ(trail.entries[0].serial, "KBC0001001");
+  EXPECT_EQ(trail.entries[0].serial, "KBC0001");
   EXPECT_EQ(trail.entries[0].location, usb.location());
   EXPECT_EQ(usb.letters(), "J-3E6") << "only --serial's own look-up";
 }

@@ -32,7 +32,7 @@ class TypedDialog final : public DialogView {
   void show_control(int, bool) override {}
   void set_title(std::string_view) override {}
   void halve_width() override {}
-  void show_message(std::string_view) override {}
+  void show_message(std::string_view, MessageIcon) override {}
   void accept() override {}
 };
 

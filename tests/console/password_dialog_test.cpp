@@ -20,6 +20,7 @@ class FakeDialogView final : public DialogView {
   std::string title = "修改密码";
   int halvings = 0;
   Lines messages;
+  std::vector<MessageIcon> icons;
   bool accepted = false;
 
   void type(std::string_view old_text, std::string_view new_text, std::string_view confirmation) {
@@ -38,7 +39,10 @@ class FakeDialogView final : public DialogView {
   void show_control(int id, bool shown) override { visible[id] = shown; }
   void set_title(std::string_view text) override { title = text; }
   void halve_width() override { ++halvings; }
-  void show_message(std::string_view text) override { messages.emplace_back(text); }
+  void show_message(std::string_view text, MessageIcon icon) override {
+    messages.emplace_back(text);
+    icons.push_back(icon);
+  }
   void accept() override { accepted = true; }
 };
 
@@ -267,6 +271,7 @@ TEST_F(PasswordDialogTest, ReportsInTheOrderOfTheChecks) {
       window.type(text(row.old_text), text(row.new_text), text(row.confirmation));
       confirm(role.button);
       EXPECT_EQ(window.messages, Lines{std::string(row.report)});
+      EXPECT_EQ(window.icons.back(), MessageIcon::warning);
       EXPECT_EQ(recorder.letters(), role.letters.substr(0, row.sent));
       EXPECT_TRUE(window.fields_empty());
       EXPECT_FALSE(window.accepted);
@@ -285,6 +290,7 @@ TEST_F(PasswordDialogTest, EachRoleChangesItsOwnPassword) {
     confirm(role.button);
     EXPECT_EQ(recorder.letters(), role.letters);
     EXPECT_EQ(window.messages, Lines{"修改密码成功!"});
+    EXPECT_EQ(window.icons, std::vector{MessageIcon::information});
     EXPECT_TRUE(window.accepted);
     EXPECT_TRUE(dialog.changed());
     EXPECT_EQ(window.fields[idc::new_password], "Ab12cd");
