@@ -15,6 +15,17 @@ class Descriptor {
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) {
+        ::close(fd_);
+      }
+      fd_ = other.fd_;
+      other.fd_ = -1;
+    }
+    return *this;
+  }
 
   // Negative when the call that made it failed.
   int get() const { return fd_; }

@@ -1,0 +1,146 @@
+#include "evidence/store.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+namespace kbc::evidence {
+namespace {
+
+// "Payload-Oxum: BYTES.FILES" from bag-info.txt.
+bool read_oxum(const std::filesystem::path& bag, std::uint64_t& bytes, std::uint64_t& files) {
+  std::ifstream info(bag / "bag-info.txt");
+  std::string line;
+  static constexpr std::string_view kOxum = "Payload-Oxum:";
+  while (std::getline(info, line)) {
+    if (line.rfind(kOxum, 0) != 0) {
+      continue;
+    }
+    std::string_view value = std::string_view(line).substr(kOxum.size());
+    while (!value.empty() && value.front() == ' ') {
+      value.remove_prefix(1);
+    }
+    const std::size_t dot = value.find('.');
+    if (dot == std::string_view::npos) {
+      return false;
+    }
+    const auto number = [](std::string_view text, std::uint64_t& out) {
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+      return error == std::errc() && end == text.data() + text.size();
+    };
+    return number(value.substr(0, dot), bytes) && number(value.substr(dot + 1), files);
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string utc_stamp(std::chrono::sys_seconds when) {
+  const auto day = std::chrono::floor<std::chrono::days>(when);
+  const std::chrono::year_month_day date(day);
+  const std::chrono::hh_mm_ss time(when - day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02u%02uT%02d%02d%02dZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  return text;
+}
+
+std::optional<std::chrono::sys_seconds> parse_utc_stamp(std::string_view stamp) {
+  if (stamp.size() != 16 || stamp[8] != 'T' || stamp[15] != 'Z') {
+    return std::nullopt;
+  }
+  int parts[6] = {};
+  const std::size_t starts[] = {0, 4, 6, 9, 11, 13};
+  const std::size_t lengths[] = {4, 2, 2, 2, 2, 2};
+  for (int i = 0; i < 6; ++i) {
+    const char* begin = stamp.data() + starts[i];
+    const auto [end, error] = std::from_chars(begin, begin + lengths[i], parts[i]);
+    if (error != std::errc() || end != begin + lengths[i]) {
+      return std::nullopt;
+    }
+  }
+  const std::chrono::year_month_day date{std::chrono::year(parts[0]),
+                                         std::chrono::month(static_cast<unsigned>(parts[1])),
+                                         std::chrono::day(static_cast<unsigned>(parts[2]))};
+  if (!date.ok() || parts[3] > 23 || parts[4] > 59 || parts[5] > 60) {
+    return std::nullopt;
+  }
+  return std::chrono::sys_days(date) + std::chrono::hours(parts[3]) +
+         std::chrono::minutes(parts[4]) + std::chrono::seconds(parts[5]);
+}
+
+std::string folder_name(std::optional<std::string_view> text) {
+  std::string name;
+  for (const char c : text.value_or("")) {
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                       c == '-' || c == '_';
+    name += plain ? c : '_';
+  }
+  return name.empty() ? "unknown" : name.substr(0, 64);
+}
+
+std::filesystem::path Store::officer_folder(const Officer& officer) const {
+  return root_ / folder_name(officer.unit_number) / folder_name(officer.user_number);
+}
+
+std::string Store::bag_name(std::string_view serial, std::chrono::sys_seconds started) {
+  return folder_name(serial) + "_" + utc_stamp(started);
+}
+
+std::vector<StoredBag> Store::verified_bags(std::string_view serial) const {
+  const std::string prefix = folder_name(serial) + "_";
+  std::vector<StoredBag> bags;
+  std::error_code error;
+  // Two levels, unit then officer; nothing below them is followed.
+  for (const auto& unit : std::filesystem::directory_iterator(root_, error)) {
+    if (!unit.is_directory(error) || unit.is_symlink(error)) {
+      continue;
+    }
+    for (const auto& officer : std::filesystem::directory_iterator(unit.path(), error)) {
+      if (!officer.is_directory(error) || officer.is_symlink(error)) {
+        continue;
+      }
+      for (const auto& entry : std::filesystem::directory_iterator(officer.path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) != 0 || !entry.is_directory(error) || entry.is_symlink(error)) {
+          continue;
+        }
+        const auto started = parse_utc_stamp(std::string_view(name).substr(prefix.size()));
+        StoredBag bag{entry.path(), folder_name(serial), {}, 0, 0};
+        if (!started || !std::filesystem::is_regular_file(entry.path() / "bagit.txt", error) ||
+            !read_oxum(entry.path(), bag.bytes, bag.files)) {
+          continue;
+        }
+        bag.started = *started;
+        bags.push_back(std::move(bag));
+      }
+    }
+  }
+  std::ranges::sort(bags, {}, &StoredBag::started);
+  return bags;
+}
+
+std::optional<StoredBag> Store::newest_verified(std::string_view serial) const {
+  std::vector<StoredBag> bags = verified_bags(serial);
+  if (bags.empty()) {
+    return std::nullopt;
+  }
+  return std::move(bags.back());
+}
+
+std::filesystem::path default_store() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data != nullptr && data[0] == '/') {
+    return std::filesystem::path(data) / "kbc-q7" / "evidence";
+  }
+  const char* home = std::getenv("HOME");
+  return std::filesystem::path(home != nullptr ? home : "/") / ".local" / "share" / "kbc-q7" /
+         "evidence";
+}
+
+}  // namespace kbc::evidence

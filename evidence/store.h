@@ -1,0 +1,69 @@
+// The station's evidence store: a folder of BagIt bags, one per offload,
+//   STORE/<unit number>/<user number>/<serial>_<yyyymmddThhmmssZ>/
+// a bag being written or cut short keeping the name with ".partial" after it. The names come
+// from the recorder, which is untrusted: each becomes one plain folder name here.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kbc::evidence {
+
+inline constexpr std::string_view kPartial = ".partial";
+
+// Who the recorder belongs to, as its identity record says; nullopt where it is not known (an
+// offload from a disk switched by other means).
+struct Officer {
+  std::optional<std::string> user_number;
+  std::optional<std::string> user_name;
+  std::optional<std::string> unit_number;
+  std::optional<std::string> unit_name;
+};
+
+// "20261208T143005Z".
+std::string utc_stamp(std::chrono::sys_seconds when);
+// The time of a stamp; nullopt for anything else.
+std::optional<std::chrono::sys_seconds> parse_utc_stamp(std::string_view stamp);
+
+// A recorder's text as one folder name: ASCII letters, digits, '-' and '_' kept, anything else
+// '_'; "unknown" for nothing, or for a text that is only dots.
+std::string folder_name(std::optional<std::string_view> text);
+
+// A verified bag of the store.
+struct StoredBag {
+  std::filesystem::path path;
+  std::string serial_folder;  // folder_name(serial)
+  std::chrono::sys_seconds started{};
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+};
+
+class Store {
+ public:
+  explicit Store(std::filesystem::path root) : root_(std::move(root)) {}
+  const std::filesystem::path& root() const { return root_; }
+
+  // Where the bags of this recorder's officer go.
+  std::filesystem::path officer_folder(const Officer& officer) const;
+  // The name of a bag of this serial begun at `started`, without ".partial".
+  static std::string bag_name(std::string_view serial, std::chrono::sys_seconds started);
+
+  // Every verified bag of the serial (its Payload-Oxum read), oldest first.
+  std::vector<StoredBag> verified_bags(std::string_view serial) const;
+  // The newest of them; nullopt when there is none.
+  std::optional<StoredBag> newest_verified(std::string_view serial) const;
+
+ private:
+  std::filesystem::path root_;
+};
+
+// The store the station file or --store names, else $XDG_DATA_HOME/kbc-q7/evidence
+// (~/.local/share/kbc-q7/evidence).
+std::filesystem::path default_store();
+
+}  // namespace kbc::evidence

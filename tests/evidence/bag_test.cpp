@@ -1,0 +1,344 @@
+// The offload's own pieces on real images: the volume reader on FAT32 (whole and partitioned) and
+// exFAT, a bag written, read back and checked, the faults that must leave it ".partial", and a
+// bag cut short that the next offload finishes, reading only what it lacks.
+#include <gmock/gmock.h>
+#include <tsk/libtsk.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "evidence/bag.h"
+#include "evidence/bag_check.h"
+#include "evidence/recorder_files.h"
+#include "evidence/sha256.h"
+#include "recorder_disk.h"
+
+namespace kbc::evidence::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+const std::chrono::sys_seconds kStarted{std::chrono::seconds(1796740205)};  // 2026-12-08T14:30:05Z
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What a recorder holds: nested folders, long Chinese names, a large file and an empty one.
+std::vector<DiskFile> recordings() {
+  return {
+      {"DCIM/100MEDIA/20261208_143005_0001.MP4", pattern(3 << 20, 1)},
+      {"DCIM/100MEDIA/执法记录仪 2026年12月8日 长名字录像.MP4", pattern(700 * 1024, 2)},
+      {"DCIM/PHOTO/IMG0001.JPG", pattern(100 * 1024, 3)},
+      {"RECORD/empty.wav", ""},
+      {"readme.txt", "KBC-Q7\n"},
+  };
+}
+
+std::map<std::string, std::string> read_all(RecorderFiles& files) {
+  std::map<std::string, std::string> read;
+  for (std::size_t i = 0; i < files.files().size(); ++i) {
+    std::string bytes;
+    const auto failure = files.read(i, [&](std::span<const std::byte> chunk) {
+      bytes.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+      return true;
+    });
+    EXPECT_FALSE(failure) << files.files()[i].path << ": " << failure->what;
+    read[files.files()[i].path] = bytes;
+  }
+  return read;
+}
+
+std::unique_ptr<RecorderFiles> opened(Opened opened) {
+  if (auto* problem = std::get_if<std::string>(&opened)) {
+    ADD_FAILURE() << *problem;
+    return nullptr;
+  }
+  return std::move(std::get<0>(opened));
+}
+
+TEST(Volume, ReadsEveryFileOfAFat32DiskWholeOrPartitionedAsMtoolsWroteIt) {
+  const Scratch scratch;
+  const std::vector<DiskFile> files = recordings();
+  for (const bool partitioned : {false, true}) {
+    SCOPED_TRACE(partitioned ? "partitioned" : "whole");
+    const fs::path image = scratch / "disk.img";
+    make_fat32(image, files, 40, partitioned);
+    const auto volume = opened(open_recorder_files(image.string()));
+    ASSERT_TRUE(volume);
+    EXPECT_EQ(volume->description(), partitioned ? "FAT32 in partition 1" : "FAT32");
+    std::map<std::string, std::string> want;
+    for (const DiskFile& file : files) {
+      want[file.path] = file.bytes;
+    }
+    EXPECT_EQ(read_all(*volume), want);
+    for (const RecordedFile& file : volume->files()) {
+      EXPECT_GT(file.modified, 0) << file.path;
+      EXPECT_EQ(file.recorder_path, "");
+    }
+  }
+}
+
+// The exFAT sample, each file as The Sleuth Kit's own file reader reads it.
+TEST(Volume, ReadsTheExfatSampleAsTheSleuthKitsOwnReaderDoes) {
+  const Scratch scratch;
+  const fs::path image = scratch / "fs.exfat";
+  if (!unpack_exfat_sample(image)) {
+    GTEST_SKIP() << "forensics-samples-exfat is not installed; run scripts/setup";
+  }
+  const auto volume = opened(open_recorder_files(image.string()));
+  ASSERT_TRUE(volume);
+  EXPECT_EQ(volume->description(), "exFAT in partition 1");
+  const auto read = read_all(*volume);
+  EXPECT_TRUE(read.count("movie1/VID_20191220_170832.mp4"));
+  EXPECT_FALSE(read.count("$ALLOC_BITMAP"));
+
+  TSK_IMG_INFO* img = tsk_img_open_utf8_sing(image.c_str(), TSK_IMG_TYPE_RAW, 0);
+  ASSERT_NE(img, nullptr);
+  TSK_FS_INFO* fs = tsk_fs_open_img(img, 2048 * 512, TSK_FS_TYPE_EXFAT);
+  ASSERT_NE(fs, nullptr);
+  for (const auto& [path, bytes] : read) {
+    TSK_FS_FILE* file = tsk_fs_file_open(fs, nullptr, ("/" + path).c_str());
+    ASSERT_NE(file, nullptr) << path;
+    std::string theirs(static_cast<std::size_t>(file->meta->size), '\0');
+    EXPECT_EQ(tsk_fs_file_read(file, 0, theirs.data(), theirs.size(), TSK_FS_FILE_READ_FLAG_NONE),
+              static_cast<ssize_t>(theirs.size()));
+    EXPECT_TRUE(bytes == theirs) << path;
+    tsk_fs_file_close(file);
+  }
+  tsk_fs_close(fs);
+  tsk_img_close(img);
+}
+
+TEST(Volume, AnythingButAFatVolumeIsRefusedWithAReason) {
+  const Scratch scratch;
+  const fs::path junk = scratch / "junk.img";
+  std::ofstream(junk, std::ios::binary) << pattern(1 << 20, 9);
+  EXPECT_EQ(std::get<std::string>(open_recorder_files(junk.string())),
+            "the disk holds no FAT or exFAT volume");
+  EXPECT_THAT(std::get<std::string>(open_recorder_files((scratch / "none").string())),
+              HasSubstr("No such file or directory"));
+}
+
+TEST(Volume, PathsTheStoreCannotHoldAreMadePlainAndUnique) {
+  const std::string long_name(100, 'x');
+  const std::string han = "执法";  // 6 bytes
+  std::string long_han;
+  for (int i = 0; i < 50; ++i) {
+    long_han += han;
+  }
+  std::vector<RecordedFile> files;
+  for (const std::string path : {"a/../b", "a/./c", "//d", "e", "x", "x", "y", "y/z", ""}) {
+    files.emplace_back().path = path;
+  }
+  files[3].path = std::string("e\0f", 3);
+  files[8].path = long_han + "/" + long_name;
+  settle_paths(files);
+  std::vector<std::string> paths;
+  for (const RecordedFile& file : files) {
+    paths.push_back(file.path);
+  }
+  EXPECT_EQ(paths[0], "a/_../b");
+  EXPECT_EQ(paths[1], "a/_./c");
+  EXPECT_EQ(paths[2], "d");
+  EXPECT_EQ(paths[3], "e_f");
+  EXPECT_EQ(paths[4], "x");
+  EXPECT_EQ(paths[5], "x~2");
+  EXPECT_EQ(paths[7], "y~d/z");
+  const std::string first = paths[8].substr(0, paths[8].find('/'));
+  EXPECT_LE(first.size(), 255u);
+  EXPECT_EQ(first.substr(0, 6), han);
+  EXPECT_EQ(files[8].recorder_path, long_han + "/" + long_name);
+  EXPECT_EQ(files[4].recorder_path, "");
+}
+
+class BagTest : public ::testing::Test {
+ protected:
+  void SetUp() override { make_fat32(image, recordings()); }
+
+  BagOutcome offload(StoreIo* io = nullptr) {
+    auto blocks = std::make_unique<TestBlocks>(image);
+    setup_blocks(*blocks);
+    blocks_ = blocks.get();
+    volume_ = opened(read_volume(std::move(blocks)));
+    if (!volume_) {
+      return {};
+    }
+    StoreIo plain;
+    BagEvents events;
+    events.file_done = [&](const FileDone& done) {
+      done_.push_back(done.file.path + (done.kept ? " kept" : ""));
+    };
+    return write_bag(*volume_, store, info, kStarted, events, {}, io ? *io : plain);
+  }
+
+  std::function<void(TestBlocks&)> setup_blocks = [](TestBlocks&) {};
+  Scratch scratch;
+  fs::path image = scratch / "disk.img";
+  Store store{scratch / "store"};
+  BagInfo info{"KBC0001",
+               {"000001", "张三", "440300000000", "深圳市公安局"},
+               "station-3",
+               "alice",
+               "kbcctl 0.2.0"};
+  TestBlocks* blocks_ = nullptr;  // read by volume_
+  std::unique_ptr<RecorderFiles> volume_;
+  std::vector<std::string> done_;
+};
+
+TEST_F(BagTest, AVerifiedBagHoldsTheRecordingsWithManifestsAnyoneCanCheck) {
+  const BagOutcome bag = offload();
+  ASSERT_TRUE(bag.verified) << ::testing::PrintToString(bag.problems);
+  const fs::path where = scratch / "store/440300000000/000001/KBC0001_20261208T143005Z";
+  EXPECT_EQ(bag.path, where);
+  EXPECT_EQ(bag.files, 5u);
+  EXPECT_EQ(bag.bytes, (3u << 20) + 700 * 1024 + 100 * 1024 + 7);
+  EXPECT_FALSE(fs::exists(where.string() + ".partial"));
+  EXPECT_FALSE(fs::exists(where / ".kbc-progress"));
+  for (const DiskFile& file : recordings()) {
+    EXPECT_TRUE(slurp(where / "data" / file.path) == file.bytes) << file.path;
+  }
+  EXPECT_EQ(slurp(where / "bagit.txt"), "BagIt-Version: 1.0\nTag-File-Character-Encoding: UTF-8\n");
+  const std::string manifest = slurp(where / "manifest-sha256.txt");
+  EXPECT_THAT(manifest, HasSubstr(sha256_hex(recordings()[0].bytes) +
+                                  "  data/DCIM/100MEDIA/20261208_143005_0001.MP4\n"));
+  const std::string info_text = slurp(where / "bag-info.txt");
+  for (const char* line :
+       {"Payload-Oxum: 3964935.5\n", "External-Identifier: KBC0001\n", "Officer-Name: 张三\n",
+        "Unit-Number: 440300000000\n", "Source-Organization: 深圳市公安局\n",
+        "Station-Host: station-3\n", "Station-Operator: alice\n", "Recorder-Volume: FAT32\n",
+        "Offload-Started: 2026-12-08T14:30:05Z\n", "Bag-Software-Agent: kbcctl 0.2.0\n"}) {
+    EXPECT_THAT(info_text, HasSubstr(line));
+  }
+  EXPECT_EQ(bag.tagmanifest_sha256, sha256_hex(slurp(where / "tagmanifest-sha256.txt")));
+  const BagCheck check = check_bag(where);
+  EXPECT_TRUE(check.intact()) << ::testing::PrintToString(check.problems);
+  EXPECT_EQ(check.tagmanifest_sha256, bag.tagmanifest_sha256);
+  // Each byte of the recorder's files was read off it once.
+  EXPECT_LT(blocks_->bytes_read, bag.bytes + (1u << 20));
+}
+
+// Breaks the store's writes or reads as a test row says.
+class FaultyStore final : public StoreIo {
+ public:
+  ssize_t write(int fd, std::span<const std::byte> bytes) override {
+    if (room && written_ + bytes.size() > *room) {
+      errno = ENOSPC;
+      return -1;
+    }
+    written_ += bytes.size();
+    return StoreIo::write(fd, bytes);
+  }
+  ssize_t read(int fd, std::span<std::byte> bytes) override {
+    // The file is changed on the disk just before its first read back.
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const std::string path = fs::read_symlink(link).string();
+    if (!change.empty() && path.ends_with(change) && !changed_) {
+      changed_ = true;
+      std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp(12345);
+      file.put('\x5a');
+    }
+    return StoreIo::read(fd, bytes);
+  }
+  std::optional<std::uint64_t> room;
+  std::string change;
+
+ private:
+  std::uint64_t written_ = 0;
+  bool changed_ = false;
+};
+
+TEST_F(BagTest, NothingIsCalledVerifiedThatIsNotAndTheBagStaysPartial) {
+  const std::string big = "DCIM/100MEDIA/20261208_143005_0001.MP4";
+  struct Row {
+    const char* fault;
+    std::function<void(TestBlocks&, FaultyStore&)> set;
+    std::string names;  // the problem names this file
+    bool gone;
+  };
+  const Row rows[] = {
+      {"a read error in one file",
+       [&](TestBlocks& blocks, FaultyStore&) {
+         const std::uint64_t at = offset_of(image, recordings()[2].bytes.substr(0, 64));
+         blocks.bad_range = {{at, at + 1}};
+       },
+       "DCIM/PHOTO/IMG0001.JPG: Input/output error", false},
+      {"the disk pulled out",
+       [&](TestBlocks& blocks, FaultyStore&) { blocks.gone_after = 2 << 20; },
+       big + ": No such device", true},
+      {"the store full", [](TestBlocks&, FaultyStore& store) { store.room = 1 << 20; },
+       big + ": No space left on device", false},
+      {"a byte changed in the store before it was read back",
+       [](TestBlocks&, FaultyStore& store) { store.change = "IMG0001.JPG"; },
+       "DCIM/PHOTO/IMG0001.JPG: the stored copy differs from what was read off the recorder",
+       false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.fault);
+    fs::remove_all(store.root());
+    FaultyStore faulty;
+    setup_blocks = [&](TestBlocks& blocks) { row.set(blocks, faulty); };
+    const BagOutcome bag = offload(&faulty);
+    EXPECT_FALSE(bag.verified);
+    EXPECT_EQ(bag.disk_gone, row.gone);
+    EXPECT_THAT(bag.problems, ::testing::Contains(row.names));
+    EXPECT_EQ(bag.path.extension(), ".partial");
+    EXPECT_TRUE(fs::exists(bag.path));
+    EXPECT_FALSE(store.newest_verified("KBC0001"));
+    EXPECT_FALSE(fs::exists(bag.path / "manifest-sha256.txt"));
+  }
+}
+
+TEST_F(BagTest, ABagCutShortIsFinishedByTheNextOffloadReadingOnlyWhatItLacks) {
+  // The disk goes after the first two files; what was stored whole stays.
+  setup_blocks = [](TestBlocks& blocks) { blocks.gone_after = (3 << 20) + 700 * 1024; };
+  const BagOutcome cut = offload();
+  ASSERT_FALSE(cut.verified);
+  EXPECT_TRUE(cut.disk_gone);
+  EXPECT_EQ(done_.size(), 2u);
+
+  done_.clear();
+  setup_blocks = [](TestBlocks&) {};
+  const BagOutcome resumed = offload();
+  ASSERT_TRUE(resumed.verified) << ::testing::PrintToString(resumed.problems);
+  EXPECT_EQ(resumed.kept, 2u);
+  EXPECT_EQ(resumed.path, scratch / "store/440300000000/000001/KBC0001_20261208T143005Z");
+  EXPECT_THAT(done_, ElementsAre("DCIM/100MEDIA/20261208_143005_0001.MP4 kept",
+                                 "DCIM/100MEDIA/执法记录仪 2026年12月8日 长名字录像.MP4 kept",
+                                 "DCIM/PHOTO/IMG0001.JPG", "RECORD/empty.wav", "readme.txt"));
+  // Only the files it lacked were read off the recorder this time.
+  EXPECT_LT(blocks_->bytes_read, 100u * 1024 + 7 + (1u << 20));
+  EXPECT_TRUE(check_bag(resumed.path).intact());
+}
+
+TEST_F(BagTest, ACheckSaysWhichFilesAreMissingChangedOrAdded) {
+  const BagOutcome bag = offload();
+  ASSERT_TRUE(bag.verified);
+  const fs::path data = bag.path / "data";
+  fs::remove(data / "readme.txt");
+  std::fstream(data / "DCIM/PHOTO/IMG0001.JPG", std::ios::in | std::ios::out | std::ios::binary)
+      .put('!');
+  std::ofstream(data / "DCIM/extra.mp4") << "planted";
+  const BagCheck check = check_bag(bag.path);
+  EXPECT_FALSE(check.intact());
+  EXPECT_THAT(check.missing, ElementsAre("data/readme.txt"));
+  EXPECT_THAT(check.changed, ElementsAre("data/DCIM/PHOTO/IMG0001.JPG"));
+  EXPECT_THAT(check.added, ElementsAre("data/DCIM/extra.mp4"));
+
+  // A manifest rewritten to hide a change is itself a change the tag manifest shows.
+  std::ofstream(bag.path / "manifest-sha256.txt", std::ios::app) << "";
+  std::ofstream(bag.path / "manifest-sha256.txt", std::ios::app)
+      << sha256_hex("planted") << "  data/DCIM/extra.mp4\n";
+  EXPECT_THAT(check_bag(bag.path).problems, ::testing::Contains("manifest-sha256.txt has changed"));
+  EXPECT_THAT(check_bag(scratch.path()).problems, ElementsAre("not a bag: no bagit.txt"));
+}
+
+}  // namespace
+}  // namespace kbc::evidence::testing
