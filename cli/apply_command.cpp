@@ -28,47 +28,6 @@ int nothing_sent(const Io& io, bool json, std::optional<std::string_view> line, 
   return status;
 }
 
-struct Chosen {
-  std::vector<console::Target> targets;
-  int status = kSucceeded;  // anything else: nothing is to be sent, and this is the exit status
-};
-
-// The recorders the options name, from one scan (--serial: with the serial numbers read).
-Chosen choose(const Options& options, const std::optional<std::string>& serial, link::Link& link,
-              const Io& io) {
-  Chosen chosen;
-  if (serial) {
-    std::optional<link::ListedRecorder> found = find_by_serial(link, *serial, io.err, io.charset);
-    if (!found) {
-      chosen.status = kSelection;
-      return chosen;
-    }
-    chosen.targets.push_back({std::move(found->device), std::move(found->serial)});
-    return chosen;
-  }
-  std::vector<link::UsbDevice> recorders = link::scan_recorders(link);
-  if (options.device) {
-    std::erase_if(recorders,
-                  [&](const link::UsbDevice& d) { return d.location() != *options.device; });
-    if (recorders.empty()) {
-      link::trace("The chosen recorder is not on the bus");
-    }
-  } else if (!options.all && recorders.size() > 1) {
-    io.err << io.charset.from_utf8(console::msg::choose_recorder) << '\n';
-    list_unchosen(link, io.err, io.charset);
-    chosen.status = kSelection;
-    return chosen;
-  }
-  if (recorders.empty()) {
-    link::trace("No recorder found");
-    chosen.status = kNoRecorder;
-  }
-  for (link::UsbDevice& device : recorders) {
-    chosen.targets.push_back({std::move(device), std::nullopt});
-  }
-  return chosen;
-}
-
 }  // namespace
 
 int apply(const Options& options, const std::optional<std::string>& serial,
@@ -79,7 +38,7 @@ int apply(const Options& options, const std::optional<std::string>& serial,
                                                       link::GbkText::from_utf8(password.view()))) {
     return nothing_sent(io, options.json, *failure, kUsage);
   }
-  const Chosen chosen = choose(options, serial, link, io);
+  const Chosen chosen = choose_recorders(options, serial, link, io);
   if (chosen.status == kNoRecorder) {
     // A recorder named and gone is still the one the operator addressed.
     if (options.device) {

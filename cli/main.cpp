@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
     kbc::console::SystemClock clock;
     const auto terminal = kbc::cli::TtyTerminal::open_controlling(charset);
     kbc::cli::Io io{STDIN_FILENO, out, std::cerr, terminal.get(), charset};
+    io.err_terminal = ::isatty(STDERR_FILENO) == 1;
     io.out_error = [&] { return stdout_file.error(); };
     const auto env = [](std::string_view name) -> std::optional<std::string> {
       const char* value = std::getenv(std::string(name).c_str());
@@ -44,7 +45,9 @@ int main(int argc, char** argv) {
     };
     kbc::journal::JournalTrail trail{std::string(kbc::journal::kCliIdentifier)};
     kbc::journal::SystemJournal journal;
-    return kbc::cli::run(args, env, io, {{port, pause}, simulate, clock}, {&trail, &journal});
+    kbc::evidence::UdevDiskWatch watch;
+    return kbc::cli::run(args, env, io, {{port, pause}, simulate, clock, &watch},
+                         {&trail, &journal});
   } catch (const std::exception& error) {
     std::cerr << "kbcctl: " << error.what() << '\n';
     return kbc::cli::kFailed;

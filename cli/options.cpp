@@ -41,8 +41,8 @@ constexpr std::string_view kNoPasswordOption =
     "there is no password option: other users can read the command line; use --password-file, "
     "KBC_PASSWORD or the prompt";
 
-constexpr std::array<std::string_view, 6> kFlags{"--help",    "--version", "--yes",
-                                                 "--verbose", "--json",    "--all"};
+constexpr std::array<std::string_view, 7> kFlags{
+    "--help", "--version", "--yes", "--verbose", "--json", "--all", "--without-offload"};
 
 Parsed usage_error(std::string error) {
   return {Parsed::Action::usage_error, {}, std::move(error)};
@@ -70,6 +70,9 @@ constexpr std::array kValued{
     Valued{"--serial", "a SERIAL number as 'kbcctl list' shows it", &Options::serial},
     Valued{"--since", "a TIME such as 2026-12-08, '2026-12-08 14:30', today, yesterday or -2h",
            &Options::since},
+    Valued{"--from", "a PATH: the recorder's disk (a block device or an image) or a mounted folder",
+           &Options::from},
+    Valued{"--store", "a DIR, the evidence store", &Options::store},
 };
 
 // The value of `args[i]`, an option that takes one, from "--name VALUE" or "--name=VALUE";
@@ -158,6 +161,8 @@ Parsed parse_arguments(std::span<const std::string> args) {
       options.json = true;
     } else if (arg == "--all") {
       options.all = true;
+    } else if (arg == "--without-offload") {
+      options.without_offload = true;
     } else if (const auto* valued = std::ranges::find(kValued, option_name(arg), &Valued::name);
                valued != kValued.end()) {
       std::optional<std::string> value = value_of(*valued, args, i);
@@ -196,8 +201,41 @@ Parsed parse_arguments(std::span<const std::string> args) {
   if (options.device && options.serial) {
     return usage_error("--device and --serial both choose the recorder; give one of them");
   }
-  if (options.all && operands[0] != "apply") {
-    return usage_error("--all goes with apply only");
+  if (options.all && operands[0] != "apply" && operands[0] != "offload") {
+    return usage_error("--all goes with apply and offload only");
+  }
+  if (options.from && operands[0] != "offload") {
+    return usage_error("--from goes with offload only");
+  }
+  if (options.store && operands[0] != "offload" && operands[0] != "erase") {
+    return usage_error("--store goes with offload and erase only");
+  }
+  if (options.without_offload && operands[0] != "erase") {
+    return usage_error("--without-offload goes with erase only");
+  }
+  if (operands[0] == "check") {
+    if (operands.size() < 2) {
+      return usage_error("check needs a BAG");
+    }
+    if (options.device || options.serial || options.simulate > 0) {
+      return usage_error("check reads bags; --device, --serial and --simulate are for recorders");
+    }
+    options.bags.assign(operands.begin() + 1, operands.end());
+    parsed.action = Parsed::Action::check;
+    return parsed;
+  }
+  if (operands[0] == "offload") {
+    if (operands.size() > 1) {
+      return usage_error("offload takes no TEXT");
+    }
+    if (options.all && (options.device || options.serial)) {
+      return usage_error("--all takes every recorder; --device and --serial choose one");
+    }
+    if (options.from && (options.all || options.device || options.simulate > 0)) {
+      return usage_error("--from reads the disk it names; no recorder on the bus is asked");
+    }
+    parsed.action = Parsed::Action::offload;
+    return parsed;
   }
   if (operands[0] == "audit") {
     if (operands.size() > 1) {

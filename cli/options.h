@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kbc::cli {
 
@@ -35,17 +36,21 @@ struct Options {
   bool yes = false;
   bool verbose = false;
   bool json = false;
-  bool all = false;                   // apply: every recorder on the bus
+  bool all = false;                   // apply, offload: every recorder on the bus
+  bool without_offload = false;       // erase: in spite of the station's rule
   std::optional<std::string> device;  // --device LOCATION
   std::optional<std::string> serial;  // --serial SERIAL; for audit, the recorder's entries
   std::optional<std::string> since;   // --since TIME, for audit
+  std::optional<std::string> from;    // --from PATH, for offload: a disk already switched
+  std::optional<std::string> store;   // --store DIR, for offload and erase
   const Command* command = nullptr;   // nullptr for list, apply and audit
   std::string text;
   std::optional<std::string> profile;  // apply's PROFILE
+  std::vector<std::string> bags;       // check's BAGs
 };
 
 struct Parsed {
-  enum class Action { run, list, apply, audit, help, version, usage_error };
+  enum class Action { run, list, apply, offload, check, audit, help, version, usage_error };
   Action action;
   Options options;
   std::string error;  // for usage_error: what was wrong, in one line

@@ -10,6 +10,7 @@
 #include "cli/apply_command.h"
 #include "cli/audit.h"
 #include "cli/json.h"
+#include "cli/offload_command.h"
 #include "cli/options.h"
 #include "cli/passwords.h"
 #include "cli/selection.h"
@@ -20,6 +21,8 @@
 #include "console/printable.h"
 #include "console/profile_file.h"
 #include "console/setting_tables.h"
+#include "evidence/station.h"
+#include "evidence/store.h"
 #include "link/gbk.h"
 #include "link/recorders.h"
 #include "link/trace.h"
@@ -186,6 +189,33 @@ int list(link::Link& link, bool json, const Io& io) {
   return kSucceeded;
 }
 
+// The station file as this user's programs read it: /etc/kbc-q7/station.toml, the user's over it.
+evidence::StationRead read_station_file(const Environment& env) {
+  std::filesystem::path user;
+  if (const auto config = env("XDG_CONFIG_HOME"); config && config->starts_with('/')) {
+    user = std::filesystem::path(*config) / "kbc-q7" / "station.toml";
+  } else if (const auto home = env("HOME")) {
+    user = std::filesystem::path(*home) / ".config" / "kbc-q7" / "station.toml";
+  }
+  return evidence::read_station(evidence::kSystemStationFile, user);
+}
+
+// --store, else the station file's store, else $XDG_DATA_HOME/kbc-q7/evidence.
+std::filesystem::path store_folder(const Environment& env, const Options& options,
+                                   const evidence::Station& station) {
+  if (options.store) {
+    return std::filesystem::absolute(*options.store);
+  }
+  if (station.store) {
+    return *station.store;
+  }
+  if (const auto data = env("XDG_DATA_HOME"); data && data->starts_with('/')) {
+    return std::filesystem::path(*data) / "kbc-q7" / "evidence";
+  }
+  return std::filesystem::path(env("HOME").value_or("/")) / ".local" / "share" / "kbc-q7" /
+         "evidence";
+}
+
 // The password of a command, or of apply, from its sources; passwd also the dialog's three.
 std::variant<Passwords, PasswordProblem> passwords_for(const Environment& env, const Io& io,
                                                        const Options& options, bool change) {
@@ -211,9 +241,12 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
       return kSucceeded;
     case Parsed::Action::audit:
       return audit(parsed.options, journal.source, io);
+    case Parsed::Action::check:
+      return check(parsed.options, journal.source, io);
     case Parsed::Action::run:
     case Parsed::Action::list:
     case Parsed::Action::apply:
+    case Parsed::Action::offload:
       break;
   }
   const Options& options = parsed.options;
@@ -252,6 +285,35 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
                  std::get<Passwords>(gathered).current, recorders.clock, io, trail);
   }
 
+  // The station's store and its erase rule, for offload and erase.
+  std::optional<evidence::Station> station;
+  std::optional<evidence::Store> store;
+  if (parsed.action == Parsed::Action::offload ||
+      (options.command != nullptr && options.command->button == idc::erase)) {
+    auto read = read_station_file(env);
+    if (auto* problems = std::get_if<std::vector<evidence::StationProblem>>(&read)) {
+      return usage(io, evidence::station_problem_lines(*problems, false));
+    }
+    station = std::get<evidence::Station>(std::move(read));
+    store.emplace(store_folder(env, options, *station));
+  }
+
+  if (parsed.action == Parsed::Action::offload) {
+    std::optional<link::Secret> password;
+    const Undumpable undumpable;
+    if (!options.from) {
+      auto gathered = passwords_for(env, io, options, false);
+      if (const auto* problem = std::get_if<PasswordProblem>(&gathered)) {
+        return usage(io, problem->message);
+      }
+      password = std::get<Passwords>(std::move(gathered)).current;
+    }
+    evidence::OffloadSettings settings{*store, "kbcctl " KBC_VERSION};
+    settings.trail = trail;
+    settings.watch = options.simulate > 0 ? nullptr : recorders.watch;
+    return offload(options, serial, link, password, settings, io);
+  }
+
   const Command& command = *options.command;
   const std::optional<std::string> text = io.charset.to_utf8(options.text);
   if (!text) {
@@ -283,6 +345,11 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   };
   TerminalView view(io.out, io.err, io.charset, ask, dialog_entry);
   console::Console console(view, link, recorders.clock, trail);
+  std::optional<evidence::StoreLedger> ledger;
+  if (store) {
+    ledger.emplace(*store);
+    console.set_erase_guard(&*ledger, station->erase, options.without_offload);
+  }
   // As the window does when it is shown: the lists and the field limits exist from here on.
   console.on_show();
 

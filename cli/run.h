@@ -14,6 +14,7 @@
 #include "cli/terminal.h"
 #include "console/audit.h"
 #include "console/console.h"
+#include "evidence/disk_watch.h"
 #include "journal/audit_reader.h"
 #include "link/session.h"
 
@@ -32,6 +33,8 @@ struct Io {
   Terminal* terminal;                 // nullptr: the process has no terminal
   Charset charset = Charset::utf8();  // the terminal's, for arguments, passwords and what is shown
   SourceWait wait{};                  // on a password source that gives nothing
+  // Standard error is a terminal: offload draws its progress there.
+  bool err_terminal = false;
   // errno of standard output's failed write, for the message; 0 when not known.
   std::function<int()> out_error = [] { return 0; };
 };
@@ -41,6 +44,8 @@ struct Recorders {
   // For --simulate=N: a simulated bus of N recorders, which lives until kbcctl is done.
   std::function<link::Link(int recorders)> simulate;
   console::Clock& clock;
+  // Where a recorder's disk appears after its switch to mass storage; none: offload needs --from.
+  evidence::DiskWatch* watch = nullptr;
 };
 
 // The system journal: where kbcctl enters what it did to a recorder on the USB bus, and what

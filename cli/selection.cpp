@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "cli/json.h"
+#include "console/messages.h"
 #include "console/printable.h"
+#include "link/trace.h"
 
 namespace kbc::cli {
 namespace {
@@ -71,6 +73,41 @@ void list_unchosen(link::Link& link, std::ostream& err, const Charset& charset) 
              "--device LOCATION or --serial SERIAL:\n" +
              recorder_lines(recorders))
       << std::flush;
+}
+
+Chosen choose_recorders(const Options& options, const std::optional<std::string>& serial,
+                        link::Link& link, const Io& io) {
+  Chosen chosen;
+  if (serial) {
+    std::optional<link::ListedRecorder> found = find_by_serial(link, *serial, io.err, io.charset);
+    if (!found) {
+      chosen.status = kSelection;
+      return chosen;
+    }
+    chosen.targets.push_back({std::move(found->device), std::move(found->serial)});
+    return chosen;
+  }
+  std::vector<link::UsbDevice> recorders = link::scan_recorders(link);
+  if (options.device) {
+    std::erase_if(recorders,
+                  [&](const link::UsbDevice& d) { return d.location() != *options.device; });
+    if (recorders.empty()) {
+      link::trace("The chosen recorder is not on the bus");
+    }
+  } else if (!options.all && recorders.size() > 1) {
+    io.err << io.charset.from_utf8(console::msg::choose_recorder) << '\n';
+    list_unchosen(link, io.err, io.charset);
+    chosen.status = kSelection;
+    return chosen;
+  }
+  if (recorders.empty()) {
+    link::trace("No recorder found");
+    chosen.status = kNoRecorder;
+  }
+  for (link::UsbDevice& device : recorders) {
+    chosen.targets.push_back({std::move(device), std::nullopt});
+  }
+  return chosen;
 }
 
 }  // namespace kbc::cli

@@ -7,8 +7,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/charset.h"
+#include "cli/options.h"
+#include "cli/run.h"
+#include "console/apply.h"
 #include "link/recorders.h"
 
 namespace kbc::cli {
@@ -28,5 +32,16 @@ std::optional<link::ListedRecorder> find_by_serial(link::Link& link, std::string
 
 // Says on `err` that several recorders are connected and none was chosen, and lists them.
 void list_unchosen(link::Link& link, std::ostream& err, const Charset& charset);
+
+struct Chosen {
+  std::vector<console::Target> targets;
+  int status = 0;  // anything else: nothing is to be sent, and this is the exit status
+};
+
+// The recorders the options name, from one scan: --serial (given here in UTF-8; with the serial
+// numbers read), --device, every one with --all, else the only one. What kept it from any is said
+// on standard error.
+Chosen choose_recorders(const Options& options, const std::optional<std::string>& serial,
+                        link::Link& link, const Io& io);
 
 }  // namespace kbc::cli

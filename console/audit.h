@@ -39,6 +39,8 @@ struct AuditEntry {
   AuditOutcome outcome;
   std::vector<std::string> report;  // every line and message the operator was shown, in order
   bool changes;                     // false for an operation that only reads
+  // More fields of the entry, by their journal names ("KBC_SHA256"): an offload's files and bag.
+  std::vector<std::pair<std::string, std::string>> fields = {};
 
   // "erase on KBC0001234 (001/005): 清除文件成功": the last thing the operator was shown.
   std::string message() const;

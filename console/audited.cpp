@@ -5,22 +5,6 @@
 #include "link/recorders.h"
 
 namespace kbc::console {
-namespace {
-
-// Puts the link's choice back however the operation ends.
-class ChoiceKept {
- public:
-  explicit ChoiceKept(link::Link& link) : link_(link), location_(link.location) {}
-  ~ChoiceKept() { link_.location = std::move(location_); }
-  ChoiceKept(const ChoiceKept&) = delete;
-  ChoiceKept& operator=(const ChoiceKept&) = delete;
-
- private:
-  link::Link& link_;
-  std::optional<std::string> location_;
-};
-
-}  // namespace
 
 bool Console::audited(int button, const std::function<bool()>& operation) {
   const std::string_view action = action_name(button);

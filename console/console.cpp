@@ -9,9 +9,14 @@ namespace kbc::console {
 Console::Console(View& view, link::Link link, Clock& clock, AuditTrail* trail)
     : view_(view), link_(link), clock_(clock), trail_(trail) {}
 
-Outcome Console::run(const Sequence& sequence, const Body& body) {
-  const Outcome outcome =
-      run_handler(view_, link_, sequence, body, [this] { find_audited_recorder(); });
+Outcome Console::run(const Sequence& sequence, const Body& body,
+                     const std::function<void()>& reaching) {
+  const Outcome outcome = run_handler(view_, link_, sequence, body, [&] {
+    find_audited_recorder();
+    if (reaching) {
+      reaching();
+    }
+  });
   if (!outcome_) {
     outcome_ = outcome;
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "console/audit.h"
+#include "console/erase_guard.h"
 #include "console/handler.h"
 #include "console/profile.h"
 #include "console/setting_tables.h"
@@ -62,6 +63,15 @@ class Console {
   }
   const std::optional<std::string>& chosen_recorder() const { return link_.location; }
 
+  // What the erase button knows before it asks: the station's evidence store (none: the seed's
+  // questions and flow alone) and its rule. With `without_offload`, the rule's refusal is
+  // overridden, and the audit entry says so.
+  void set_erase_guard(OffloadLedger* ledger, ErasePolicy policy, bool without_offload = false) {
+    ledger_ = ledger;
+    erase_policy_ = policy;
+    without_offload_ = without_offload;
+  }
+
   // The show-window notification: locks the console, limits the fields, refills the lists.
   void on_show();
   // A button of the settings bar. True when the handler produced its success report.
@@ -111,9 +121,28 @@ class Console {
   void note_outcome(AuditOutcome outcome);
   std::optional<AuditEntry> entry_of(Operation& operation, std::vector<std::string> report) const;
 
+  // Puts the link's choice back however an operation that pinned it ends.
+  class ChoiceKept {
+   public:
+    explicit ChoiceKept(link::Link& link) : link_(link), location_(link.location) {}
+    ~ChoiceKept() { link_.location = std::move(location_); }
+    ChoiceKept(const ChoiceKept&) = delete;
+    ChoiceKept& operator=(const ChoiceKept&) = delete;
+
+   private:
+    link::Link& link_;
+    std::optional<std::string> location_;
+  };
+
   bool dispatch(int id);
-  // The handler sequence on this console's view and recorder.
-  Outcome run(const Sequence& sequence, const Body& body);
+  // The handler sequence on this console's view and recorder. `reaching` runs once the pre-check
+  // has passed, before the session opens.
+  Outcome run(const Sequence& sequence, const Body& body,
+              const std::function<void()>& reaching = {});
+  // Before the erase session: the serial number of the recorder it will reach, read in a
+  // session of its own where neither the view nor the audit trail gave it; the link is pinned
+  // to that recorder.
+  std::optional<std::string> serial_to_erase();
   bool verify_password();
   bool switch_to_disk();
   bool erase_all_files();
@@ -129,6 +158,9 @@ class Console {
   Clock& clock_;
   AuditTrail* trail_;
   std::optional<std::string> chosen_serial_;
+  OffloadLedger* ledger_ = nullptr;
+  ErasePolicy erase_policy_;
+  bool without_offload_ = false;
   std::optional<Operation> operation_;
   bool needs_recorder_choice_ = false;
   std::optional<Outcome> outcome_;

@@ -27,6 +27,15 @@ inline constexpr std::string_view erase_cancelled = "清除操作取消!";
 inline constexpr std::string_view erase_starting = "所有资料将会被消除!";
 inline constexpr std::string_view erase_done = "清除文件成功";
 inline constexpr std::string_view erase_failed = "清除文件失败，请重新连接!";
+// What the first erase question adds of the recorder's offloads, on a line of its own.
+inline constexpr char offload_newest_format[] =
+    "该记录仪最近一次已验证的导出: %04d-%02d-%02d %02d:%02d, %llu个文件, %s";
+inline constexpr std::string_view offload_none = "该记录仪没有已验证的导出记录。";
+inline constexpr std::string_view offload_serial_unknown =
+    "未能读取该记录仪的序列号，无法确认是否已导出。";
+// The station's rule refuses to erase a recorder whose recordings were not offloaded lately.
+inline constexpr char erase_refused_format[] =
+    "按本站规定，最近%d分钟内没有该记录仪已验证的导出，不能清除! 请先导出录像。";
 
 // Settings with nothing chosen.
 inline constexpr std::string_view choose_resolution = "请选择分辨率!";

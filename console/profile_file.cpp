@@ -24,9 +24,10 @@ std::string_view chinese_reason(int error) {
   }
 }
 
-// The file's bytes, or why they cannot be had. Only a regular file is read: a FIFO or a device
-// could keep the reader waiting or give no end.
-std::variant<std::string, Wording> file_text(const std::string& path) {
+}  // namespace
+
+// Only a regular file is read: a FIFO or a device could keep the reader waiting or give no end.
+std::variant<std::string, Wording> read_settings_file(const std::string& path) {
   const auto failed = [](int error) {
     return Wording{std::strerror(error), std::string(chinese_reason(error))};
   };
@@ -62,10 +63,8 @@ std::variant<std::string, Wording> file_text(const std::string& path) {
   return text;
 }
 
-}  // namespace
-
 std::variant<Profile, ProfileError> read_profile(const std::string& path) {
-  auto text = file_text(path);
+  auto text = read_settings_file(path);
   if (auto* problem = std::get_if<Wording>(&text)) {
     return ProfileError{{{0, std::move(*problem)}}};
   }

@@ -14,6 +14,10 @@ namespace kbc::console {
 // The largest profile read; a station profile is a dozen lines.
 inline constexpr std::size_t kMostProfileBytes = 64 * 1024;
 
+// The bytes of a small settings file (a profile, the station file), or why it cannot be read: only
+// a regular file of at most kMostProfileBytes.
+std::variant<std::string, Wording> read_settings_file(const std::string& path);
+
 // The profile in the file at `path`, or everything wrong with it. Only a regular file is read; a
 // file that cannot be read at all is one problem of line 0.
 std::variant<Profile, ProfileError> read_profile(const std::string& path);

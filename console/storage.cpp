@@ -1,6 +1,9 @@
 #include "console/console.h"
 #include "console/control_ids.h"
 #include "console/messages.h"
+#include "link/recorders.h"
+
+#include <cstdio>
 
 namespace kbc::console {
 
@@ -21,23 +24,70 @@ bool Console::switch_to_disk() {
   return succeeded(outcome);
 }
 
+std::optional<std::string> Console::serial_to_erase() {
+  if (operation_ && operation_->serial) {
+    return operation_->serial;
+  }
+  if (link_.location && chosen_serial_) {
+    return chosen_serial_;
+  }
+  const std::optional<link::ListedRecorder> found = link::identify_recorder(link_);
+  if (!found) {
+    return std::nullopt;
+  }
+  // The questions speak of this recorder: the erase goes to it, should another take its place.
+  link_.location = found->device.location();
+  return found->serial ? std::optional(found->serial->to_utf8()) : std::nullopt;
+}
+
 bool Console::erase_all_files() {
-  const Outcome outcome = run({PreCheck::full, Gate::admin}, [&](Call& call) {
-    // The session stays open while the questions are up; no second check follows them.
-    if (!view_.ask_yes_no(msg::erase_first_question, msg::erase_caption) ||
-        !view_.ask_yes_no(msg::erase_second_question, msg::erase_caption)) {
-      note_outcome(AuditOutcome::cancelled);
-      call.report(msg::erase_cancelled);
-      return false;
+  const ChoiceKept choice(link_);
+  std::optional<std::string> serial;
+  const auto reaching = [&] {
+    if (ledger_ != nullptr) {
+      serial = serial_to_erase();
     }
-    call.report(msg::erase_starting);
-    if (link::clear_all_files(call.device) != link::spec(link::Cmd::clear_all_files).statuses.ok) {
-      call.report(msg::erase_failed);
-      return false;
-    }
-    call.report(msg::erase_done);
-    return true;
-  });
+  };
+  const Outcome outcome = run(
+      {PreCheck::full, Gate::admin},
+      [&](Call& call) {
+        // Without an evidence store the questions are the seed's; with one, the first states what
+        // was offloaded, and the station's rule may refuse before anything is asked.
+        std::string first(msg::erase_first_question);
+        if (ledger_ != nullptr) {
+          const std::optional<OffloadFact> fact =
+              serial ? ledger_->newest_verified(*serial) : std::nullopt;
+          const auto now =
+              std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+          if (without_offload_) {
+            note_value("without-offload");
+          } else if (!erase_allowed(erase_policy_, fact, now)) {
+            char refused[256];
+            std::snprintf(refused, sizeof refused, msg::erase_refused_format,
+                          static_cast<int>(erase_policy_.window.count() / 60));
+            note_outcome(AuditOutcome::refused);
+            call.report(refused);
+            return false;
+          }
+          first += "\n" + offload_fact_line(serial, fact);
+        }
+        // The session stays open while the questions are up; no second check follows them.
+        if (!view_.ask_yes_no(first, msg::erase_caption) ||
+            !view_.ask_yes_no(msg::erase_second_question, msg::erase_caption)) {
+          note_outcome(AuditOutcome::cancelled);
+          call.report(msg::erase_cancelled);
+          return false;
+        }
+        call.report(msg::erase_starting);
+        if (link::clear_all_files(call.device) !=
+            link::spec(link::Cmd::clear_all_files).statuses.ok) {
+          call.report(msg::erase_failed);
+          return false;
+        }
+        call.report(msg::erase_done);
+        return true;
+      },
+      reaching);
   return succeeded(outcome);
 }
 

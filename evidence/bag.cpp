@@ -28,6 +28,10 @@ constexpr std::string_view kProgress = ".kbc-progress";
 constexpr std::string_view kTagFiles[] = {"bagit.txt", "bag-info.txt", "manifest-sha256.txt",
                                           "recorder-files.txt"};
 
+constexpr auto kRecorder = BagProblem::Kind::recorder;
+constexpr auto kStore = BagProblem::Kind::store;
+constexpr auto kDiffers = BagProblem::Kind::differs;
+
 std::string error_text(int error) {
   return std::strerror(error);
 }
@@ -257,14 +261,22 @@ class Writer {
     std::error_code made;
     fs::create_directories(store.root(), made);
     if (made) {
-      return fail_whole(store.root().string() + ": " + made.message());
+      outcome_.problems.push_back({kStore, store.root().string(), made.message()});
+      return outcome_;
     }
     if (const int error = make_folders(store.root(), fs::relative(folder, store.root()), changed);
         error != 0) {
-      return fail_whole(folder.string() + ": " + error_text(error));
+      return fail_whole(folder.string(), error);
     }
     const std::optional<fs::path> earlier = partial_of(folder, info_.serial);
+    // Two offloads of a recorder in one second get a second apart: no bag is ever replaced.
     std::string name = Store::bag_name(info_.serial, started);
+    for (auto later = started; !earlier && (fs::exists(folder / name) ||
+                                            fs::exists(folder / (name + std::string(kPartial))));) {
+      later += std::chrono::seconds(1);
+      started = later;
+      name = Store::bag_name(info_.serial, later);
+    }
     if (earlier) {
       const std::string partial = earlier->filename().string();
       name = partial.substr(0, partial.size() - kPartial.size());
@@ -278,13 +290,13 @@ class Writer {
     if (const int error =
             make_folders(folder, fs::path(outcome_.path.filename()) / "data", changed);
         error != 0) {
-      return fail_whole(outcome_.path.string() + ": " + error_text(error));
+      return fail_whole(outcome_.path.string(), error);
     }
     held_ = read_progress(bag_ / kProgress);
     progress_.reset(new link::Descriptor(
         ::open((bag_ / kProgress).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640)));
     if (progress_->get() < 0) {
-      return fail_whole(outcome_.path.string() + ": " + error_text(errno));
+      return fail_whole(outcome_.path.string(), errno);
     }
     if (events_.started) {
       events_.started(outcome_.path, earlier.has_value());
@@ -301,7 +313,7 @@ class Writer {
     }
     for (const fs::path& changed_folder : changed) {
       if (const int error = fsync_folder(changed_folder); error != 0) {
-        outcome_.problems.push_back(changed_folder.string() + ": " + error_text(error));
+        outcome_.problems.push_back({kStore, changed_folder.string(), error_text(error)});
       }
     }
     if (stopped_ || outcome_.cancelled || !outcome_.problems.empty()) {
@@ -319,8 +331,8 @@ class Writer {
   }
 
  private:
-  BagOutcome fail_whole(std::string problem) {
-    outcome_.problems.push_back(std::move(problem));
+  BagOutcome fail_whole(std::string path, int error) {
+    outcome_.problems.push_back({kStore, std::move(path), error_text(error)});
     return outcome_;
   }
 
@@ -364,13 +376,13 @@ class Writer {
     }
     if (const int error = make_folders(data, fs::path(file.path).parent_path(), changed);
         error != 0) {
-      stop_with(file.path + ": " + error_text(error));
+      stop_with(file.path, error);
       return;
     }
     link::Descriptor out(
         ::open(stored.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640));
     if (out.get() < 0) {
-      stop_with(file.path + ": " + error_text(errno));
+      stop_with(file.path, errno);
       return;
     }
     changed.insert(stored.parent_path());
@@ -396,11 +408,11 @@ class Writer {
           return !stop_.stop_requested();
         });
     if (write_error != 0) {
-      stop_with(file.path + ": " + error_text(write_error));
+      stop_with(file.path, write_error);
       return;
     }
     if (failure) {
-      outcome_.problems.push_back(file.path + ": " + failure->what);
+      outcome_.problems.push_back({kRecorder, file.path, failure->what});
       ::unlink(stored.c_str());
       if (failure->gone) {
         outcome_.disk_gone = true;
@@ -421,7 +433,7 @@ class Writer {
     }
     failures_in_a_row_ = 0;
     if (::fsync(out.get()) != 0) {
-      stop_with(file.path + ": " + error_text(errno));
+      stop_with(file.path, errno);
       return;
     }
     // The recorder's times go along, as far as the store keeps them.
@@ -445,13 +457,13 @@ class Writer {
   void record_held(const std::string& line) {
     if (::write(progress_->get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
         ::fdatasync(progress_->get()) != 0) {
-      stop_with(std::string(kProgress) + ": " + error_text(errno));
+      stop_with(std::string(kProgress), errno);
     }
   }
 
   // A problem of the store: nothing more can be stored.
-  void stop_with(std::string problem) {
-    outcome_.problems.push_back(std::move(problem));
+  void stop_with(std::string path, int error) {
+    outcome_.problems.push_back({kStore, std::move(path), error_text(error)});
     stopped_ = true;
   }
 
@@ -464,11 +476,9 @@ class Writer {
       }
       const Hashed hashed = hash_stored(bag_ / "data" / all[i].path, io_, buffer_);
       if (hashed.error != 0) {
-        outcome_.problems.push_back(all[i].path +
-                                    ": cannot be read back: " + error_text(hashed.error));
+        outcome_.problems.push_back({kStore, all[i].path, error_text(hashed.error)});
       } else if (hashed.bytes != all[i].size || hashed.sha256 != hashes_[i]) {
-        outcome_.problems.push_back(
-            all[i].path + ": the stored copy differs from what was read off the recorder");
+        outcome_.problems.push_back({kDiffers, all[i].path, {}});
       }
     }
   }
@@ -490,28 +500,26 @@ class Writer {
     std::string tagmanifest;
     for (std::size_t i = 0; i < std::size(kTagFiles); ++i) {
       if (const int error = write_text(bag_ / kTagFiles[i], texts[i], io_); error != 0) {
-        outcome_.problems.push_back(std::string(kTagFiles[i]) + ": " + error_text(error));
+        outcome_.problems.push_back({kStore, std::string(kTagFiles[i]), error_text(error)});
         return;
       }
       tagmanifest.append(sha256_hex(texts[i])).append("  ").append(kTagFiles[i]).append("\n");
     }
     if (const int error = write_text(bag_ / "tagmanifest-sha256.txt", tagmanifest, io_);
         error != 0) {
-      outcome_.problems.push_back("tagmanifest-sha256.txt: " + error_text(error));
+      outcome_.problems.push_back({kStore, "tagmanifest-sha256.txt", error_text(error)});
       return;
     }
     // The tag files read back as they were written.
     for (std::size_t i = 0; i < std::size(kTagFiles); ++i) {
       const Hashed hashed = hash_stored(bag_ / kTagFiles[i], io_, buffer_);
       if (hashed.error != 0 || hashed.sha256 != sha256_hex(texts[i])) {
-        outcome_.problems.push_back(std::string(kTagFiles[i]) +
-                                    ": the stored copy differs from what was written");
+        outcome_.problems.push_back({kDiffers, std::string(kTagFiles[i]), {}});
       }
     }
     const Hashed tags = hash_stored(bag_ / "tagmanifest-sha256.txt", io_, buffer_);
     if (tags.error != 0 || tags.sha256 != sha256_hex(tagmanifest)) {
-      outcome_.problems.push_back(
-          "tagmanifest-sha256.txt: the stored copy differs from what was written");
+      outcome_.problems.push_back({kDiffers, "tagmanifest-sha256.txt", {}});
     }
     if (!outcome_.problems.empty()) {
       return;
@@ -520,15 +528,15 @@ class Writer {
     ::unlink((bag_ / kProgress).c_str());
     const fs::path final_path = folder / outcome_.name;
     if (const int error = fsync_folder(bag_); error != 0) {
-      outcome_.problems.push_back(bag_.string() + ": " + error_text(error));
+      outcome_.problems.push_back({kStore, bag_.string(), error_text(error)});
       return;
     }
-    if (::rename(bag_.c_str(), final_path.c_str()) != 0) {
-      outcome_.problems.push_back(final_path.string() + ": " + error_text(errno));
+    if (::renameat2(AT_FDCWD, bag_.c_str(), AT_FDCWD, final_path.c_str(), RENAME_NOREPLACE) != 0) {
+      outcome_.problems.push_back({kStore, final_path.string(), error_text(errno)});
       return;
     }
     if (const int error = fsync_folder(folder); error != 0) {
-      outcome_.problems.push_back(folder.string() + ": " + error_text(error));
+      outcome_.problems.push_back({kStore, folder.string(), error_text(error)});
       ::rename(final_path.c_str(), bag_.c_str());
       return;
     }
@@ -555,6 +563,37 @@ class Writer {
 };
 
 }  // namespace
+
+std::string BagProblem::english() const {
+  const std::string what = kind == Kind::differs
+                               ? "the stored copy differs from what was read off the recorder"
+                               : detail;
+  return path.empty() ? what : path + ": " + what;
+}
+
+std::string BagProblem::chinese() const {
+  std::string what;
+  switch (kind) {
+    case Kind::recorder:
+      what = "读取记录仪失败 (" + detail + ")";
+      break;
+    case Kind::store:
+      what = "写入证据库失败 (" + detail + ")";
+      break;
+    case Kind::differs:
+      what = "证据库中的副本与记录仪上读出的不一致";
+      break;
+  }
+  return path.empty() ? what : path + ": " + what;
+}
+
+std::vector<std::string> BagOutcome::problem_lines(bool chinese) const {
+  std::vector<std::string> lines;
+  for (const BagProblem& problem : problems) {
+    lines.push_back(chinese ? problem.chinese() : problem.english());
+  }
+  return lines;
+}
 
 ssize_t StoreIo::write(int fd, std::span<const std::byte> bytes) {
   return ::write(fd, bytes.data(), bytes.size());

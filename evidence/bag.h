@@ -56,6 +56,23 @@ struct BagEvents {
   std::function<void()> verifying;
 };
 
+// What went wrong with one file of the bag, or with the bag (path ""), in both languages.
+struct BagProblem {
+  enum class Kind {
+    recorder,  // the recorder's disk would not give the file
+    store,     // the store would not take or give it back
+    differs,   // the copy read back is not what was read off the recorder
+  };
+  Kind kind;
+  std::string path;
+  std::string detail;  // the system's word ("Input/output error"); empty for `differs`
+
+  // "DCIM/0001.MP4: Input/output error"
+  std::string english() const;
+  // "DCIM/0001.MP4: 读取记录仪失败 (Input/output error)"
+  std::string chinese() const;
+};
+
 struct BagOutcome {
   bool verified = false;
   bool cancelled = false;
@@ -66,8 +83,9 @@ struct BagOutcome {
   std::uint64_t bytes = 0;
   std::uint64_t kept = 0;  // files kept from an earlier offload
   std::string tagmanifest_sha256;
-  // What went wrong, each naming its file: "DCIM/0001.MP4: Input/output error".
-  std::vector<std::string> problems;
+  std::vector<BagProblem> problems;
+
+  std::vector<std::string> problem_lines(bool chinese) const;
 };
 
 // Offloads every file of `files` into a bag of `store`, or goes on with the newest ".partial" bag

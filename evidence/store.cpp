@@ -133,6 +133,14 @@ std::optional<StoredBag> Store::newest_verified(std::string_view serial) const {
   return std::move(bags.back());
 }
 
+std::optional<console::OffloadFact> StoreLedger::newest_verified(std::string_view serial) {
+  const std::optional<StoredBag> bag = store_.newest_verified(serial);
+  if (!bag) {
+    return std::nullopt;
+  }
+  return console::OffloadFact{bag->started, bag->files, bag->bytes};
+}
+
 std::filesystem::path default_store() {
   const char* data = std::getenv("XDG_DATA_HOME");
   if (data != nullptr && data[0] == '/') {

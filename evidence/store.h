@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console/erase_guard.h"
+
 namespace kbc::evidence {
 
 inline constexpr std::string_view kPartial = ".partial";
@@ -65,5 +67,15 @@ class Store {
 // The store the station file or --store names, else $XDG_DATA_HOME/kbc-q7/evidence
 // (~/.local/share/kbc-q7/evidence).
 std::filesystem::path default_store();
+
+// The store as the erase question asks it: the newest verified bag of a serial number.
+class StoreLedger final : public console::OffloadLedger {
+ public:
+  explicit StoreLedger(Store store) : store_(std::move(store)) {}
+  std::optional<console::OffloadFact> newest_verified(std::string_view serial) override;
+
+ private:
+  Store store_;
+};
 
 }  // namespace kbc::evidence

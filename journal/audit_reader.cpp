@@ -2,6 +2,7 @@
 
 #include <systemd/sd-journal.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <memory>
@@ -56,6 +57,28 @@ std::string error_text(std::string_view what, int rc) {
   return std::string(what) + ": " + std::strerror(-rc);
 }
 
+// The KBC_ fields of the current entry that AuditRecord has no member for.
+std::map<std::string, std::string> extra_fields(sd_journal* j) {
+  static constexpr std::string_view kKnown[] = {kAction,  kValue,  kLocation, kSerial,
+                                                kOutcome, kReport, kOperator};
+  std::map<std::string, std::string> fields;
+  const void* data = nullptr;
+  std::size_t length = 0;
+  sd_journal_restart_data(j);
+  while (sd_journal_enumerate_data(j, &data, &length) > 0) {
+    const std::string_view text(static_cast<const char*>(data), length);
+    const std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos || !text.starts_with("KBC_")) {
+      continue;
+    }
+    const std::string_view name = text.substr(0, equals);
+    if (std::ranges::find(kKnown, name) == std::end(kKnown)) {
+      fields.emplace(name, text.substr(equals + 1));
+    }
+  }
+  return fields;
+}
+
 // Matches are ANDed across fields and ORed within one.
 int add_match(sd_journal* j, std::string_view name, std::string_view value) {
   const std::string match = std::string(name) + "=" + std::string(value);
@@ -81,6 +104,9 @@ std::optional<std::string> SystemJournal::read(const AuditQuery& query, const Ea
   }
   if (rc >= 0 && query.serial) {
     rc = add_match(j.get(), kSerial, *query.serial);
+  }
+  if (rc >= 0 && query.field) {
+    rc = add_match(j.get(), query.field->first, query.field->second);
   }
   if (rc < 0) {
     return error_text("cannot select the entries", rc);
@@ -114,6 +140,7 @@ std::optional<std::string> SystemJournal::read(const AuditQuery& query, const Ea
       record.report = lines_of(*report);
     }
     record.message = field(j.get(), "MESSAGE").value_or("");
+    record.fields = extra_fields(j.get());
     each(record);
   }
   if (rc < 0) {

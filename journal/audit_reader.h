@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,11 +25,15 @@ struct AuditRecord {
   std::string outcome;
   std::vector<std::string> report;
   std::string message;
+  // The entry's other KBC_ fields by name, such as an offload's KBC_SHA256.
+  std::map<std::string, std::string> fields;
 };
 
 struct AuditQuery {
   std::optional<std::string> serial;        // only entries of this recorder
   std::optional<std::uint64_t> since_usec;  // only entries from this time on
+  // Only entries with this field ("KBC_BAG_NAME", "KBC0001_20261208T143005Z").
+  std::optional<std::pair<std::string, std::string>> field;
 };
 
 class AuditSource {

@@ -34,6 +34,9 @@ std::vector<std::string> entry_fields(const console::AuditEntry& entry, std::str
     fields.push_back(field(kReport, report));
   }
   fields.push_back(field(kOperator, operator_name));
+  for (const auto& [name, value] : entry.fields) {
+    fields.push_back(field(name, value));
+  }
   return fields;
 }
 

@@ -125,7 +125,8 @@ TEST_F(CliTest, EraseAsksBothQuestionsOnTheTerminal) {
   terminal.answers = {true, true};
   EXPECT_EQ(kbcctl({"erase"}), kSucceeded);
   EXPECT_THAT(terminal.questions,
-              ElementsAre("清除所有文件: 此操作将清除所有文件资料，请确认资料是否已备份？",
+              ElementsAre("清除所有文件: 此操作将清除所有文件资料，请确认资料是否已备份？\n"
+                          "该记录仪没有已验证的导出记录。",
                           "清除所有文件: 请再次确认是否进行清除操作？"));
   EXPECT_EQ(usb.state().erase_count, 1);
 }
@@ -142,7 +143,8 @@ TEST_F(CliTest, EraseWithoutTerminalAnswersNo) {
   env["KBC_PASSWORD"] = kAdmin;
   EXPECT_EQ(kbcctl({"erase"}, false), kFailed);
   EXPECT_THAT(output(), ElementsAre("清除操作取消!"));
-  EXPECT_EQ(usb.letters(), "3");
+  // The serial number for the question's word on the recorder's offloads, then the erase.
+  EXPECT_EQ(usb.letters(), "J3");
   EXPECT_EQ(usb.state().erase_count, 0);
 }
 

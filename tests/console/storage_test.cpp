@@ -1,4 +1,7 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include "console/messages.h"
 #include "console_fixture.h"
@@ -81,6 +84,104 @@ TEST_F(StorageTest, EraseThatFailsAsksToReconnect) {
     EXPECT_FALSE(press(idc::erase, kAdmin));
     EXPECT_EQ(view.lines, (Lines{"所有资料将会被消除!", "清除文件失败，请重新连接!"}));
   }
+}
+
+// The store's answer, as the evidence store would give it.
+class FakeLedger final : public OffloadLedger {
+ public:
+  std::optional<OffloadFact> fact;
+  std::vector<std::string> asked;
+  std::optional<OffloadFact> newest_verified(std::string_view serial) override {
+    asked.emplace_back(serial);
+    return fact;
+  }
+};
+
+TEST_F(StorageTest, TheEraseQuestionStatesTheNewestOffloadAndTheStationsRuleMayRefuse) {
+  using std::chrono::minutes;
+  const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+  const OffloadFact recent{now - minutes(10), 132, 3'800'000'000};
+  const OffloadFact old{now - minutes(45), 7, 512'000};
+  const ErasePolicy warn{};
+  const ErasePolicy strict{EraseRule::require_offload, minutes(30)};
+  struct Row {
+    const char* what;
+    ErasePolicy policy;
+    std::optional<OffloadFact> fact;
+    bool without_offload;
+    bool asked;  // else refused
+  };
+  const Row rows[] = {
+      {"warn, none", warn, std::nullopt, false, true},
+      {"warn, old", warn, old, false, true},
+      {"strict, recent", strict, recent, false, true},
+      {"strict, none", strict, std::nullopt, false, false},
+      {"strict, too old", strict, old, false, false},
+      {"strict, none, overridden", strict, std::nullopt, true, true},
+  };
+  FakeLedger ledger;
+  FakeTrail trail;
+  Console audited{view, bus.link(), clock, &trail};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ledger.fact = row.fact;
+    ledger.asked.clear();
+    trail.entries.clear();
+    audited.set_erase_guard(&ledger, row.policy, row.without_offload);
+    view.questions.clear();
+    view.answers = {false};
+    view.lines.clear();
+    bus.clear_wire();
+    view.fields[idc::password] = kAdmin;
+    EXPECT_FALSE(audited.on_command(idc::erase));
+    EXPECT_EQ(ledger.asked, Lines{"KBC0001"});
+    ASSERT_EQ(trail.entries.size(), 1u);
+    const AuditEntry& entry = trail.entries.front();
+    EXPECT_EQ(entry.value, row.without_offload ? "without-offload" : "");
+    if (!row.asked) {
+      // Refused before any question, and entered so.
+      EXPECT_TRUE(view.questions.empty());
+      EXPECT_EQ(view.lines, Lines{"按本站规定，最近30分钟内没有该记录仪已验证的导出，不能清除! "
+                                  "请先导出录像。"});
+      EXPECT_EQ(entry.outcome, AuditOutcome::refused);
+      EXPECT_EQ(recorder.letters(), "J3");
+      continue;
+    }
+    ASSERT_EQ(view.questions.size(), 1u);
+    const std::string& question = view.questions.front();
+    EXPECT_TRUE(
+        question.starts_with("清除所有文件|此操作将清除所有文件资料，请确认资料是否已备份？\n"));
+    if (row.fact) {
+      EXPECT_THAT(question, ::testing::HasSubstr("该记录仪最近一次已验证的导出: "));
+      EXPECT_THAT(question, ::testing::EndsWith(row.fact->files == 132 ? ", 132个文件, 3.8 GB"
+                                                                       : ", 7个文件, 512.0 KB"));
+    } else {
+      EXPECT_THAT(question, ::testing::EndsWith("\n该记录仪没有已验证的导出记录。"));
+    }
+    EXPECT_EQ(entry.outcome, AuditOutcome::cancelled);
+  }
+  // Without a store the questions are the seed's, and nothing more is sent.
+  audited.set_erase_guard(nullptr, strict);
+  view.questions.clear();
+  EXPECT_FALSE(press(idc::erase, kAdmin));
+  EXPECT_EQ(view.questions, Lines{"清除所有文件|此操作将清除所有文件资料，请确认资料是否已备份？"});
+  EXPECT_EQ(recorder.letters(), "3");
+}
+
+TEST_F(StorageTest, WithoutATrailTheEraseReadsTheSerialInASessionOfItsOwn) {
+  FakeLedger ledger;
+  console.set_erase_guard(&ledger, {});
+  view.answers = {false};
+  EXPECT_FALSE(press(idc::erase, kAdmin));
+  EXPECT_EQ(ledger.asked, Lines{"KBC0001"});
+  EXPECT_EQ(recorder.letters(), "J3");
+  // A serial number the recorder will not give is said in the question.
+  recorder.inject({.kind = sim::Fault::Kind::outcome, .letter = 'J', .value = 0});
+  view.questions.clear();
+  view.answers = {false};
+  EXPECT_FALSE(press(idc::erase, kAdmin));
+  EXPECT_THAT(view.questions.front(),
+              ::testing::EndsWith("\n未能读取该记录仪的序列号，无法确认是否已导出。"));
 }
 
 }  // namespace

@@ -143,6 +143,32 @@ BusDevice plugged(const Plug& plug, int devnum, int port) {
           sysfs_at(port), join(device_descriptor(0, 0, kOtherVendor, 0xc077), config)};
 }
 
+BusDevice disk_device(int devnum, int port, std::uint16_t vendor, std::uint16_t product) {
+  constexpr std::uint8_t kMassStorageClass = 8;
+  Bytes config = configuration(kMassStorageClass, 2, 0x80, 250);
+  endpoint(config, 0x81, kBulk, 512, 0);
+  endpoint(config, 0x02, kBulk, 512, 0);
+  return {
+      Role::disk, devnum, port,           vendor,
+      product,    {},     sysfs_at(port), join(device_descriptor(0, 0, vendor, product), config)};
+}
+
+std::string describe_disk(const std::string& usb_sysfs, const std::string& name, int minor,
+                          bool partitioned, const std::string& fs_type) {
+  const std::string interface = usb_sysfs.substr(usb_sysfs.rfind('/') + 1) + ":1.0";
+  const std::string disk = usb_sysfs + "/" + interface + "/host0/target0:0:0/0:0:0:0/block/" + name;
+  std::string text = "P: " + disk + "\nE: SUBSYSTEM=block\nE: DEVTYPE=disk\nE: DEVNAME=/dev/" +
+                     name + "\nA: dev=8:" + std::to_string(minor) + "\n";
+  text += partitioned ? "E: ID_PART_TABLE_TYPE=dos\n" : "E: ID_FS_TYPE=" + fs_type + "\n";
+  text += "\n";
+  if (partitioned) {
+    text += "P: " + disk + "/" + name + "1\nE: SUBSYSTEM=block\nE: DEVTYPE=partition\n" +
+            "E: DEVNAME=/dev/" + name + "1\nE: ID_FS_TYPE=" + fs_type +
+            "\nA: dev=8:" + std::to_string(minor + 1) + "\nA: partition=1\n\n";
+  }
+  return text;
+}
+
 std::string BusDevice::node() const {
   char name[16];
   std::snprintf(name, sizeof name, "%03d/%03d", kBus, devnum);

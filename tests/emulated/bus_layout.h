@@ -17,7 +17,11 @@ inline constexpr int kBus = 1;
 // Device numbers the bus hands out, the root hub's (1) included; as many as a hub of 31 ports.
 inline constexpr int kLastDevnum = 32;
 
-enum class Role { root_hub, other, recorder };
+enum class Role { root_hub, other, recorder, disk };
+
+// What a recorder shows once switched to mass storage, and a USB flash disk of another vendor.
+inline constexpr std::uint16_t kRecorderDiskProduct = 0x0008;
+inline constexpr std::uint16_t kFlashVendor = 0x0781;
 
 // A device to plug in: "mouse", "recorder" or "recorder=SERIAL" in a layout.
 struct Plug {
@@ -57,6 +61,15 @@ struct BusDevice {
 BusDevice root_hub();
 // A mouse, or a recorder: configuration 1, interface 0, bulk endpoints 0x01 and 0x81.
 BusDevice plugged(const Plug& plug, int devnum, int port);
+
+// A USB disk (mass storage, bulk-only) of this vendor and product.
+BusDevice disk_device(int devnum, int port, std::uint16_t vendor, std::uint16_t product);
+
+// The block devices of a USB disk at `usb_sysfs`: the disk `name` ("sdb"), and where the FAT
+// volume lies at `offset` > 0, its first partition ("sdb1"); `minor` of major 8 numbers the disk.
+// `fs_type` is what udev's blkid says of the volume ("vfat", "exfat").
+std::string describe_disk(const std::string& usb_sysfs, const std::string& name, int minor,
+                          bool partitioned, const std::string& fs_type);
 
 // The root hub (001/001), then the layout's devices numbered from 2 on the hub's ports from 1.
 std::vector<BusDevice> bus_devices(const std::vector<Plug>& layout);

@@ -42,6 +42,14 @@
 //   --pre-recording  pre-recording is on, so set_motion_on is refused
 //   --identity FILE  every recorder's identity record: the 89 bytes of FILE, as a rogue or
 //                    damaged recorder may hold them
+//   --disk IMAGE[@OFFSET]
+//                    once a recorder takes switch_msdc, it leaves the bus and comes back on the
+//                    same port as a USB disk (4255:0008) whose block device holds IMAGE: a FAT
+//                    or exFAT volume on the whole disk, or with @OFFSET in its first partition,
+//                    which starts OFFSET bytes in; each with the udev properties blkid gives
+//   --stray-disk IMAGE
+//                    just before that, a flash disk of another vendor is plugged in on a port
+//                    of its own, holding the FAT volume IMAGE: a disk no offload may take
 //   --verbose        every request on standard error too
 //   --journal        let the programs reach the system journal. Without it, where journald
 //                    runs, the bus and its programs get a mount namespace of their own (and a
@@ -67,6 +75,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -74,6 +83,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "bus_layout.h"
@@ -92,8 +102,15 @@ void complain(const std::string& message) {
   std::fprintf(stderr, "kbc-emulated-bus: %s\n", message.c_str());
 }
 
+struct DiskImage {
+  std::string path;
+  std::uint64_t offset = 0;  // of the volume's partition; 0: the volume is the whole disk
+};
+
 struct Options {
   std::optional<std::string> wire;
+  std::optional<DiskImage> disk;
+  std::optional<DiskImage> stray_disk;
   std::vector<Plug> layout = *parse_layout(kDefaultLayout);
   std::optional<std::string> control;
   Faults faults;
@@ -183,6 +200,22 @@ std::optional<Options> parse(int argc, char** argv) {
       if (!file || !(options.identity = read_identity(*file))) {
         return std::nullopt;
       }
+    } else if (arg == "--disk" || arg == "--stray-disk") {
+      const auto text = value(arg);
+      if (!text) {
+        return std::nullopt;
+      }
+      DiskImage image{*text, 0};
+      if (const std::size_t at = text->rfind('@'); arg == "--disk" && at != std::string::npos) {
+        image.path = text->substr(0, at);
+        const std::string_view digits = std::string_view(*text).substr(at + 1);
+        if (std::from_chars(digits.data(), digits.data() + digits.size(), image.offset).ptr !=
+            digits.data() + digits.size()) {
+          complain("--disk needs IMAGE or IMAGE@OFFSET");
+          return std::nullopt;
+        }
+      }
+      (arg == "--disk" ? options.disk : options.stray_disk) = image;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--journal") {
@@ -393,6 +426,66 @@ class Bus {
   }
 
   // Runs on the main loop.
+  static gboolean on_switched(gpointer data) {
+    auto& bus = *static_cast<Bus*>(data);
+    std::lock_guard lock(bus.mutex_);
+    for (const int devnum : std::exchange(bus.switched_, {})) {
+      bus.become_disk(devnum);
+    }
+    return G_SOURCE_REMOVE;
+  }
+
+  // A new USB disk on `port` at the next device number, its block devices holding `image`.
+  // With the lock held.
+  void plug_disk(int port, const std::string& sysfs, std::uint16_t vendor, std::uint16_t product,
+                 const DiskImage& image) {
+    if (next_devnum_ > kLastDevnum) {
+      complain("the bus has no device number left");
+      return;
+    }
+    BusDevice usb = disk_device(next_devnum_++, port, vendor, product);
+    usb.sysfs = sysfs;
+    if (!place(usb, true)) {
+      return;
+    }
+    // The nodes' bytes are there before udev tells of them.
+    const std::string name = std::string("sd") + static_cast<char>('b' + disks_);
+    const int minor = 16 * (1 + disks_++);
+    std::ifstream in(image.path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string fs_type =
+        bytes.compare(image.offset + 3, 8, "EXFAT   ") == 0 ? "exfat" : "vfat";
+    std::filesystem::create_directories(root_ + "/dev");
+    std::ofstream(root_ + "/dev/" + name, std::ios::binary) << bytes;
+    if (image.offset > 0) {
+      std::ofstream(root_ + "/dev/" + name + "1", std::ios::binary) << bytes.substr(image.offset);
+    }
+    g_autoptr(GError) error = nullptr;
+    const std::string described = describe_disk(sysfs, name, minor, image.offset > 0, fs_type);
+    if (!umockdev_testbed_add_from_string(testbed_.get(), described.c_str(), &error)) {
+      complain(std::string("cannot add the disk: ") + error->message);
+    }
+  }
+
+  // The recorder at `devnum` leaves the bus and its disk arrives on the same port; just before,
+  // a stray flash disk, where there is one, on a port of its own. With the lock held.
+  void become_disk(int devnum) {
+    Node& node = *nodes_.at(devnum);
+    if (!node.present) {
+      return;
+    }
+    if (options_.stray_disk && !stray_plugged_) {
+      stray_plugged_ = true;
+      const int port = next_port_++;
+      plug_disk(port, plugged({Role::other, {}}, 0, port).sysfs, kFlashVendor, 0x5567,
+                *options_.stray_disk);
+    }
+    const int port = node.device->port;
+    const std::string sysfs = node.device->sysfs;
+    pull_out(node);
+    plug_disk(port, sysfs, kRecorderVendor, kRecorderDiskProduct, *options_.disk);
+  }
+
   static gboolean on_control(gint, GIOCondition, gpointer data) {
     static_cast<Bus*>(data)->take_commands();
     return G_SOURCE_CONTINUE;
@@ -528,9 +621,15 @@ class Bus {
     if (!node.present) {
       result = -ENODEV;
     } else if (node.recorder) {
+      const bool disk_before = node.recorder->state().mass_storage;
       result = node.recorder->control(setup, bytes);
       if (node.recorder->unplugged()) {
         pull_out(node);
+      } else if (!disk_before && node.recorder->state().mass_storage && options_.disk) {
+        // The recorder answers the switch, then leaves and comes back as a disk: once the
+        // program has closed its session.
+        switched_.push_back(node.devnum);
+        g_timeout_add(50, &Bus::on_switched, this);
       }
     }
     if (in) {
@@ -645,6 +744,9 @@ class Bus {
   int next_devnum_ = 2;
   int next_port_ = 1;
   std::size_t recorders_ = 0;
+  std::vector<int> switched_;  // recorders that took switch_msdc, to become disks
+  int disks_ = 0;
+  bool stray_plugged_ = false;
   std::string root_;
   int control_fd_ = -1;
   guint control_source_ = 0;

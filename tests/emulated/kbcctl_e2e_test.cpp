@@ -135,23 +135,27 @@ TEST_F(KbcctlOnBus, VerifyChecksBothPasswordsAndSetsTheClockOnAMatch) {
 
 TEST_F(KbcctlOnBus, EachSettingAndEraseSendTheirCommandAfterTheAdministratorPassword) {
   const std::string check = "3" + kAdmin;
-  run_steps(
-      {},
-      {
-          {kAdmin,
-           {"video", "1920X1080(30)"},
-           {"录像尺寸设置为1920X1080(30)成功!"},
-           0,
-           {"-" + kAdmin, check, "H"}},
-          {kAdmin, {"segment", "10分钟"}, {"录像分段10分钟设置成功"}, 0, {check, "r"}},
-          {kAdmin, {"photo", "2688X1512"}, {"拍照大小设置为2688X1512成功!"}, 0, {check, "f"}},
-          {kAdmin, {"brightness", "高"}, {"屏亮度高设置成功!"}, 0, {check, "="}},
-          {kAdmin, {"screen-off", "关闭"}, {"不关屏设置成功!"}, 0, {check, "?"}},
-          {kAdmin, {"ir", "自动"}, {"自动红外设置成功!"}, 0, {check, "u"}},
-          {kAdmin, {"voice", "打开"}, {"打开语音提示成功!"}, 0, {check, "]1"}},
-          {kAdmin, {"motion", "关闭"}, {"关闭移动侦测成功!"}, 0, {check, ","}},
-          {kAdmin, {"--yes", "erase"}, {"所有资料将会被消除!", "清除文件成功"}, 0, {check, "N"}},
-      });
+  run_steps({},
+            {
+                {kAdmin,
+                 {"video", "1920X1080(30)"},
+                 {"录像尺寸设置为1920X1080(30)成功!"},
+                 0,
+                 {"-" + kAdmin, check, "H"}},
+                {kAdmin, {"segment", "10分钟"}, {"录像分段10分钟设置成功"}, 0, {check, "r"}},
+                {kAdmin, {"photo", "2688X1512"}, {"拍照大小设置为2688X1512成功!"}, 0, {check, "f"}},
+                {kAdmin, {"brightness", "高"}, {"屏亮度高设置成功!"}, 0, {check, "="}},
+                {kAdmin, {"screen-off", "关闭"}, {"不关屏设置成功!"}, 0, {check, "?"}},
+                {kAdmin, {"ir", "自动"}, {"自动红外设置成功!"}, 0, {check, "u"}},
+                {kAdmin, {"voice", "打开"}, {"打开语音提示成功!"}, 0, {check, "]1"}},
+                {kAdmin, {"motion", "关闭"}, {"关闭移动侦测成功!"}, 0, {check, ","}},
+                // The erase reads the serial number first, for the question's word on offloads.
+                {kAdmin,
+                 {"--yes", "erase"},
+                 {"所有资料将会被消除!", "清除文件成功"},
+                 0,
+                 {"J", check, "N"}},
+            });
 }
 
 TEST_F(KbcctlOnBus, TheRecorderRefusesMotionDuringPreRecordingAndGatesTheNormalPassword) {
@@ -164,7 +168,7 @@ TEST_F(KbcctlOnBus, TheRecorderRefusesMotionDuringPreRecordingAndGatesTheNormalP
                  0,
                  {"-" + kNormal, "3" + kNormal, "S"}},
                 {kNormal, {"photo", "2688X1512"}, {"密码错误!"}, 1, {"3" + kNormal}},
-                {kNormal, {"--yes", "erase"}, {"密码错误!"}, 1, {"3" + kNormal}},
+                {kNormal, {"--yes", "erase"}, {"密码错误!"}, 1, {"J", "3" + kNormal}},
             });
 }
 
@@ -307,12 +311,12 @@ const Fault kFaults[] = {
       kFindsNothing},
      ""},
     {"unplugged_before_erasing",
-     {"--unplug-at", "3"},
+     {"--unplug-at", "5"},
      {{kAdmin,
        {"--yes", "erase"},
        {"所有资料将会被消除!", "清除文件失败，请重新连接!"},
        1,
-       {"3" + kAdmin, "N"}},
+       {"J", "3" + kAdmin, "N"}},
       kFindsNothing},
      ""},
 };

@@ -193,7 +193,7 @@ class BagTest : public ::testing::Test {
 
 TEST_F(BagTest, AVerifiedBagHoldsTheRecordingsWithManifestsAnyoneCanCheck) {
   const BagOutcome bag = offload();
-  ASSERT_TRUE(bag.verified) << ::testing::PrintToString(bag.problems);
+  ASSERT_TRUE(bag.verified) << ::testing::PrintToString(bag.problem_lines(false));
   const fs::path where = scratch / "store/440300000000/000001/KBC0001_20261208T143005Z";
   EXPECT_EQ(bag.path, where);
   EXPECT_EQ(bag.files, 5u);
@@ -288,7 +288,7 @@ TEST_F(BagTest, NothingIsCalledVerifiedThatIsNotAndTheBagStaysPartial) {
     const BagOutcome bag = offload(&faulty);
     EXPECT_FALSE(bag.verified);
     EXPECT_EQ(bag.disk_gone, row.gone);
-    EXPECT_THAT(bag.problems, ::testing::Contains(row.names));
+    EXPECT_THAT(bag.problem_lines(false), ::testing::Contains(row.names));
     EXPECT_EQ(bag.path.extension(), ".partial");
     EXPECT_TRUE(fs::exists(bag.path));
     EXPECT_FALSE(store.newest_verified("KBC0001"));
@@ -307,7 +307,7 @@ TEST_F(BagTest, ABagCutShortIsFinishedByTheNextOffloadReadingOnlyWhatItLacks) {
   done_.clear();
   setup_blocks = [](TestBlocks&) {};
   const BagOutcome resumed = offload();
-  ASSERT_TRUE(resumed.verified) << ::testing::PrintToString(resumed.problems);
+  ASSERT_TRUE(resumed.verified) << ::testing::PrintToString(resumed.problem_lines(false));
   EXPECT_EQ(resumed.kept, 2u);
   EXPECT_EQ(resumed.path, scratch / "store/440300000000/000001/KBC0001_20261208T143005Z");
   EXPECT_THAT(done_, ElementsAre("DCIM/100MEDIA/20261208_143005_0001.MP4 kept",

@@ -1,0 +1,50 @@
+// What the erase button knows of a recorder's recordings before it asks: the newest offload of
+// them that was verified in the station's evidence store, and the station's rule for erasing.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kbc::console {
+
+// A verified offload of a recorder: when it began, and what it holds.
+struct OffloadFact {
+  std::chrono::sys_seconds when{};
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+};
+
+// Where the verified offloads are known; the evidence store is one.
+class OffloadLedger {
+ public:
+  virtual ~OffloadLedger() = default;
+  // The newest verified offload of the recorder with this serial number; nullopt for none.
+  virtual std::optional<OffloadFact> newest_verified(std::string_view serial) = 0;
+};
+
+enum class EraseRule {
+  warn,             // the question states what was offloaded, and the operator decides
+  require_offload,  // no erase without a verified offload within the window
+};
+
+struct ErasePolicy {
+  EraseRule rule = EraseRule::warn;
+  std::chrono::seconds window{30 * 60};
+};
+
+// What the erase question adds on its own line: "该记录仪最近一次已验证的导出: 2026-12-08 14:30,
+// 132个文件, 3.8 GB", or that there is none, or that the recorder's serial number is not known.
+std::string offload_fact_line(const std::optional<std::string>& serial,
+                              const std::optional<OffloadFact>& fact);
+
+// Whether the rule lets the recorder be erased at `now`.
+bool erase_allowed(const ErasePolicy& policy, const std::optional<OffloadFact>& fact,
+                   std::chrono::sys_seconds now);
+
+// "2.0 GB", "512.0 KB", "7 字节": a size as the window and kbcctl show it.
+std::string size_text(std::uint64_t bytes);
+
+}  // namespace kbc::console

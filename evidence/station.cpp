@@ -1,0 +1,160 @@
+#include "evidence/station.h"
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <system_error>
+
+#include "console/profile_file.h"
+
+namespace kbc::evidence {
+namespace {
+
+constexpr std::string_view kKeys = "store, erase, offload-window";
+
+std::string in_quotes(std::string_view text) {
+  std::string out(1, '\'');
+  out.append(text).append("'");
+  return out;
+}
+
+}  // namespace
+
+std::optional<std::chrono::seconds> parse_span(std::string_view text) {
+  long long count = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  if (error != std::errc() || end == text.data() || count <= 0) {
+    return std::nullopt;
+  }
+  const std::string_view unit(end, static_cast<std::size_t>(text.data() + text.size() - end));
+  long long scale = 0;
+  if (unit == "s" || unit == "sec") {
+    scale = 1;
+  } else if (unit == "min" || unit == "m") {
+    scale = 60;
+  } else if (unit == "h") {
+    scale = 3600;
+  } else if (unit == "d") {
+    scale = 86400;
+  }
+  // Ten years at most: anything longer is a slip of the keyboard.
+  if (scale == 0 || count > 10LL * 366 * 86400 / scale) {
+    return std::nullopt;
+  }
+  return std::chrono::seconds(count * scale);
+}
+
+StationRead parse_station(std::string_view text, const std::string& shown_as, Station base) {
+  std::vector<StationProblem> problems;
+  toml::table table;
+  try {
+    table = toml::parse(text);
+  } catch (const toml::parse_error& error) {
+    problems.push_back({shown_as,
+                        error.source().begin.line,
+                        {"not TOML: " + std::string(error.description()),
+                         "不是有效的TOML格式，请检查此行的引号、等号和设置项"}});
+    return problems;
+  }
+  for (const auto& [name, node] : table) {
+    const std::size_t line = node.source().begin.line;
+    const std::string key(name.str());
+    const std::optional<std::string_view> value = node.value<std::string_view>();
+    const auto refuse = [&](std::string english, std::string chinese) {
+      problems.push_back({shown_as, line, {key + ": " + english, key + ": " + chinese}});
+    };
+    if (key == "store") {
+      if (!value || value->empty() || value->front() != '/') {
+        refuse("takes an absolute folder in quotes, such as store = \"/srv/evidence\"",
+               "须为带引号的绝对路径，如 store = \"/srv/evidence\"");
+      } else {
+        base.store = std::filesystem::path(*value);
+      }
+    } else if (key == "erase") {
+      if (value == "warn") {
+        base.erase.rule = console::EraseRule::warn;
+      } else if (value == "require-offload") {
+        base.erase.rule = console::EraseRule::require_offload;
+      } else {
+        refuse("takes \"warn\" or \"require-offload\"", "须为 \"warn\" 或 \"require-offload\"");
+      }
+    } else if (key == "offload-window") {
+      const auto span = value ? parse_span(*value) : std::nullopt;
+      if (!span) {
+        refuse("takes a span such as \"30min\", \"90s\", \"2h\" or \"1d\"",
+               "须为时长，如 \"30min\"、\"90s\"、\"2h\" 或 \"1d\"");
+      } else {
+        base.erase.window = *span;
+      }
+    } else {
+      problems.push_back(
+          {shown_as,
+           name.source().begin.line,
+           {in_quotes(key) + " is no key of a station file; the keys: " + std::string(kKeys),
+            in_quotes(key) + " 不是站点配置文件的设置项，可用的设置项: " + std::string(kKeys)}});
+    }
+  }
+  if (!problems.empty()) {
+    std::ranges::stable_sort(problems, {}, &StationProblem::line);
+    return problems;
+  }
+  return base;
+}
+
+StationRead read_station(const std::filesystem::path& system_file,
+                         const std::filesystem::path& user_file) {
+  Station station;
+  for (const std::filesystem::path& file : {system_file, user_file}) {
+    std::error_code error;
+    if (file.empty() || !std::filesystem::exists(file, error)) {
+      continue;
+    }
+    auto text = console::read_settings_file(file.string());
+    if (auto* problem = std::get_if<console::Wording>(&text)) {
+      return std::vector<StationProblem>{{file.string(), 0, *problem}};
+    }
+    StationRead read = parse_station(std::get<std::string>(text), file.string(), station);
+    if (std::holds_alternative<std::vector<StationProblem>>(read)) {
+      return read;
+    }
+    station = std::get<Station>(std::move(read));
+    station.files.push_back(file);
+  }
+  return station;
+}
+
+std::filesystem::path user_station_file() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') {
+    return std::filesystem::path(config) / "kbc-q7" / "station.toml";
+  }
+  const char* home = std::getenv("HOME");
+  return home != nullptr ? std::filesystem::path(home) / ".config" / "kbc-q7" / "station.toml"
+                         : std::filesystem::path();
+}
+
+StationRead read_station() {
+  return read_station(kSystemStationFile, user_station_file());
+}
+
+std::vector<std::string> station_problem_lines(const std::vector<StationProblem>& problems,
+                                               bool chinese) {
+  std::vector<std::string> lines;
+  for (const StationProblem& problem : problems) {
+    const std::string number = std::to_string(problem.line);
+    std::string line = problem.file;
+    if (chinese) {
+      line.append(problem.line > 0 ? " 第" + number + "行" : "")
+          .append(": ")
+          .append(problem.said.chinese);
+    } else {
+      line.append(problem.line > 0 ? ":" + number : "").append(": ").append(problem.said.english);
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+}  // namespace kbc::evidence
