@@ -10,7 +10,9 @@
 
 #include "command_wire.h"
 #include "emulated_run.h"
+#include "evidence/sha256.h"
 #include "private_journal.h"
+#include "recorder_disk.h"
 #include "tests/console/station_profile.h"
 
 namespace kbc::emulated {
@@ -281,6 +283,70 @@ TEST_F(JournalOnBus, TheWindowsOperationsAreEnteredUnderItsOwnNameBesideKbcctls)
   EXPECT_THAT(shown[1], StartsWith("root@" + host() + " kbcctl: verify on KBC0001"));
 }
 #endif
+
+// An offload enters its start, each file with its hash and the bag with its tag manifest's hash;
+// check holds a bag against that entry, so that a bag altered later, manifests and all, fails.
+TEST_F(JournalOnBus, AnOffloadEntersItsFilesAndItsBagAndCheckHoldsTheBagToIt) {
+  const std::filesystem::path disk = scratch_.file("disk.img");
+  evidence::testing::make_fat32(
+      disk, {{"DCIM/A.MP4", evidence::testing::pattern(70000, 1)}, {"DCIM/B.JPG", "jpeg"}});
+  const std::string store = scratch_.file("store");
+  const BusRun offload = run_program(
+      {kKbcctl, "offload", "--from", disk.string(), "--serial", kSerial, "--store", store});
+  ASSERT_EQ(offload.status, 0) << offload.output << offload.errors;
+  const std::string bag = store + "/unknown/unknown/" +
+                          lines(offload.output)[1].substr(lines(offload.output)[1].find(kSerial));
+  const std::string bag_path = bag.substr(0, bag.find(' '));
+
+  const std::vector<JournalEntry> written = entries();
+  ASSERT_THAT(written, SizeIs(4));
+  const auto field = [](const JournalEntry& entry, const std::string& name) {
+    const auto found = entry.find(name);
+    return found == entry.end() ? std::string("(none)") : found->second;
+  };
+  EXPECT_EQ(field(written[0], "KBC_ACTION"), "offload");
+  EXPECT_EQ(field(written[1], "KBC_PATH"), "DCIM/A.MP4");
+  EXPECT_EQ(field(written[1], "KBC_SIZE"), "70000");
+  EXPECT_EQ(field(written[1], "KBC_SHA256"),
+            evidence::sha256_hex(evidence::testing::pattern(70000, 1)));
+  EXPECT_EQ(field(written[2], "KBC_PATH"), "DCIM/B.JPG");
+  EXPECT_EQ(field(written[3], "KBC_ACTION"), "offload-bag");
+  EXPECT_EQ(field(written[3], "KBC_OUTCOME"), "ok");
+  EXPECT_EQ(field(written[3], "KBC_BAG"), bag_path);
+  EXPECT_EQ(field(written[3], "KBC_FILES"), "2");
+  EXPECT_EQ(field(written[3], "KBC_BYTES"), "70004");
+  std::ifstream tags(bag_path + "/tagmanifest-sha256.txt");
+  EXPECT_EQ(field(written[3], "KBC_TAGMANIFEST_SHA256"),
+            evidence::sha256_hex(std::string(std::istreambuf_iterator<char>(tags), {})));
+  for (const JournalEntry& entry : written) {
+    EXPECT_EQ(field(entry, "KBC_SERIAL"), kSerial);
+    EXPECT_EQ(field(entry, "SYSLOG_IDENTIFIER"), "kbcctl");
+  }
+
+  const BusRun intact = run_program({kKbcctl, "check", bag_path});
+  EXPECT_EQ(intact.status, 0) << intact.output << intact.errors;
+  EXPECT_THAT(intact.output, HasSubstr(": intact, 2 files, 70004 bytes\n"));
+
+  // A file changed and both manifests written anew to hide it: only the journal tells.
+  std::ofstream(bag_path + "/data/DCIM/B.JPG") << "JPEG";
+  const std::string manifest = evidence::sha256_hex(evidence::testing::pattern(70000, 1)) +
+                               "  data/DCIM/A.MP4\n" + evidence::sha256_hex("JPEG") +
+                               "  data/DCIM/B.JPG\n";
+  std::ofstream(bag_path + "/manifest-sha256.txt") << manifest;
+  std::string tagmanifest;
+  for (const char* name :
+       {"bagit.txt", "bag-info.txt", "manifest-sha256.txt", "recorder-files.txt"}) {
+    std::ifstream in(bag_path + "/" + name);
+    tagmanifest += evidence::sha256_hex(std::string(std::istreambuf_iterator<char>(in), {})) +
+                   "  " + name + "\n";
+  }
+  std::ofstream(bag_path + "/tagmanifest-sha256.txt") << tagmanifest;
+  const BusRun altered = run_program({kKbcctl, "check", bag_path});
+  EXPECT_EQ(altered.status, 1);
+  EXPECT_THAT(altered.output,
+              HasSubstr("the tag manifest is not the one the journal entered when the bag was "
+                        "verified"));
+}
 
 }  // namespace
 }  // namespace kbc::emulated
