@@ -14,6 +14,7 @@
 #include "app/settings_bar.h"
 #include "app/single_instance.h"
 #include "app/strings.h"
+#include "evidence/station.h"
 #include "link/real_port.h"
 #include "link/trace.h"
 #include "sim/sim_bus.h"
@@ -192,6 +193,21 @@ bool CHeronFtpApp::InitInstance() {
   // The built-in simulation holds no evidence: only recorders on the bus are entered.
   frame_ = std::make_unique<CMainFrame>(*bar, link::Link{*port_, pause_}, clock_,
                                         simulated_ ? nullptr : &trail_);
+  // The station's evidence store and erase rule. A station file that cannot be read leaves the
+  // strictest rule: no erase without a verified offload.
+  QStringList problems;
+  evidence::Station station;
+  auto read = evidence::read_station();
+  if (auto* found = std::get_if<std::vector<evidence::StationProblem>>(&read)) {
+    for (const std::string& line : evidence::station_problem_lines(*found, true)) {
+      problems.push_back(from_utf8(line));
+    }
+    station.erase.rule = console::EraseRule::require_offload;
+  } else {
+    station = std::get<evidence::Station>(std::move(read));
+  }
+  frame_->set_evidence(station.store.value_or(evidence::default_store()), station.erase,
+                       simulated_ ? nullptr : &disk_watch_, problems);
   if (simulated_) {
     frame_->mark_simulated();
     frame_->follow(*simulated_);

@@ -28,6 +28,7 @@
 #include "app/fonts.h"
 #include "app/info_view.h"
 #include "app/lock_indicators.h"
+#include "app/offload_panel.h"
 #include "app/password_dlg.h"
 #include "app/profile_problems.h"
 #include "app/recorder_picker.h"
@@ -97,6 +98,7 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                               Qt::WindowCloseButtonHint),
+      trail_(trail),
       console_(carried_, link, clock, trail),
       drawer_(console_, link) {
   setWindowTitle(text::app_title());
@@ -111,6 +113,11 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
                           [this] { choose_profile(console::ApplyTo::chosen); });
   profile_menu->addAction(text::apply_to_every(), this,
                           [this] { choose_profile(console::ApplyTo::every); });
+  QMenu* offload_menu = menuBar()->addMenu(text::with_mnemonic(text::offload_menu(), 'E'));
+  offload_menu->addAction(text::offload_chosen(), this,
+                          [this] { start_offload(console::ApplyTo::chosen); });
+  offload_menu->addAction(text::offload_every(), this,
+                          [this] { start_offload(console::ApplyTo::every); });
   QMenu* about_menu = menuBar()->addMenu(text::with_mnemonic(text::about_menu(), 'H'));
   about_menu->addAction(text::with_mnemonic(text::about_item(), 'A'), this, &CMainFrame::about);
 
@@ -314,6 +321,70 @@ void CMainFrame::apply_profile_file(const QString& path, console::ApplyTo to) {
   });
 }
 
+void CMainFrame::set_evidence(const std::filesystem::path& store, console::ErasePolicy policy,
+                              evidence::DiskWatch* watch, const QStringList& station_problems) {
+  evidence::OffloadSettings settings{
+      evidence::Store(store), QStringLiteral("kbc-q7 %1").arg(text::version()).toStdString()};
+  settings.trail = trail_;
+  settings.watch = watch;
+  offload_settings_ = std::move(settings);
+  ledger_ = std::make_unique<evidence::StoreLedger>(evidence::Store(store));
+  // Nothing runs on the console thread before the window is shown.
+  console_.set_erase_guard(ledger_.get(), policy);
+  for (const QString& problem : station_problems) {
+    pane_->append_info(text::station_problem() + problem);
+  }
+}
+
+void CMainFrame::start_offload(console::ApplyTo to) {
+  if (!offload_settings_) {
+    return;
+  }
+  post([this, to] {
+    const std::optional<link::Secret> password = console_.checked_password();
+    const auto targets = password ? console_.addressed_targets(to) : std::nullopt;
+    if (!targets) {
+      if (console_.needs_recorder_choice()) {
+        drawer_.refresh();
+        show_drawer();
+      }
+      return;
+    }
+    carried_.append_line(text::offload_starting(static_cast<int>(targets->size())).toStdString());
+    std::vector<evidence::Switched> switched =
+        evidence::switch_recorders(console_.link(), *targets, *password, *offload_settings_, {});
+    std::vector<evidence::Switched> going;
+    for (evidence::Switched& recorder : switched) {
+      if (recorder.ok()) {
+        going.push_back(std::move(recorder));
+        continue;
+      }
+      const evidence::Offloaded& receipt = recorder.receipt;
+      carried_.append_line(console::recorder_heading(
+          receipt.location, receipt.serial.empty() ? std::nullopt : std::optional(receipt.serial)));
+      for (const std::string& line : receipt.lines()) {
+        carried_.append_line(line);
+      }
+    }
+    if (going.empty()) {
+      return;
+    }
+    thread_.carry([&] {
+      if (!offload_panel_) {
+        offload_panel_ = new OffloadPanel(this);
+        connect(offload_panel_, &OffloadPanel::receipt, this, [this](const QStringList& lines) {
+          for (const QString& line : lines) {
+            pane_->append_info(line);
+          }
+        });
+      }
+      offload_panel_->start(std::move(going), *offload_settings_);
+      offload_panel_->show();
+      offload_panel_->raise();
+    });
+  });
+}
+
 std::string CMainFrame::field_text(int id) {
   const ConsoleEdit* field = bar_->field(id);
   return field ? field_utf8(field->text()) : std::string();
@@ -400,6 +471,18 @@ void CMainFrame::showEvent(QShowEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  // Offloads still copying are cancelled only on the operator's word; what they stored stays,
+  // and the next offload of the recorder goes on from it.
+  if (offload_panel_ && offload_panel_->running() && !closing_) {
+    QMessageBox box(QMessageBox::Question, text::app_title(), text::offload_running_question(),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    if (box.exec() != QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
+    offload_panel_->cancel_all();
+  }
   if (thread_.busy()) {
     closing_ = true;
     thread_.drop_queued();

@@ -8,6 +8,7 @@
 
 #include <QMainWindow>
 #include <QScrollArea>
+#include <filesystem>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -19,6 +20,8 @@
 #include "console/console.h"
 #include "console/drawer.h"
 #include "console/view.h"
+#include "evidence/offload.h"
+#include "evidence/store.h"
 #include "link/session.h"
 
 class QLabel;
@@ -31,6 +34,7 @@ class SimBus;
 namespace kbc::app {
 
 class CFtpInfoView;
+class OffloadPanel;
 class RecorderPicker;
 class SettingsBar;
 
@@ -87,6 +91,15 @@ class CMainFrame final : public QMainWindow, public console::View {
   // every recorder, on the console thread, the receipts in the pane. A file that is no profile
   // is reported in a message box and nothing is sent.
   void apply_profile_file(const QString& path, console::ApplyTo to);
+  // Where offloads go and when a recorder may be erased: the evidence store, the station's rule,
+  // where recorders' disks appear (none: offloads cannot tell them), and what was wrong with the
+  // station file, said in the pane. Before the window is shown.
+  void set_evidence(const std::filesystem::path& store, console::ErasePolicy policy,
+                    evidence::DiskWatch* watch, const QStringList& station_problems);
+  // Offloads the recorder the buttons talk to, or every one: the switch on the console thread,
+  // the rest in the offload panel.
+  void start_offload(console::ApplyTo to);
+  OffloadPanel* offload_panel() const { return offload_panel_; }
 
   // console::View, on the user-interface thread; the console reaches it through CarriedView.
   std::string field_text(int id) override;
@@ -138,6 +151,10 @@ class CMainFrame final : public QMainWindow, public console::View {
   QLabel* num_;
   QLabel* scroll_;
   bool closing_ = false;
+  console::AuditTrail* trail_;
+  std::optional<evidence::OffloadSettings> offload_settings_;
+  std::unique_ptr<evidence::StoreLedger> ledger_;
+  OffloadPanel* offload_panel_ = nullptr;
   std::vector<std::string> plugged_;  // locations heard of since the queued refresh was queued
   bool refresh_queued_ = false;
   sim::SimBus* followed_bus_ = nullptr;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <string_view>
 
 #include "console/console.h"
@@ -84,6 +85,37 @@ inline QString profile_filter() {
 }
 inline QString profile_unusable() {
   return QStringLiteral("配置文件无法使用:");
+}
+// Offloads.
+inline QString offload_menu() {
+  return QStringLiteral("导出录像");
+}
+inline QString offload_chosen() {
+  return QStringLiteral("导出当前记录仪的录像(&C)");
+}
+inline QString offload_every() {
+  return QStringLiteral("导出所有记录仪的录像(&A)");
+}
+inline QString offload_title() {
+  return QStringLiteral("导出录像");
+}
+inline QStringList offload_columns() {
+  return {QStringLiteral("记录仪"), QStringLiteral("警员"), QStringLiteral("文件"),
+          QStringLiteral("数据"),   QStringLiteral("速度"), QStringLiteral("剩余时间"),
+          QStringLiteral("状态"),   QStringLiteral("")};
+}
+inline QString cancel() {
+  return QStringLiteral("取消");
+}
+inline QString offload_starting(int recorders) {
+  return QStringLiteral("开始导出录像: %1台记录仪").arg(recorders);
+}
+inline QString offload_running_question() {
+  return QStringLiteral(
+      "录像导出尚未完成。关闭将取消导出，已复制的文件保留，下次导出时继续。确定关闭吗？");
+}
+inline QString station_problem() {
+  return QStringLiteral("站点配置文件有误，清除前须先导出: ");
 }
 // The program's version, from the project's.
 QString version();

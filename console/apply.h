@@ -20,6 +20,7 @@
 #include "console/console.h"
 #include "console/handler.h"
 #include "console/profile.h"
+#include "console/target.h"
 #include "link/gbk.h"
 #include "link/port.h"
 #include "link/secret.h"
@@ -56,12 +57,6 @@ struct Receipt {
 // The receipt as the information pane shows it: a line naming the recorder, the report lines, and
 // the keys of the steps not sent.
 std::vector<std::string> pane_lines(const Receipt& receipt);
-
-// A recorder of the last scan, with its serial number where it is known already.
-struct Target {
-  link::UsbDevice device;
-  std::optional<link::GbkText> serial;
-};
 
 // One recorder, in one session opened without scanning again: the full password pre-check, the
 // administrator gate once, set_time with the PC's clock, the profile's settings, and one

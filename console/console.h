@@ -15,9 +15,11 @@
 #include "console/handler.h"
 #include "console/profile.h"
 #include "console/setting_tables.h"
+#include "console/target.h"
 #include "console/transcript.h"
 #include "console/view.h"
 #include "link/identity.h"
+#include "link/secret.h"
 #include "link/session.h"
 #include "link/time_text.h"
 
@@ -88,6 +90,16 @@ class Console {
   // Each recorder's receipt goes to the information pane as it finishes, and to the audit trail.
   // True when every recorder took every setting.
   bool apply_profile(const Profile& profile, std::string_view shown_as, ApplyTo to);
+  // For an operation of the view's own on several recorders (an offload): the password field's
+  // text when the pre-check passes it, else nullopt after its report.
+  std::optional<link::Secret> checked_password();
+  // The recorders `to` names from one scan, as apply_profile() takes them, the chosen one with
+  // the serial number the view gave; nullopt after the report of why there are none. `gone` is
+  // called when the recorder the operator chose is not on the bus.
+  std::optional<std::vector<Target>> addressed_targets(ApplyTo to,
+                                                       const std::function<void()>& gone = {});
+  // The recorders' link, for the view's own operations between buttons.
+  const link::Link& link() const { return link_; }
   // Whether the last button sent nothing because several recorders are connected and none is
   // chosen.
   bool needs_recorder_choice() const { return needs_recorder_choice_; }

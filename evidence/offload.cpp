@@ -151,11 +151,13 @@ class Run {
   Clock::time_point told_{};
 };
 
-// One recorder of the bus, on its own thread.
-Offloaded offload_target(link::Link link, std::size_t index, const console::Target& target,
-                         const link::Secret& password, const OffloadSettings& settings,
-                         const OffloadEvents& events, SharedTrail& trail, std::stop_token stop) {
-  Offloaded receipt;
+// The switch of one recorder of the bus, on its own thread.
+Switched switch_target(link::Link link, std::size_t index, const console::Target& target,
+                       const link::Secret& password, const OffloadSettings& settings,
+                       const OffloadEvents& events, SharedTrail& trail) {
+  Switched result;
+  result.index = index;
+  Offloaded& receipt = result.receipt;
   receipt.location = target.device.location();
   const link::TraceContext context(receipt.location);
   Run run(index, settings, events, trail, receipt);
@@ -166,7 +168,7 @@ Offloaded offload_target(link::Link link, std::size_t index, const console::Targ
   }
   receipt.serial = serial ? serial->to_utf8() : std::string();
   // Where the recorder sits now is where its disk will appear.
-  const std::optional<std::string> port =
+  result.port =
       settings.watch != nullptr ? settings.watch->port_of(receipt.location) : std::nullopt;
 
   const console::DiskSwitch switched = console::switch_for_offload(link, target.device, password);
@@ -183,25 +185,37 @@ Offloaded offload_target(link::Link link, std::size_t index, const console::Targ
       run.enter("offload", *entered, {}, {*receipt.report});
     }
     run.tell(receipt.stage);
-    return receipt;
+    return result;
   }
   run.enter("offload", console::AuditOutcome::ok, {}, {std::string(console::msg::msdc_done)});
-  if (!port) {
+  receipt.stage = Stage::waiting_for_disk;
+  if (!result.port) {
     receipt.report = "无法确定记录仪的USB端口，不能辨认它的磁盘";
     receipt.stage = Stage::failed;
     run.enter("offload-bag", console::AuditOutcome::failed, {}, {*receipt.report});
     run.tell(receipt.stage);
+  }
+  return result;
+}
+
+// A switched recorder's disk awaited on its port and read into a bag.
+Offloaded offload_target(Switched switched, const OffloadSettings& settings,
+                         const OffloadEvents& events, SharedTrail& trail, std::stop_token stop) {
+  Offloaded receipt = std::move(switched.receipt);
+  if (!switched.ok()) {
     return receipt;
   }
+  const link::TraceContext context(receipt.location);
+  Run run(switched.index, settings, events, trail, receipt);
   run.tell(Stage::waiting_for_disk);
   const std::optional<std::string> disk =
-      settings.watch->wait_for_disk(*port, settings.disk_wait, stop);
+      settings.watch->wait_for_disk(*switched.port, settings.disk_wait, stop);
   if (!disk) {
     receipt.stage = stop.stop_requested() ? Stage::cancelled : Stage::failed;
     receipt.report = stop.stop_requested()
                          ? std::string("导出已取消")
                          : "记录仪的磁盘在" + std::to_string(settings.disk_wait.count() / 1000) +
-                               "秒内没有出现在它的USB端口 " + *port + " 上";
+                               "秒内没有出现在它的USB端口 " + *switched.port + " 上";
     run.enter(
         "offload-bag",
         stop.stop_requested() ? console::AuditOutcome::cancelled : console::AuditOutcome::failed,
@@ -295,6 +309,30 @@ Offloaded offload_from(const std::string& disk, const std::string& serial,
   return receipt;
 }
 
+std::vector<Switched> switch_recorders(const link::Link& link,
+                                       std::span<const console::Target> targets,
+                                       const link::Secret& password,
+                                       const OffloadSettings& settings,
+                                       const OffloadEvents& events) {
+  SharedTrail trail(settings.trail);
+  std::vector<Switched> switched(targets.size());
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+      threads.emplace_back([&, i] {
+        switched[i] = switch_target(link, i, targets[i], password, settings, events, trail);
+      });
+    }
+  }
+  return switched;
+}
+
+Offloaded offload_switched(Switched switched, const OffloadSettings& settings,
+                           const OffloadEvents& events, std::stop_token stop) {
+  SharedTrail trail(settings.trail);
+  return offload_target(std::move(switched), settings, events, trail, std::move(stop));
+}
+
 void offload_recorders(const link::Link& link, std::span<const console::Target> targets,
                        const link::Secret& password, const OffloadSettings& settings,
                        const OffloadEvents& events, std::stop_token stop,
@@ -304,8 +342,8 @@ void offload_recorders(const link::Link& link, std::span<const console::Target> 
   std::vector<std::jthread> threads;
   for (std::size_t i = 0; i < targets.size(); ++i) {
     threads.emplace_back([&, i] {
-      Offloaded receipt =
-          offload_target(link, i, targets[i], password, settings, events, trail, stop);
+      Switched switched = switch_target(link, i, targets[i], password, settings, events, trail);
+      Offloaded receipt = offload_target(std::move(switched), settings, events, trail, stop);
       const std::lock_guard lock(mutex);
       done(std::move(receipt));
     });

@@ -78,8 +78,33 @@ Offloaded offload_from(const std::string& disk, const std::string& serial,
                        const OffloadSettings& settings, const OffloadEvents& events,
                        std::stop_token stop);
 
-// Every target at once, each on a thread of its own; `done` hears each receipt as its recorder
-// finishes, never two at once. `link` must be the one of the scan that listed the targets.
+// A recorder switched to mass storage, whose disk is to appear on `port`; or the receipt of one
+// that was not switched.
+struct Switched {
+  std::size_t index = 0;  // of its target
+  Offloaded receipt;      // the recorder, its serial number and officer; its end when not ok()
+  std::optional<std::string> port;
+
+  bool ok() const { return receipt.stage == Stage::waiting_for_disk; }
+};
+
+// The first part of an offload, the only one that talks to the recorders: every target at once,
+// each on a thread of its own, its serial number where unknown, its USB port, the switch. Returns
+// when all are done. `link` must be the one of the scan that listed the targets.
+std::vector<Switched> switch_recorders(const link::Link& link,
+                                       std::span<const console::Target> targets,
+                                       const link::Secret& password,
+                                       const OffloadSettings& settings,
+                                       const OffloadEvents& events);
+
+// The rest, on the calling thread: the disk awaited on the port and read into a bag, until done
+// or `stop` is asked. The link is not used.
+Offloaded offload_switched(Switched switched, const OffloadSettings& settings,
+                           const OffloadEvents& events, std::stop_token stop);
+
+// Both for every target at once, each on a thread of its own; `done` hears each receipt as its
+// recorder finishes, never two at once. `link` must be the one of the scan that listed the
+// targets.
 void offload_recorders(const link::Link& link, std::span<const console::Target> targets,
                        const link::Secret& password, const OffloadSettings& settings,
                        const OffloadEvents& events, std::stop_token stop,

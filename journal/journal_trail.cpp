@@ -65,6 +65,7 @@ void JournalTrail::write(const console::AuditEntry& entry) {
 }
 
 void JournalTrail::unwritten(int error) {
+  const std::lock_guard lock(mutex_);
   if (!said_) {
     said_ = true;
     link::tracef("The journal could not be written (%s); operations are not recorded",

@@ -3,6 +3,7 @@
 // nowhere and the trace says so once.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,7 @@ class JournalTrail final : public console::AuditTrail {
   std::string identifier_;
   std::string socket_;
   std::string operator_ = real_user_name();
+  std::mutex mutex_;  // an offload's recorders write from threads of their own
   bool said_ = false;
 };
 

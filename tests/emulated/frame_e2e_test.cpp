@@ -9,10 +9,12 @@
 
 #include "command_wire.h"
 #include "emulated_run.h"
+#include "recorder_disk.h"
 
 namespace kbc::emulated {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::StartsWith;
@@ -142,6 +144,27 @@ TEST_F(FrameDrawer, TheStatusBarFollowsTheHubAndOnlyThePickedRecorderGetsCommand
                                           UeventLine{0, "001/005", 0x4255, "add"},
                                           UeventLine{0, "001/005", 0x4255, "remove"},
                                           UeventLine{0, "001/003", 0x4255, "remove"}));
+}
+
+// The window's offload of the recorder the buttons talk to: the switch on the console thread, the
+// disk read in the offload panel, which shows the recorder's row verified, and the receipt in the
+// pane under the recorder's name.
+TEST(FrameOnBus, TheWindowsOffloadReadsTheRecordersDiskIntoAVerifiedBag) {
+  const ScratchDir scratch;
+  const std::filesystem::path disk = scratch.file("disk.img");
+  evidence::testing::make_fat32(disk, {{"DCIM/V0001.MP4", evidence::testing::pattern(400000, 4)}});
+  const std::string store = scratch.file("store");
+  const BusRun run = run_on_bus({"--disk", disk.string(), "--stray-disk", disk.string(), "--",
+                                 KBC_FRAME_OFFLOAD, store, "000000"});
+  ASSERT_TRUE(run.started) << run.errors;
+  EXPECT_EQ(run.status, 0) << run.errors;
+  const std::vector<std::string> shown = lines(run.output);
+  EXPECT_THAT(shown, Contains(StartsWith("row: KBC0001 (001/003) | 张三 000001 | 1/1 | ")));
+  EXPECT_THAT(shown, Contains(::testing::EndsWith("| 已验证")));
+  EXPECT_THAT(shown, Contains("pane: 开始导出录像: 1台记录仪"));
+  EXPECT_THAT(shown, Contains("pane: 记录仪 KBC0001 (001/003):"));
+  EXPECT_THAT(shown,
+              Contains(StartsWith("pane: 导出已验证: " + store + "/440300000000/000001/KBC0001_")));
 }
 
 }  // namespace

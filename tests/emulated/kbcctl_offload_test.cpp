@@ -93,13 +93,14 @@ TEST_F(OffloadOnTheBus, TheDiskOnTheRecordersPortBecomesAVerifiedBagAndTheEraseW
       "--disk", disk.string(), "--stray-disk", stray.string(), "--control",
       fifo,     "--",          "sh",           "-c",           "\"$@\"; echo \"erase before: $?\"",
       "-"};
-  for (const auto& program : {kbcctl({"--yes", "erase"}),
-                              {"--then"},
-                              kbcctl({"-v", "--json", "offload"}),
-                              {"--then"},
-                              {"sh", "-c", "printf 'remove 001/005\\nadd recorder=KBC0001\\n' > " + fifo},
-                              {"--then"},
-                              kbcctl({"--yes", "erase"})}) {
+  for (const auto& program :
+       {kbcctl({"--yes", "erase"}),
+        {"--then"},
+        kbcctl({"-v", "--json", "offload"}),
+        {"--then"},
+        {"sh", "-c", "printf 'remove 001/005\\nadd recorder=KBC0001\\n' > " + fifo},
+        {"--then"},
+        kbcctl({"--yes", "erase"})}) {
     bus.insert(bus.end(), program.begin(), program.end());
   }
   const BusRun run = run_recorded(bus);
