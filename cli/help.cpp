@@ -13,22 +13,33 @@ namespace {
 constexpr std::string_view kHead = R"(Usage: kbcctl [OPTION]... COMMAND [TEXT]
   or:  kbcctl [OPTION]... list [--json]
   or:  kbcctl [OPTION]... [--all] apply PROFILE
+  or:  kbcctl [OPTION]... [--all] [--store DIR] offload
+  or:  kbcctl [--serial SERIAL] [--store DIR] --from PATH offload
+  or:  kbcctl [--json] check BAG...
   or:  kbcctl [--serial SERIAL] [--since TIME] audit [--json]
 Manage a KBC-Q7 body-worn video recorder over USB. Each COMMAND is one button of the
 settings console; what the recorder answers is printed one line per report. list shows
 every recorder on the bus: its location, a tab and its serial number ('-' when unknown).
 apply sets the clock and a station profile's settings on recorders, at once, with a
-receipt for each.
+receipt for each. offload copies every recording off recorders into the station's
+evidence store, verified, as one BagIt bag per recorder; check checks stored bags.
 What kbcctl does to a recorder on the bus is entered in the system journal; audit shows
 these entries, of kbcctl and of the window alike.
 
 Options:
-      --all                 apply: every recorder on the bus, all at once
+      --all                 apply, offload: every recorder on the bus, all at once
       --device LOCATION     the recorder at LOCATION, as list shows it (001/005)
       --serial SERIAL       the recorder whose serial number is SERIAL; the recorders are
                             asked for theirs first; audit: only its entries
       --since TIME          audit: only the entries from TIME on: 2026-12-08,
                             '2026-12-08 14:30', today, yesterday, or -30min, -2h, -7d
+      --from PATH           offload: the disk of a recorder switched by other means: a
+                            block device, an image file or a mounted folder; no
+                            recorder on the bus is asked, --serial names the recorder
+      --store DIR           offload, erase: the evidence store, instead of the station
+                            file's or $XDG_DATA_HOME/kbc-q7/evidence
+      --without-offload     erase: in spite of the station's rule erase = "require-
+                            offload"; the audit entry says so
       --simulate[=N]        use N built-in simulated recorders (1 without N; serial
                             numbers KBC0001, KBC0002, ...) instead of the USB bus;
                             they start from their defaults on every run
@@ -42,14 +53,17 @@ Options:
                             info: the record as one object with the keys serial_number,
                             user_number, user_name, unit_number, unit_name; list: an
                             array of {"location":..., "serial":...}; apply: one object
-                            per recorder per line as each finishes; audit: one object per
-                            entry
+                            per recorder per line as each finishes; offload: an object
+                            per file stored and per recorder done; check: one per bag;
+                            audit: one object per entry
   -h, --help                show this help and exit
       --version             show the version and exit
 
 Commands:
   list              every recorder on the bus: its location and serial number
   apply PROFILE     set the clock and the station profile PROFILE (see below)
+  offload           every recording off the recorder into the evidence store (below)
+  check BAG...      re-hash stored bags against their manifests and the journal
   audit             who did what to which recorder, from the journal
 )";
 
@@ -69,6 +83,23 @@ Per recorder, apply checks the administrator password once, sets the clock, then
 settings in the settings bar's order and the unit fields in one write; the first failure
 ends that recorder's run. A bad line is a usage error and nothing is sent.
 
+offload checks the password as msdc does (either password), reads the identity record,
+switches the recorder to USB mass storage and waits up to 30 s for its disk on the same
+USB port. The disk is read without mounting it (FAT12/16/32 or exFAT) into the bag
+STORE/UNIT/USER/SERIAL_yyyymmddThhmmssZ: each file hashed (SHA-256) as it is read, the
+bag written under a ".partial" name, fsynced, read back and hashed again, and renamed
+only when all match. An offload cut short is finished by the next one of the recorder,
+which reads only the files the bag lacks. On a terminal a progress line per recorder is
+drawn on standard error.
+
+The station file /etc/kbc-q7/station.toml, and the user's $XDG_CONFIG_HOME/kbc-q7/
+station.toml over it key by key, name the store and when erase may go ahead:
+  store = "/srv/evidence"
+  erase = "require-offload"     # or "warn", the default
+  offload-window = "30min"
+The first erase question states the newest verified offload of the recorder; with
+"require-offload" an erase without one in the window is refused.
+
 Passwords are never taken from the command line. The password comes from the first line
 of --password-file, else from the environment variable KBC_PASSWORD, else from a prompt
 without echo on the terminal. passwd asks for its three passwords the same way: lines 2
@@ -85,9 +116,11 @@ standard error.
 
 Exit status:
   0  the command's success report was produced; list always; apply: every recorder
-     took every step; audit: the journal was read
-  1  the recorder reported a failure or a refusal (a wrong password included), or
-     standard output could not be written, or audit could not read the journal
+     took every step; offload: every recorder's bag was verified; check: every bag is
+     intact and matches the journal's entry; audit: the journal was read
+  1  the recorder reported a failure or a refusal (a wrong password included), an
+     offload failed or a bag is not intact, or standard output could not be written,
+     or audit could not read the journal
   2  usage error: bad arguments, profile, password file or password length, or no
      terminal; nothing was sent
   3  several recorders and none chosen, or --serial matched none or several; the

@@ -8,6 +8,8 @@
 declare -gA _kbcctl_commands=(
     [list]=''
     [apply]=''
+    [offload]=''
+    [check]=''
     [audit]=''
     [verify]=''
     [msdc]=''
@@ -31,10 +33,13 @@ declare -gA _kbcctl_commands=(
 # Every option, with the commands it goes with when not all; an option that takes a value
 # ends in "=".
 declare -gA _kbcctl_options=(
-    [--all]='apply'
+    [--all]='apply offload'
     [--device=]=''
     [--serial=]=''
     [--since=]='audit'
+    [--from=]='offload'
+    [--store=]='offload erase'
+    [--without-offload]='erase'
     [--simulate]=''
     [--password-file=]=''
     [--yes]='erase'
@@ -52,8 +57,12 @@ _kbcctl() {
     _init_completion -s || return
 
     case $prev in
-        --password-file)
+        --password-file | --from)
             _filedir
+            return
+            ;;
+        --store)
+            _filedir -d
             return
             ;;
         # The recorders connected, as kbcctl list shows them (it asks each for its serial
@@ -91,7 +100,7 @@ _kbcctl() {
         if [[ -z $options_ended && $word == -?* ]]; then
             [[ $word == -- ]] && options_ended=1
             [[ $word == --password-file || $word == --device || $word == --serial ||
-                $word == --since ]] && ((i++))
+                $word == --since || $word == --from || $word == --store ]] && ((i++))
             continue
         fi
         ((operands++ == 0)) && command=$word
@@ -111,6 +120,8 @@ _kbcctl() {
         COMPREPLY=($(compgen -W "${!_kbcctl_commands[*]}" -- "$cur"))
     elif ((operands == 1)) && [[ $command == apply ]]; then
         _filedir toml
+    elif ((operands >= 1)) && [[ $command == check ]]; then
+        _filedir -d
     elif ((operands == 1)) && [[ -n ${_kbcctl_commands[$command]-} ]]; then
         # Items such as 1920X1080(30) need quoting: inside an opened quote they go in as they
         # are, otherwise escaped. What was typed is never evaluated.

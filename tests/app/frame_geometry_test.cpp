@@ -12,18 +12,24 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTimer>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "app/caption_fit.h"
 #include "app/info_view.h"
 #include "app/main_frame.h"
+#include "app/offload_panel.h"
 #include "app/password_dlg.h"
 #include "app/recorder_picker.h"
 #include "app/settings_bar.h"
 #include "frame_fixture.h"
+#include "recorder_disk.h"
 #include "tests/console/station_profile.h"
 
 namespace kbc::app {
@@ -279,6 +285,107 @@ TEST_F(FrameGeometry, TheKeyboardAloneVerifiesGoesRoundAndSets) {
   ASSERT_NE(menu, nullptr);
   QTest::keyClick(menu, Qt::Key_C);
   EXPECT_EQ(dialog, QString::fromUtf8("选择配置文件"));
+}
+
+// The recorder's disk where a test puts it, or none until the offload is cancelled.
+class TestDiskWatch final : public evidence::DiskWatch {
+ public:
+  std::optional<std::string> disk;
+  std::optional<std::string> port_of(std::string_view) override { return "1-1"; }
+  std::optional<std::string> wait_for_disk(std::string_view, std::chrono::milliseconds,
+                                           std::stop_token stop) override {
+    if (disk) {
+      return disk;
+    }
+    std::mutex mutex;
+    std::condition_variable_any stopped;
+    std::unique_lock lock(mutex);
+    stopped.wait(lock, stop, [] { return false; });
+    return std::nullopt;
+  }
+};
+
+// The event loop until no offload of the panel runs.
+void wait_idle(OffloadPanel& panel) {
+  if (!panel.running()) {
+    return;
+  }
+  QEventLoop loop;
+  QObject::connect(&panel, &OffloadPanel::idle, &loop, &QEventLoop::quit);
+  QTimer::singleShot(20000, &loop, [&loop] {
+    ADD_FAILURE() << "the offload did not finish";
+    loop.quit();
+  });
+  loop.exec();
+}
+
+// A row per recorder that goes to verified with its counts, or that the operator cancels; the
+// receipt to the pane under the recorder's name; a screenshot of the panel.
+TEST(OffloadPanelOnScreen, ARowGoesToVerifiedOrIsCancelledAndTheReceiptGoesToThePane) {
+  const evidence::testing::Scratch scratch;
+  const auto image = scratch / "disk.img";
+  evidence::testing::make_fat32(image, {{"DCIM/V0001.MP4", evidence::testing::pattern(300000, 5)},
+                                        {"DCIM/V0002.MP4", evidence::testing::pattern(1000, 6)}});
+  TestDiskWatch watch;
+  evidence::OffloadSettings settings{evidence::Store(scratch / "store"), "kbc-q7 test"};
+  settings.watch = &watch;
+  const auto switched = [](const char* location, const char* serial) {
+    evidence::Switched recorder;
+    recorder.receipt.location = location;
+    recorder.receipt.serial = serial;
+    recorder.receipt.officer = {"000001", "张三", "440300000000", "深圳市公安局"};
+    recorder.receipt.stage = evidence::Stage::waiting_for_disk;
+    recorder.port = "1-1";
+    return recorder;
+  };
+
+  OffloadPanel panel(nullptr);
+  std::vector<QStringList> receipts;
+  QObject::connect(&panel, &OffloadPanel::receipt,
+                   [&](const QStringList& lines) { receipts.push_back(lines); });
+  panel.show();
+  // Waiting for a disk that never comes, until the operator cancels.
+  std::vector<evidence::Switched> waiting;
+  waiting.push_back(switched("001/002", "KBC0002"));
+  panel.start(std::move(waiting), settings);
+  QTableWidget& table = *panel.table();
+  ASSERT_EQ(table.rowCount(), 1);
+  EXPECT_EQ(table.item(0, 6)->text(), QString::fromUtf8("等待磁盘"));
+  QTest::mouseClick(qobject_cast<QPushButton*>(table.cellWidget(0, 7)), Qt::LeftButton);
+  wait_idle(panel);
+  EXPECT_EQ(table.item(0, 6)->text(), QString::fromUtf8("已取消"));
+  ASSERT_EQ(receipts.size(), 1u);
+  EXPECT_EQ(receipts[0], QStringList({QString::fromUtf8("记录仪 KBC0002 (001/002):"),
+                                      QString::fromUtf8("导出已取消")}));
+
+  watch.disk = image.string();
+  std::vector<evidence::Switched> going;
+  going.push_back(switched("001/001", "KBC0001"));
+  panel.start(std::move(going), settings);
+  wait_idle(panel);
+  ASSERT_EQ(table.rowCount(), 2);
+  const QStringList row = [&] {
+    QStringList cells;
+    for (int column = 0; column < 7; ++column) {
+      cells.push_back(table.item(1, column)->text());
+    }
+    return cells;
+  }();
+  EXPECT_EQ(row.mid(0, 4),
+            QStringList({QString::fromUtf8("KBC0001 (001/001)"), QString::fromUtf8("张三 000001"),
+                         QStringLiteral("2/2"), QStringLiteral("301.0 KB/301.0 KB")}));
+  EXPECT_EQ(row[6], QString::fromUtf8("已验证"));
+  ASSERT_EQ(receipts.size(), 2u);
+  EXPECT_TRUE(receipts[1][1].startsWith(QString::fromUtf8("导出已验证: ")))
+      << receipts[1].join(u'\n').toStdString();
+  EXPECT_FALSE(panel.running());
+  // Every column as wide as its texts.
+  for (int column = 0; column < 7; ++column) {
+    EXPECT_GE(table.columnWidth(column),
+              table.fontMetrics().horizontalAdvance(table.item(1, column)->text()));
+  }
+  const QString shot = screenshot(QStringLiteral("offload"));
+  EXPECT_TRUE(panel.grab().save(shot)) << shot.toStdString();
 }
 
 }  // namespace

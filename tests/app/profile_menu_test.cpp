@@ -46,17 +46,24 @@ class ProfileMenuTest : public FrameFixture {
   QTemporaryDir folder;
 };
 
-TEST_F(ProfileMenuTest, TheMenuComesBeforeAboutWithBothChoices) {
+TEST_F(ProfileMenuTest, TheMenusComeBeforeAboutWithTheirChoices) {
   const QList<QAction*> menus = frame->menuBar()->actions();
-  ASSERT_EQ(menus.size(), 2);
+  ASSERT_EQ(menus.size(), 3);
   EXPECT_EQ(menus[0]->text(), QString::fromUtf8("配置文件(&P)"));
-  EXPECT_EQ(menus[1]->text(), QString::fromUtf8("关于(&H)"));
+  EXPECT_EQ(menus[1]->text(), QString::fromUtf8("导出录像(&E)"));
+  EXPECT_EQ(menus[2]->text(), QString::fromUtf8("关于(&H)"));
   QStringList items;
   for (const QAction* item : menus[0]->menu()->actions()) {
     items.push_back(item->text());
   }
   EXPECT_EQ(items, QStringList({QString::fromUtf8("应用到当前记录仪(&C)…"),
                                 QString::fromUtf8("应用到所有记录仪(&A)…")}));
+  items.clear();
+  for (const QAction* item : menus[1]->menu()->actions()) {
+    items.push_back(item->text());
+  }
+  EXPECT_EQ(items, QStringList({QString::fromUtf8("导出当前记录仪的录像(&C)"),
+                                QString::fromUtf8("导出所有记录仪的录像(&A)")}));
 }
 
 TEST_F(ProfileMenuTest, EveryRecorderTakesTheProfileOffTheUserInterfaceThread) {

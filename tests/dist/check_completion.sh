@@ -51,7 +51,7 @@ commands=()
 declare -A items=()
 command=""
 while IFS= read -r row; do
-  if [[ $row =~ ^\ \ ([a-z][a-z-]*)(\ [A-Z]+)?\ \  ]]; then
+  if [[ $row =~ ^\ \ ([a-z][a-z-]*)(\ [A-Z]+(\.\.\.)?)?\ \  ]]; then
     command=${BASH_REMATCH[1]}
     commands+=("$command")
   elif [[ -n $command && $row =~ ^\ {20}(.*[^ ])\ *$ ]]; then
@@ -65,7 +65,7 @@ expect "kbcctl " "$(sorted "${commands[@]}")"
 [[ $(offers "kbcctl -" | sed 's/=$//' | sort) == "$options" ]] ||
   fail "the completion's options differ from the help's: $(offers "kbcctl -" | tr '\n' ' ')"
 for command in "${commands[@]}"; do
-  [[ $command == apply ]] && continue  # a file, below
+  [[ $command == apply || $command == check ]] && continue  # files and folders, below
   want=()
   if [[ ${items[$command]-} != *"GBK bytes"* ]]; then
     read -ra want <<<"${items[$command]-}"

@@ -67,6 +67,10 @@ kbcctl_depends=$(names_in "$(depends_of kbcctl)")
 grep -qx libusb-0.1-4 <<<"$kbcctl_depends" || fail "kbcctl does not depend on libusb-0.1-4"
 # The audit trail goes to the system journal through libsystemd.
 grep -qx libsystemd0 <<<"$kbcctl_depends" || fail "kbcctl does not depend on libsystemd0"
+# An offload reads the recorder's disk with The Sleuth Kit and hashes with OpenSSL's libcrypto.
+for want in libtsk19 libssl3; do
+  grep -qx $want <<<"$kbcctl_depends" || fail "kbcctl does not depend on $want"
+done
 if grep -E '^(libqt|qt6|fonts-)' <<<"$kbcctl_depends"; then
   fail "kbcctl depends on Qt or fonts"
 fi
