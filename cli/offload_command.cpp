@@ -269,4 +269,55 @@ int check(const Options& options, journal::AuditSource* source, const Io& io) {
   return all_intact ? kSucceeded : kFailed;
 }
 
+int upload(const Options& options, const evidence::UploadQueue& queue,
+           const evidence::UploadRun& run, const Io& io) {
+  bool all_stored = true;
+  for (const evidence::Uploaded& bag : evidence::drain(queue, run)) {
+    all_stored = all_stored && bag.stored;
+    if (options.json) {
+      io.out << "{\"bag\":" << json_string(bag.bag)
+             << ",\"stored\":" << (bag.stored ? "true" : "false") << ",\"objects\":" << bag.objects
+             << ",\"bytes\":" << bag.bytes
+             << ",\"permanent\":" << (bag.permanent ? "true" : "false")
+             << ",\"problem\":" << json_or_null(bag.problem) << "}\n";
+    } else {
+      io.out << io.charset.from_utf8(
+                    console::printable(bag.bag.empty() ? "the bucket" : bag.bag) + ": " +
+                    (bag.stored ? "stored, " + std::to_string(bag.objects) + " objects, " +
+                                      std::to_string(bag.bytes) + " bytes"
+                                : "not stored: " + console::printable(bag.problem.value_or("")) +
+                                      (bag.permanent ? "" : " (tried again at the next upload)")))
+             << '\n';
+    }
+  }
+  io.out << std::flush;
+  return all_stored ? kSucceeded : kFailed;
+}
+
+int check_remote(const Options& options, const evidence::UploadQueue& queue,
+                 const evidence::UploadRun& run, const Io& io) {
+  bool all_there = true;
+  for (const std::string& given : options.bags) {
+    const std::vector<std::string> problems = evidence::check_remote(given, queue, run);
+    all_there = all_there && problems.empty();
+    if (options.json) {
+      io.out << "{\"bag\":" << json_string(given)
+             << ",\"intact\":" << (problems.empty() ? "true" : "false")
+             << ",\"problems\":" << json_strings(problems) << "}\n";
+      continue;
+    }
+    std::string text =
+        console::printable(given) + ": " +
+        (problems.empty() ? "intact at " + run.settings.endpoint + "/" + run.settings.bucket
+                          : std::string("NOT intact at the object store")) +
+        "\n";
+    for (const std::string& problem : problems) {
+      text += "  " + console::printable(problem) + "\n";
+    }
+    io.out << io.charset.from_utf8(text);
+  }
+  io.out << std::flush;
+  return all_there ? kSucceeded : kFailed;
+}
+
 }  // namespace kbc::cli

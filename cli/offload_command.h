@@ -9,6 +9,7 @@
 #include "cli/options.h"
 #include "cli/run.h"
 #include "evidence/offload.h"
+#include "evidence/upload.h"
 #include "journal/audit_reader.h"
 #include "link/secret.h"
 
@@ -22,5 +23,13 @@ int offload(const Options& options, const std::optional<std::string>& serial, li
 
 // Checks each bag; exit 0 only when every one is intact and matches the journal's entry.
 int check(const Options& options, journal::AuditSource* source, const Io& io);
+
+// Uploads the queued bags once: a line per bag, 0 when none failed.
+int upload(const Options& options, const evidence::UploadQueue& queue,
+           const evidence::UploadRun& run, const Io& io);
+
+// check --remote: each bag's objects at the store checked again as the station verifies them.
+int check_remote(const Options& options, const evidence::UploadQueue& queue,
+                 const evidence::UploadRun& run, const Io& io);
 
 }  // namespace kbc::cli

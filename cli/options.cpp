@@ -41,8 +41,9 @@ constexpr std::string_view kNoPasswordOption =
     "there is no password option: other users can read the command line; use --password-file, "
     "KBC_PASSWORD or the prompt";
 
-constexpr std::array<std::string_view, 7> kFlags{
-    "--help", "--version", "--yes", "--verbose", "--json", "--all", "--without-offload"};
+constexpr std::array<std::string_view, 8> kFlags{
+    "--help", "--version",         "--yes",   "--verbose", "--json",
+    "--all",  "--without-offload", "--remote"};
 
 Parsed usage_error(std::string error) {
   return {Parsed::Action::usage_error, {}, std::move(error)};
@@ -163,6 +164,8 @@ Parsed parse_arguments(std::span<const std::string> args) {
       options.all = true;
     } else if (arg == "--without-offload") {
       options.without_offload = true;
+    } else if (arg == "--remote") {
+      options.remote = true;
     } else if (const auto* valued = std::ranges::find(kValued, option_name(arg), &Valued::name);
                valued != kValued.end()) {
       std::optional<std::string> value = value_of(*valued, args, i);
@@ -207,8 +210,24 @@ Parsed parse_arguments(std::span<const std::string> args) {
   if (options.from && operands[0] != "offload") {
     return usage_error("--from goes with offload only");
   }
-  if (options.store && operands[0] != "offload" && operands[0] != "erase") {
-    return usage_error("--store goes with offload and erase only");
+  if (options.store && operands[0] != "offload" && operands[0] != "erase" &&
+      operands[0] != "upload") {
+    return usage_error("--store goes with offload, upload and erase only");
+  }
+  if (options.remote && operands[0] != "check") {
+    return usage_error("--remote goes with check only");
+  }
+  if (operands[0] == "upload") {
+    if (operands.size() > 1) {
+      return usage_error("upload takes no TEXT");
+    }
+    if (options.device || options.serial || options.simulate > 0) {
+      return usage_error(
+          "upload sends stored bags; --device, --serial and --simulate are for "
+          "recorders");
+    }
+    parsed.action = Parsed::Action::upload;
+    return parsed;
   }
   if (options.without_offload && operands[0] != "erase") {
     return usage_error("--without-offload goes with erase only");

@@ -23,8 +23,10 @@
 #include "console/setting_tables.h"
 #include "evidence/station.h"
 #include "evidence/store.h"
+#include "evidence/upload.h"
 #include "link/gbk.h"
 #include "link/recorders.h"
+#include "link/timing.h"
 #include "link/trace.h"
 
 namespace kbc::cli {
@@ -242,7 +244,11 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
     case Parsed::Action::audit:
       return audit(parsed.options, journal.source, io);
     case Parsed::Action::check:
-      return check(parsed.options, journal.source, io);
+      if (!parsed.options.remote) {
+        return check(parsed.options, journal.source, io);
+      }
+      break;
+    case Parsed::Action::upload:
     case Parsed::Action::run:
     case Parsed::Action::list:
     case Parsed::Action::apply:
@@ -288,7 +294,8 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   // The station's store and its erase rule, for offload and erase.
   std::optional<evidence::Station> station;
   std::optional<evidence::Store> store;
-  if (parsed.action == Parsed::Action::offload ||
+  if (parsed.action == Parsed::Action::offload || parsed.action == Parsed::Action::upload ||
+      parsed.action == Parsed::Action::check ||
       (options.command != nullptr && options.command->button == idc::erase)) {
     auto read = read_station_file(env);
     if (auto* problems = std::get_if<std::vector<evidence::StationProblem>>(&read)) {
@@ -296,6 +303,38 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
     }
     station = std::get<evidence::Station>(std::move(read));
     store.emplace(store_folder(env, options, *station));
+  }
+
+  // The agency's object store: where verified bags go on to, and what check --remote asks.
+  std::optional<evidence::UploadQueue> queue;
+  if (station && station->upload) {
+    queue.emplace(*store);
+  }
+  if (parsed.action == Parsed::Action::upload || parsed.action == Parsed::Action::check) {
+    if (!station->upload) {
+      return usage(
+          io, "the station file has no [upload] table: there is no object store to " +
+                  std::string(parsed.action == Parsed::Action::upload ? "upload to" : "check"));
+    }
+    auto account =
+        evidence::load_account(*station->upload, env("CREDENTIALS_DIRECTORY").value_or("").c_str());
+    if (auto* problem = std::get_if<std::string>(&account)) {
+      io.err << io.charset.from_utf8("kbcctl: " + *problem) << '\n';
+      return kFailed;
+    }
+    evidence::S3Client client(std::get<evidence::S3Account>(std::move(account)));
+    link::RealPause pause;
+    evidence::UploadIo plain;
+    const evidence::UploadRun run{
+        client,
+        *station->upload,
+        trail,
+        pause,
+        plain,
+        {},
+        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())};
+    return parsed.action == Parsed::Action::upload ? upload(options, *queue, run, io)
+                                                   : check_remote(options, *queue, run, io);
   }
 
   if (parsed.action == Parsed::Action::offload) {
@@ -311,6 +350,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
     evidence::OffloadSettings settings{*store, "kbcctl " KBC_VERSION};
     settings.trail = trail;
     settings.watch = options.simulate > 0 ? nullptr : recorders.watch;
+    settings.upload = queue ? &*queue : nullptr;
     return offload(options, serial, link, password, settings, io);
   }
 

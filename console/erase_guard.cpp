@@ -39,7 +39,7 @@ std::string offload_fact_line(const std::optional<std::string>& serial,
   std::snprintf(text, sizeof text, msg::offload_newest_format, local.tm_year + 1900,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                 static_cast<unsigned long long>(fact->files), size_text(fact->bytes).c_str());
-  return text;
+  return std::string(text) + (fact->uploaded ? std::string(msg::offload_uploaded) : "");
 }
 
 bool erase_allowed(const ErasePolicy& policy, const std::optional<OffloadFact>& fact,
@@ -47,7 +47,8 @@ bool erase_allowed(const ErasePolicy& policy, const std::optional<OffloadFact>& 
   if (policy.rule == EraseRule::warn) {
     return true;
   }
-  return fact && fact->when <= now && now - fact->when <= policy.window;
+  return fact && fact->when <= now && now - fact->when <= policy.window &&
+         (policy.rule != EraseRule::require_upload || fact->uploaded);
 }
 
 }  // namespace kbc::console

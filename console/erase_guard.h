@@ -15,6 +15,7 @@ struct OffloadFact {
   std::chrono::sys_seconds when{};
   std::uint64_t files = 0;
   std::uint64_t bytes = 0;
+  bool uploaded = false;  // verified at the agency's object store as well
 };
 
 // Where the verified offloads are known; the evidence store is one.
@@ -28,6 +29,7 @@ class OffloadLedger {
 enum class EraseRule {
   warn,             // the question states what was offloaded, and the operator decides
   require_offload,  // no erase without a verified offload within the window
+  require_upload,   // nor without that offload verified at the object store
 };
 
 struct ErasePolicy {

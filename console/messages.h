@@ -31,11 +31,14 @@ inline constexpr std::string_view erase_failed = "清除文件失败，请重新
 inline constexpr char offload_newest_format[] =
     "该记录仪最近一次已验证的导出: %04d-%02d-%02d %02d:%02d, %llu个文件, %s";
 inline constexpr std::string_view offload_none = "该记录仪没有已验证的导出记录。";
+inline constexpr std::string_view offload_uploaded = ", 已上传并校验";
 inline constexpr std::string_view offload_serial_unknown =
     "未能读取该记录仪的序列号，无法确认是否已导出。";
 // The station's rule refuses to erase a recorder whose recordings were not offloaded lately.
 inline constexpr char erase_refused_format[] =
     "按本站规定，最近%d分钟内没有该记录仪已验证的导出，不能清除! 请先导出录像。";
+inline constexpr char erase_refused_upload_format[] =
+    "按本站规定，最近%d分钟内没有该记录仪已上传并校验的导出，不能清除! 请等待上传完成。";
 
 // Settings with nothing chosen.
 inline constexpr std::string_view choose_resolution = "请选择分辨率!";

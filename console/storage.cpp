@@ -63,7 +63,10 @@ bool Console::erase_all_files() {
             note_value("without-offload");
           } else if (!erase_allowed(erase_policy_, fact, now)) {
             char refused[256];
-            std::snprintf(refused, sizeof refused, msg::erase_refused_format,
+            std::snprintf(refused, sizeof refused,
+                          erase_policy_.rule == EraseRule::require_upload
+                              ? msg::erase_refused_upload_format
+                              : msg::erase_refused_format,
                           static_cast<int>(erase_policy_.window.count() / 60));
             note_outcome(AuditOutcome::refused);
             call.report(refused);

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -125,6 +127,9 @@ class Run {
     receipt_.bag = write_bag(files, settings_.store, info, started, bag_events, stop,
                              settings_.io != nullptr ? *settings_.io : plain);
     const BagOutcome& bag = receipt_.bag;
+    if (bag.verified && settings_.upload != nullptr && !settings_.upload->enqueue(bag.path)) {
+      link::tracef("Cannot queue %s for upload: %s", bag.path.c_str(), std::strerror(errno));
+    }
     receipt_.stage = bag.verified                            ? Stage::verified
                      : bag.cancelled && bag.problems.empty() ? Stage::cancelled
                                                              : Stage::failed;

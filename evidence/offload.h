@@ -19,6 +19,7 @@
 #include "evidence/bag.h"
 #include "evidence/disk_watch.h"
 #include "evidence/store.h"
+#include "evidence/upload.h"
 #include "link/secret.h"
 
 namespace kbc::evidence {
@@ -64,6 +65,8 @@ struct OffloadSettings {
   console::AuditTrail* trail = nullptr;  // written from the recorders' threads, one at a time
   DiskWatch* watch = nullptr;            // where the recorders' disks appear
   StoreIo* io = nullptr;                 // none: plain POSIX file I/O
+  // Where each verified bag is queued for the agency's object store; none without [upload].
+  const UploadQueue* upload = nullptr;
 };
 
 // What each recorder's run tells as it goes, from its own thread; `index` is the target's.

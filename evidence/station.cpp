@@ -12,12 +12,82 @@
 namespace kbc::evidence {
 namespace {
 
-constexpr std::string_view kKeys = "store, erase, offload-window";
+constexpr std::string_view kKeys = "store, erase, offload-window, [upload]";
+constexpr std::string_view kUploadKeys =
+    "endpoint, region, bucket, prefix, retention-days, verify, credentials";
 
 std::string in_quotes(std::string_view text) {
   std::string out(1, '\'');
   out.append(text).append("'");
   return out;
+}
+
+// The [upload] table over what `station` says of it already.
+void read_upload(const toml::node& node, const std::string& shown_as, Station& station,
+                 std::vector<StationProblem>& problems) {
+  const toml::table* table = node.as_table();
+  if (table == nullptr) {
+    problems.push_back({shown_as,
+                        node.source().begin.line,
+                        {"upload: takes a table, [upload]", "upload: 须为表 [upload]"}});
+    return;
+  }
+  UploadSettings upload = station.upload.value_or(UploadSettings{});
+  for (const auto& [name, value] : *table) {
+    const std::string key(name.str());
+    const std::size_t line = value.source().begin.line;
+    const auto refuse = [&](const std::string& english, const std::string& chinese) {
+      problems.push_back(
+          {shown_as, line, {"upload." + key + ": " + english, "upload." + key + ": " + chinese}});
+    };
+    const std::optional<std::string> text = value.value<std::string>();
+    if (key == "retention-days") {
+      const std::optional<std::int64_t> days = value.value<std::int64_t>();
+      if (!days || *days < 1 || *days > 36500) {
+        refuse("takes a number of days from 1 to 36500", "须为1到36500之间的天数");
+      } else {
+        upload.retention_days = static_cast<int>(*days);
+      }
+    } else if (key == "verify") {
+      if (text == "head") {
+        upload.verify = UploadSettings::Verify::head;
+      } else if (text == "read-back") {
+        upload.verify = UploadSettings::Verify::read_back;
+      } else {
+        refuse("takes \"head\" or \"read-back\"", "须为 \"head\" 或 \"read-back\"");
+      }
+    } else if (key == "endpoint") {
+      if (!text || !(text->starts_with("http://") || text->starts_with("https://"))) {
+        refuse("takes an http:// or https:// address in quotes",
+               "须为带引号的 http:// 或 https:// 地址");
+      } else {
+        upload.endpoint = *text;
+        while (upload.endpoint.ends_with('/')) {
+          upload.endpoint.pop_back();
+        }
+      }
+    } else if (key == "credentials") {
+      if (!text || !text->starts_with('/')) {
+        refuse("takes an absolute file in quotes", "须为带引号的绝对路径");
+      } else {
+        upload.credentials = *text;
+      }
+    } else if (key == "region" || key == "bucket" || key == "prefix") {
+      if (!text || (text->empty() && key != "prefix")) {
+        refuse("takes a text in quotes", "须为带引号的文字");
+      } else {
+        (key == "region" ? upload.region : key == "bucket" ? upload.bucket : upload.prefix) = *text;
+      }
+    } else {
+      problems.push_back(
+          {shown_as,
+           name.source().begin.line,
+           {in_quotes(key) + " is no key of [upload]; the keys: " + std::string(kUploadKeys),
+            in_quotes(key) +
+                " 不是 [upload] 的设置项，可用的设置项: " + std::string(kUploadKeys)}});
+    }
+  }
+  station.upload = std::move(upload);
 }
 
 }  // namespace
@@ -77,8 +147,11 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
         base.erase.rule = console::EraseRule::warn;
       } else if (value == "require-offload") {
         base.erase.rule = console::EraseRule::require_offload;
+      } else if (value == "require-upload") {
+        base.erase.rule = console::EraseRule::require_upload;
       } else {
-        refuse("takes \"warn\" or \"require-offload\"", "须为 \"warn\" 或 \"require-offload\"");
+        refuse("takes \"warn\", \"require-offload\" or \"require-upload\"",
+               "须为 \"warn\"、\"require-offload\" 或 \"require-upload\"");
       }
     } else if (key == "offload-window") {
       const auto span = value ? parse_span(*value) : std::nullopt;
@@ -88,6 +161,8 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
       } else {
         base.erase.window = *span;
       }
+    } else if (key == "upload") {
+      read_upload(node, shown_as, base, problems);
     } else {
       problems.push_back(
           {shown_as,
@@ -95,6 +170,14 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
            {in_quotes(key) + " is no key of a station file; the keys: " + std::string(kKeys),
             in_quotes(key) + " 不是站点配置文件的设置项，可用的设置项: " + std::string(kKeys)}});
     }
+  }
+  if (problems.empty() && base.upload &&
+      (base.upload->endpoint.empty() || base.upload->bucket.empty() ||
+       base.upload->credentials.empty())) {
+    problems.push_back({shown_as,
+                        0,
+                        {"[upload] needs endpoint, bucket and credentials",
+                         "[upload] 须有 endpoint、bucket 和 credentials"}});
   }
   if (!problems.empty()) {
     std::ranges::stable_sort(problems, {}, &StationProblem::line);

@@ -4,6 +4,17 @@
 //   erase = "require-offload"      # or "warn", the default
 //   offload-window = "30min"       # how recent a verified offload must be: "90s", "2h", "1d"
 //
+//   [upload]                       # verified bags go on to the agency's S3 store
+//   endpoint = "http://127.0.0.1:17480"
+//   region = "us-east-1"
+//   bucket = "evidence"
+//   prefix = "station-07"
+//   retention-days = 180
+//   verify = "head"                # or "read-back"
+//   credentials = "/etc/kbc-q7/s3.toml"
+//
+// erase = "require-upload" waits for the offload to be verified at the S3 store as well.
+//
 // /etc/kbc-q7/station.toml holds the station's; $XDG_CONFIG_HOME/kbc-q7/station.toml
 // (~/.config/kbc-q7/station.toml), where there is one, overrides it key by key.
 #pragma once
@@ -18,6 +29,7 @@
 
 #include "console/erase_guard.h"
 #include "console/wording.h"
+#include "evidence/upload.h"
 
 namespace kbc::evidence {
 
@@ -26,6 +38,7 @@ inline constexpr std::string_view kSystemStationFile = "/etc/kbc-q7/station.toml
 struct Station {
   std::optional<std::filesystem::path> store;  // the default store where none is named
   console::ErasePolicy erase;
+  std::optional<UploadSettings> upload;      // the [upload] table: verified bags go on to S3
   std::vector<std::filesystem::path> files;  // the station files read, system's first
 };
 

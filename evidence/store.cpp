@@ -1,5 +1,7 @@
 #include "evidence/store.h"
 
+#include "evidence/upload.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -8,10 +10,8 @@
 #include <system_error>
 
 namespace kbc::evidence {
-namespace {
-
-// "Payload-Oxum: BYTES.FILES" from bag-info.txt.
-bool read_oxum(const std::filesystem::path& bag, std::uint64_t& bytes, std::uint64_t& files) {
+bool read_payload_oxum(const std::filesystem::path& bag, std::uint64_t& bytes,
+                       std::uint64_t& files) {
   std::ifstream info(bag / "bag-info.txt");
   std::string line;
   static constexpr std::string_view kOxum = "Payload-Oxum:";
@@ -35,8 +35,6 @@ bool read_oxum(const std::filesystem::path& bag, std::uint64_t& bytes, std::uint
   }
   return false;
 }
-
-}  // namespace
 
 std::string utc_stamp(std::chrono::sys_seconds when) {
   const auto day = std::chrono::floor<std::chrono::days>(when);
@@ -113,7 +111,7 @@ std::vector<StoredBag> Store::verified_bags(std::string_view serial) const {
         const auto started = parse_utc_stamp(std::string_view(name).substr(prefix.size()));
         StoredBag bag{entry.path(), folder_name(serial), {}, 0, 0};
         if (!started || !std::filesystem::is_regular_file(entry.path() / "bagit.txt", error) ||
-            !read_oxum(entry.path(), bag.bytes, bag.files)) {
+            !read_payload_oxum(entry.path(), bag.bytes, bag.files)) {
           continue;
         }
         bag.started = *started;
@@ -138,7 +136,9 @@ std::optional<console::OffloadFact> StoreLedger::newest_verified(std::string_vie
   if (!bag) {
     return std::nullopt;
   }
-  return console::OffloadFact{bag->started, bag->files, bag->bytes};
+  // Whether the agency's object store has it verified too.
+  const auto queued = UploadQueue(store_).find(bag->path.filename().string());
+  return console::OffloadFact{bag->started, bag->files, bag->bytes, queued && queued->stored};
 }
 
 std::filesystem::path default_store() {

@@ -36,6 +36,10 @@ std::optional<std::chrono::sys_seconds> parse_utc_stamp(std::string_view stamp);
 // '_'; "unknown" for nothing, or for a text that is only dots.
 std::string folder_name(std::optional<std::string_view> text);
 
+// "Payload-Oxum: BYTES.FILES" of a bag's bag-info.txt; false when it has none.
+bool read_payload_oxum(const std::filesystem::path& bag, std::uint64_t& bytes,
+                       std::uint64_t& files);
+
 // A verified bag of the store.
 struct StoredBag {
   std::filesystem::path path;

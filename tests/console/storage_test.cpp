@@ -104,6 +104,9 @@ TEST_F(StorageTest, TheEraseQuestionStatesTheNewestOffloadAndTheStationsRuleMayR
   const OffloadFact old{now - minutes(45), 7, 512'000};
   const ErasePolicy warn{};
   const ErasePolicy strict{EraseRule::require_offload, minutes(30)};
+  const ErasePolicy uploaded{EraseRule::require_upload, minutes(30)};
+  OffloadFact stored = recent;
+  stored.uploaded = true;
   struct Row {
     const char* what;
     ErasePolicy policy;
@@ -118,6 +121,8 @@ TEST_F(StorageTest, TheEraseQuestionStatesTheNewestOffloadAndTheStationsRuleMayR
       {"strict, none", strict, std::nullopt, false, false},
       {"strict, too old", strict, old, false, false},
       {"strict, none, overridden", strict, std::nullopt, true, true},
+      {"upload, offloaded only", uploaded, recent, false, false},
+      {"upload, stored at the object store", uploaded, stored, false, true},
   };
   FakeLedger ledger;
   FakeTrail trail;
@@ -141,8 +146,12 @@ TEST_F(StorageTest, TheEraseQuestionStatesTheNewestOffloadAndTheStationsRuleMayR
     if (!row.asked) {
       // Refused before any question, and entered so.
       EXPECT_TRUE(view.questions.empty());
-      EXPECT_EQ(view.lines, Lines{"按本站规定，最近30分钟内没有该记录仪已验证的导出，不能清除! "
-                                  "请先导出录像。"});
+      EXPECT_EQ(view.lines,
+                Lines{row.policy.rule == EraseRule::require_upload
+                          ? "按本站规定，最近30分钟内没有该记录仪已上传并校验的导出，不能清除! "
+                            "请等待上传完成。"
+                          : "按本站规定，最近30分钟内没有该记录仪已验证的导出，不能清除! "
+                            "请先导出录像。"});
       EXPECT_EQ(entry.outcome, AuditOutcome::refused);
       EXPECT_EQ(recorder.letters(), "J3");
       continue;
@@ -153,8 +162,9 @@ TEST_F(StorageTest, TheEraseQuestionStatesTheNewestOffloadAndTheStationsRuleMayR
         question.starts_with("清除所有文件|此操作将清除所有文件资料，请确认资料是否已备份？\n"));
     if (row.fact) {
       EXPECT_THAT(question, ::testing::HasSubstr("该记录仪最近一次已验证的导出: "));
-      EXPECT_THAT(question, ::testing::EndsWith(row.fact->files == 132 ? ", 132个文件, 3.8 GB"
-                                                                       : ", 7个文件, 512.0 KB"));
+      EXPECT_THAT(question, ::testing::EndsWith(row.fact->uploaded ? ", 3.8 GB, 已上传并校验"
+                                                : row.fact->files == 132 ? ", 132个文件, 3.8 GB"
+                                                                         : ", 7个文件, 512.0 KB"));
     } else {
       EXPECT_THAT(question, ::testing::EndsWith("\n该记录仪没有已验证的导出记录。"));
     }

@@ -1,0 +1,649 @@
+#include "evidence/upload.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <toml++/toml.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <system_error>
+
+#include "console/profile_file.h"
+#include "evidence/bag.h"
+#include "evidence/sha256.h"
+#include "link/descriptor.h"
+#include "link/trace.h"
+
+namespace kbc::evidence {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr std::string_view kState = ".state";
+constexpr int kTries = 5;
+constexpr std::string_view kTagFiles[] = {"bagit.txt", "bag-info.txt", "manifest-sha256.txt",
+                                          "recorder-files.txt", "tagmanifest-sha256.txt"};
+
+// What a bag's state file says: the bag, each object stored, the multipart uploads begun and
+// not ended, whether it is stored, its last problem.
+struct State {
+  fs::path bag;                                                        // relative to the store
+  std::map<std::string, std::pair<std::string, std::string>> objects;  // key: sha256, version
+  std::map<std::string, std::string> open_uploads;                     // upload id: key
+  bool stored = false;
+  std::optional<std::string> error;
+};
+
+State read_state(const fs::path& file) {
+  State state;
+  std::ifstream in(file);
+  std::string line;
+  // Lines cut short by a crash do not parse and are left out.
+  while (std::getline(in, line)) {
+    std::istringstream words(line);
+    std::string word;
+    words >> word;
+    std::string rest;
+    const auto tail = [&] {
+      std::getline(words >> std::ws, rest);
+      return decoded_manifest_path(rest).value_or("");
+    };
+    if (word == "bag") {
+      state.bag = tail();
+    } else if (word == "object") {
+      std::string sha, version;
+      words >> sha >> version;
+      const std::string key = tail();
+      if (sha.size() == 64 && !key.empty()) {
+        state.objects[key] = {sha, version};
+      }
+    } else if (word == "multipart") {
+      std::string id;
+      words >> id;
+      state.open_uploads[id] = tail();
+    } else if (word == "aborted" || word == "completed") {
+      std::string id;
+      words >> id;
+      state.open_uploads.erase(id);
+    } else if (word == "error") {
+      state.error = tail();
+    } else if (word == "stored") {
+      state.stored = true;
+      state.error.reset();
+    }
+  }
+  return state;
+}
+
+// A line appended to the state file, on the disk before anything depends on it.
+bool append(const fs::path& file, const std::string& line) {
+  const link::Descriptor fd(::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  const std::string text = line + "\n";
+  return fd.get() >= 0 &&
+         ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+         ::fdatasync(fd.get()) == 0;
+}
+
+std::string iso_date(std::chrono::sys_seconds when) {
+  const std::string stamp = utc_stamp(when);
+  return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + "T" +
+         stamp.substr(9, 2) + ":" + stamp.substr(11, 2) + ":" + stamp.substr(13, 2) + "Z";
+}
+
+// One object of a bag: its file and what its manifest says of it.
+struct Object {
+  std::string file;  // relative to the bag: "data/DCIM/0001.MP4", "bag-info.txt"
+  std::string sha256;
+  std::uint64_t size = 0;
+};
+
+// The bag's payload from its manifest and its tag files from the tag manifest, the tag manifest
+// itself last; the problem when the bag does not say what it holds.
+std::variant<std::vector<Object>, std::string> objects_of(const fs::path& bag) {
+  std::vector<Object> objects;
+  for (const char* manifest : {"manifest-sha256.txt", "tagmanifest-sha256.txt"}) {
+    std::ifstream in(bag / manifest);
+    if (!in) {
+      return std::string(manifest) + " is missing";
+    }
+    std::string line;
+    while (std::getline(in, line)) {
+      const auto path = line.size() > 66 ? decoded_manifest_path(line.substr(66)) : std::nullopt;
+      if (!path) {
+        return std::string(manifest) + " has a line that is no manifest line";
+      }
+      objects.push_back({*path, line.substr(0, 64), 0});
+    }
+  }
+  std::ifstream tags(bag / "tagmanifest-sha256.txt", std::ios::binary);
+  objects.push_back({"tagmanifest-sha256.txt",
+                     sha256_hex(std::string(std::istreambuf_iterator<char>(tags), {})), 0});
+  std::error_code error;
+  for (Object& object : objects) {
+    object.size = fs::file_size(bag / object.file, error);
+    if (error) {
+      return object.file + ": " + error.message();
+    }
+  }
+  return objects;
+}
+
+std::string md5_of(std::string_view text) {
+  unsigned char sum[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(text.data(), text.size(), sum, &length, EVP_md5(), nullptr);
+  return base64(std::span(sum, length));
+}
+
+struct Digest {
+  std::string sha256;
+  std::string md5;  // base64
+};
+
+// The SHA-256 and MD5 of a stretch of a file, read here and not through the upload's io: what
+// the bag holds, to hold what goes out against.
+std::optional<Digest> digest(int fd, std::uint64_t offset, std::uint64_t size) {
+  Sha256 sha;
+  const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> md5(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  EVP_DigestInit_ex(md5.get(), EVP_md5(), nullptr);
+  std::vector<std::byte> buffer(1 << 20);
+  for (std::uint64_t done = 0; done < size;) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
+    const ssize_t n = ::pread(fd, buffer.data(), want, static_cast<off_t>(offset + done));
+    if (n <= 0) {
+      return std::nullopt;
+    }
+    sha.update(std::span(buffer.data(), static_cast<std::size_t>(n)));
+    EVP_DigestUpdate(md5.get(), buffer.data(), static_cast<std::size_t>(n));
+    done += static_cast<std::uint64_t>(n);
+  }
+  unsigned char sum[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(md5.get(), sum, &length);
+  return Digest{sha.hex(), base64(std::span(sum, length))};
+}
+
+class Uploader {
+ public:
+  Uploader(const UploadQueue& queue, const UploadRun& run) : queue_(queue), run_(run) {}
+
+  // Tries again what may go through later, pausing 1, 2, 4 and 8 s between tries.
+  S3Response tried(const std::function<S3Response()>& attempt) {
+    S3Response response;
+    for (int i = 0; i < kTries; ++i) {
+      if (i > 0) {
+        run_.pause.pause(std::chrono::milliseconds(1000 << (i - 1)));
+      }
+      response = attempt();
+      if (response.ok() || !response.transient()) {
+        return response;
+      }
+      link::tracef("S3: %s, try %d of %d", response.what().c_str(), i + 1, kTries);
+    }
+    return response;
+  }
+
+  std::optional<Uploaded> bucket_problem() {
+    const S3Response head = tried([&] { return run_.client.request("HEAD", "", "", {}); });
+    if (head.ok()) {
+      return std::nullopt;
+    }
+    if (head.status == 404) {
+      const S3Response made = tried([&] {
+        return run_.client.request("PUT", "", "", {"x-amz-bucket-object-lock-enabled: true"});
+      });
+      if (made.ok() || made.code() == "BucketAlreadyOwnedByYou") {
+        return std::nullopt;
+      }
+      return failed("", made, "the bucket cannot be made");
+    }
+    return failed("", head, "the bucket cannot be reached");
+  }
+
+  Uploaded upload_bag(const fs::path& state_file) {
+    State state = read_state(state_file);
+    const fs::path bag = queue_.store().root() / state.bag;
+    Uploaded result;
+    result.bag = bag.filename().string();
+    // Multipart uploads a crash left open end first: none is ever left behind.
+    for (const auto& [id, key] : state.open_uploads) {
+      const S3Response aborted =
+          tried([&] { return run_.client.request("DELETE", key, "uploadId=" + id, {}); });
+      if (aborted.ok() || aborted.code() == "NoSuchUpload") {
+        append(state_file, "aborted " + id);
+      }
+    }
+    auto listed = objects_of(bag);
+    if (auto* problem = std::get_if<std::string>(&listed)) {
+      return refused(state_file, result, *problem);
+    }
+    const std::vector<Object>& objects = std::get<std::vector<Object>>(listed);
+    const std::string retain = iso_date(run_.now + std::chrono::days(run_.settings.retention_days));
+    std::vector<std::string> entered;
+    for (const Object& object : objects) {
+      const std::string key = object_key(run_.settings, queue_.store(), bag, object.file);
+      const auto done = state.objects.find(key);
+      std::string version;
+      if (done != state.objects.end() && done->second.first == object.sha256) {
+        version = done->second.second;
+      } else if (auto there = already_there(key, object, retain)) {
+        // Stored by a run that ended before it noted it: not sent again.
+        version = *there;
+        append(state_file, "object " + object.sha256 + " " + version + " " + manifest_path(key));
+      } else {
+        auto sent = send(state_file, bag, key, object, retain);
+        if (auto* problem = std::get_if<Uploaded>(&sent)) {
+          problem->bag = result.bag;
+          append(state_file, "error " + manifest_path(problem->problem.value_or("")));
+          enter(bag, *problem, {});
+          return *problem;
+        }
+        version = std::get<std::string>(sent);
+        append(state_file, "object " + object.sha256 + " " + version + " " + manifest_path(key));
+      }
+      ++result.objects;
+      result.bytes += object.size;
+      entered.push_back(key + " " + version + " " + object.sha256);
+    }
+    // Stored only once every object is verified at the store itself.
+    if (const auto problems = verify(bag, objects); !problems.empty()) {
+      return refused(state_file, result, problems.front());
+    }
+    append(state_file, "stored " + retain);
+    result.stored = true;
+    enter(bag, result, entered, retain);
+    return result;
+  }
+
+  std::vector<std::string> verify(const fs::path& bag, const std::vector<Object>& objects) {
+    std::vector<std::string> problems;
+    for (const Object& object : objects) {
+      const std::string key = object_key(run_.settings, queue_.store(), bag, object.file);
+      if (run_.settings.verify == UploadSettings::Verify::head) {
+        const S3Response head = tried([&] { return run_.client.request("HEAD", key, "", {}); });
+        if (!head.ok()) {
+          problems.push_back(key + ": " + head.what());
+        } else if (head.header("x-amz-meta-sha256") != object.sha256 ||
+                   head.header("content-length") != std::to_string(object.size)) {
+          problems.push_back(key + ": the store's object is not the bag's file");
+        } else if (head.header("x-amz-object-lock-mode") != "COMPLIANCE") {
+          problems.push_back(key + ": the store keeps no retention for it");
+        }
+        continue;
+      }
+      Sha256 hash;
+      std::uint64_t size = 0;
+      const S3Response got = tried([&] {
+        hash = Sha256();
+        size = 0;
+        return run_.client.request("GET", key, "", {}, {}, [&](std::span<const std::byte> bytes) {
+          hash.update(bytes);
+          size += bytes.size();
+        });
+      });
+      if (!got.ok()) {
+        problems.push_back(key + ": " + got.what());
+      } else if (size != object.size || hash.hex() != object.sha256) {
+        problems.push_back(key + ": the store's object reads back otherwise than the bag's file");
+      }
+    }
+    return problems;
+  }
+
+ private:
+  // The version of an object already at `key` with the file's size and SHA-256, under
+  // retention: one a run that ended early completed without setting it gets it now.
+  std::optional<std::string> already_there(const std::string& key, const Object& object,
+                                           const std::string& retain) {
+    const S3Response head = tried([&] { return run_.client.request("HEAD", key, "", {}); });
+    if (!head.ok() || head.header("x-amz-meta-sha256") != object.sha256 ||
+        head.header("content-length") != std::to_string(object.size)) {
+      return std::nullopt;
+    }
+    const std::string version =
+        head.header("x-amz-version-id").empty() ? "-" : head.header("x-amz-version-id");
+    if (head.header("x-amz-object-lock-mode") != "COMPLIANCE" &&
+        !retain_version(key, version, retain).ok()) {
+      return std::nullopt;
+    }
+    return version;
+  }
+
+  // COMPLIANCE retention until `retain` on one version of an object.
+  S3Response retain_version(const std::string& key, const std::string& version,
+                            const std::string& retain) {
+    const std::string retention = "<Retention><Mode>COMPLIANCE</Mode><RetainUntilDate>" + retain +
+                                  "</RetainUntilDate></Retention>";
+    return tried([&] {
+      Payload payload;
+      payload.bytes = std::as_bytes(std::span(retention));
+      payload.md5 = md5_of(retention);
+      return run_.client.request(
+          "PUT", key, "retention=" + (version == "-" ? "" : "&versionId=" + version), {}, payload);
+    });
+  }
+
+  std::vector<std::string> object_headers(const Object& object, const std::string& retain) const {
+    return {"x-amz-meta-sha256: " + object.sha256, "x-amz-object-lock-mode: COMPLIANCE",
+            "x-amz-object-lock-retain-until-date: " + retain};
+  }
+
+  Payload file_payload(int fd, std::uint64_t offset, std::uint64_t size, const Digest& sums) {
+    Payload payload;
+    payload.fd = fd;
+    payload.offset = offset;
+    payload.size = size;
+    payload.read = [this](int from, std::uint64_t at, std::span<std::byte> into) {
+      return run_.io.read(from, at, into);
+    };
+    payload.sha256 = sums.sha256;
+    payload.md5 = sums.md5;
+    return payload;
+  }
+
+  // The object's version id once the store has it, or why not.
+  std::variant<std::string, Uploaded> send(const fs::path& state_file, const fs::path& bag,
+                                           const std::string& key, const Object& object,
+                                           const std::string& retain) {
+    const link::Descriptor fd(::open((bag / object.file).c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+      return local(object.file + ": " + std::strerror(errno));
+    }
+    const auto version = [](S3Response& response) {
+      const auto found = response.headers.find("x-amz-version-id");
+      return found == response.headers.end() ? std::string("-") : found->second;
+    };
+    if (object.size <= kMultipartAbove) {
+      const auto sums = digest(fd.get(), 0, object.size);
+      if (!sums || sums->sha256 != object.sha256) {
+        return local(object.file + ": the bag's file is not what its manifest says");
+      }
+      S3Response put = tried([&] {
+        return run_.client.request("PUT", key, "", object_headers(object, retain),
+                                   file_payload(fd.get(), 0, object.size, *sums));
+      });
+      if (!put.ok()) {
+        return failed(key, put, "not stored");
+      }
+      if (run_.events.sent) {
+        run_.events.sent(key, 0);
+      }
+      return version(put);
+    }
+
+    // In parts, each with its own hashes; the whole file's SHA-256 goes with the object.
+    const auto whole = digest(fd.get(), 0, object.size);
+    if (!whole || whole->sha256 != object.sha256) {
+      return local(object.file + ": the bag's file is not what its manifest says");
+    }
+    const S3Response begun = tried([&] {
+      return run_.client.request("POST", key, "uploads=", object_headers(object, retain));
+    });
+    const std::string id = xml_value(begun.body, "UploadId");
+    if (!begun.ok() || id.empty()) {
+      return failed(key, begun, "its multipart upload cannot begin");
+    }
+    append(state_file, "multipart " + id + " " + manifest_path(key));
+    std::string parts;
+    int number = 0;
+    S3Response last;
+    for (std::uint64_t offset = 0; offset < object.size; offset += kPartBytes) {
+      ++number;
+      const std::uint64_t size = std::min(kPartBytes, object.size - offset);
+      const auto sums = digest(fd.get(), offset, size);
+      last = sums ? tried([&] {
+        return run_.client.request("PUT", key,
+                                   "partNumber=" + std::to_string(number) + "&uploadId=" + id, {},
+                                   file_payload(fd.get(), offset, size, *sums));
+      })
+                  : S3Response{};
+      if (!last.ok()) {
+        abort(state_file, key, id);
+        return sums ? failed(key, last, "part " + std::to_string(number) + " not stored")
+                    : local(object.file + ": cannot be read");
+      }
+      parts += "<Part><PartNumber>" + std::to_string(number) + "</PartNumber><ETag>" +
+               last.header("etag") + "</ETag></Part>";
+      if (run_.events.sent) {
+        run_.events.sent(key, number);
+      }
+    }
+    const std::string body = "<CompleteMultipartUpload>" + parts + "</CompleteMultipartUpload>";
+    S3Response completed = tried([&] {
+      Payload payload;
+      payload.bytes = std::as_bytes(std::span(body));
+      return run_.client.request("POST", key, "uploadId=" + id, {}, payload);
+    });
+    // A store may answer 200 and say in the body that it failed.
+    if (!completed.ok() || !xml_value(completed.body, "Code").empty()) {
+      abort(state_file, key, id);
+      return failed(key, completed, "its multipart upload cannot complete");
+    }
+    append(state_file, "completed " + id);
+    // A store may keep the retention of a multipart upload's start to itself (Ceph 16 does): it
+    // is set on the completed object as well.
+    const std::string completed_version = version(completed);
+    if (const S3Response retained = retain_version(key, completed_version, retain);
+        !retained.ok()) {
+      return failed(key, retained, "its retention cannot be set");
+    }
+    return completed_version;
+  }
+
+  void abort(const fs::path& state_file, const std::string& key, const std::string& id) {
+    const S3Response aborted =
+        tried([&] { return run_.client.request("DELETE", key, "uploadId=" + id, {}); });
+    if (aborted.ok() || aborted.code() == "NoSuchUpload") {
+      append(state_file, "aborted " + id);
+    }
+  }
+
+  static Uploaded failed(const std::string& key, const S3Response& response,
+                         const std::string& what) {
+    Uploaded result;
+    result.permanent = !response.transient();
+    result.problem = (key.empty() ? "" : key + ": ") + what + ": " + response.what();
+    return result;
+  }
+
+  static Uploaded local(std::string problem) {
+    Uploaded result;
+    result.permanent = true;
+    result.problem = std::move(problem);
+    return result;
+  }
+
+  Uploaded refused(const fs::path& state_file, Uploaded result, std::string problem) {
+    result.permanent = true;
+    result.problem = std::move(problem);
+    append(state_file, "error " + manifest_path(*result.problem));
+    enter(queue_.store().root() / read_state(state_file).bag, result, {});
+    return result;
+  }
+
+  void enter(const fs::path& bag, const Uploaded& result, const std::vector<std::string>& objects,
+             const std::string& retain = {}) {
+    if (run_.trail == nullptr || !run_.trail->writable()) {
+      return;
+    }
+    std::optional<std::string> serial;
+    std::ifstream info(bag / "bag-info.txt");
+    for (std::string line; std::getline(info, line);) {
+      if (line.rfind("Recorder-Serial: ", 0) == 0) {
+        serial = line.substr(17);
+      }
+    }
+    std::string listed;
+    for (const std::string& object : objects) {
+      listed += (listed.empty() ? "" : "\n") + object;
+    }
+    console::AuditEntry entry{"upload",
+                              bag.string(),
+                              run_.settings.endpoint + "/" + run_.settings.bucket,
+                              serial,
+                              result.stored      ? console::AuditOutcome::ok
+                              : result.permanent ? console::AuditOutcome::refused
+                                                 : console::AuditOutcome::failed,
+                              {result.stored ? "stored: " + std::to_string(result.objects) +
+                                                   " objects, retained until " + retain
+                                             : result.problem.value_or("not stored")},
+                              false,
+                              {{"KBC_BAG", bag.string()},
+                               {"KBC_BAG_NAME", bag.filename().string()},
+                               {"KBC_BUCKET", run_.settings.bucket}}};
+    if (result.stored) {
+      entry.fields.emplace_back("KBC_OBJECTS", listed);
+      entry.fields.emplace_back("KBC_RETAIN_UNTIL", retain);
+    }
+    run_.trail->write(entry);
+  }
+
+  const UploadQueue& queue_;
+  const UploadRun& run_;
+};
+
+}  // namespace
+
+long UploadIo::read(int fd, std::uint64_t offset, std::span<std::byte> into) {
+  return ::pread(fd, into.data(), into.size(), static_cast<off_t>(offset));
+}
+
+std::variant<S3Account, std::string> load_account(const UploadSettings& settings,
+                                                  const char* credentials_directory) {
+  fs::path file = settings.credentials;
+  if (credentials_directory != nullptr && credentials_directory[0] == '/' &&
+      fs::exists(fs::path(credentials_directory) / "s3")) {
+    file = fs::path(credentials_directory) / "s3";
+  } else {
+    struct stat status {};
+    if (file.empty() || ::stat(file.c_str(), &status) != 0) {
+      return "the S3 credentials file " + file.string() +
+             " cannot be read: " + std::strerror(errno);
+    }
+    if ((status.st_mode & (S_IROTH | S_IWOTH)) != 0) {
+      return "the S3 credentials file " + file.string() +
+             " may be read by anyone; make it readable by its owner and group only "
+             "(chmod o-rw)";
+    }
+  }
+  auto text = console::read_settings_file(file.string());
+  if (auto* problem = std::get_if<console::Wording>(&text)) {
+    return "the S3 credentials file " + file.string() + ": " + problem->english;
+  }
+  link::Secret bytes(std::move(std::get<std::string>(text)));
+  try {
+    const toml::table table = toml::parse(bytes.view());
+    const auto access = table["access-key"].value<std::string>();
+    const auto secret = table["secret-key"].value<std::string>();
+    if (!access || !secret || access->empty() || secret->empty()) {
+      return "the S3 credentials file " + file.string() + " needs access-key and secret-key";
+    }
+    return S3Account{settings.endpoint, settings.region, settings.bucket, link::Secret(*access),
+                     link::Secret(*secret)};
+  } catch (const toml::parse_error&) {
+    // Its text is not repeated: it holds the secret.
+    return "the S3 credentials file " + file.string() + " is not TOML";
+  }
+}
+
+UploadQueue::UploadQueue(Store store)
+    : store_(std::move(store)), folder_(store_.root() / ".uploads") {}
+
+bool UploadQueue::enqueue(const fs::path& bag) const {
+  std::error_code error;
+  fs::create_directories(folder_, error);
+  const fs::path file = folder_ / (bag.filename().string() + std::string(kState));
+  const std::string line = "bag " + manifest_path(fs::relative(bag, store_.root()).string()) + "\n";
+  const link::Descriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660));
+  if (fd.get() < 0) {
+    return errno == EEXIST;
+  }
+  if (::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
+      ::fsync(fd.get()) != 0) {
+    return false;
+  }
+  const link::Descriptor folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  return folder.get() >= 0 && ::fsync(folder.get()) == 0;
+}
+
+std::vector<QueuedBag> UploadQueue::bags() const {
+  std::vector<fs::path> files;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder_, error)) {
+    if (entry.path().extension() == kState) {
+      files.push_back(entry.path());
+    }
+  }
+  std::ranges::sort(files);
+  std::vector<QueuedBag> bags;
+  for (const fs::path& file : files) {
+    const State state = read_state(file);
+    QueuedBag bag;
+    bag.name = file.stem().string();
+    bag.bag = store_.root() / state.bag;
+    read_payload_oxum(bag.bag, bag.bytes, bag.files);
+    bag.stored = state.stored;
+    bag.error = state.error;
+    bags.push_back(std::move(bag));
+  }
+  return bags;
+}
+
+std::optional<QueuedBag> UploadQueue::find(const std::string& name) const {
+  for (QueuedBag& bag : bags()) {
+    if (bag.name == name) {
+      return bag;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string object_key(const UploadSettings& settings, const Store& store, const fs::path& bag,
+                       std::string_view file) {
+  std::string key = settings.prefix.empty() ? "" : settings.prefix + "/";
+  key += fs::relative(bag, store.root()).generic_string();
+  key.append("/").append(file);
+  return key;
+}
+
+std::vector<Uploaded> drain(const UploadQueue& queue, const UploadRun& run) {
+  Uploader uploader(queue, run);
+  std::vector<Uploaded> results;
+  const std::vector<QueuedBag> bags = queue.bags();
+  if (std::ranges::none_of(bags, [](const QueuedBag& bag) { return !bag.stored; })) {
+    return results;
+  }
+  if (auto problem = uploader.bucket_problem()) {
+    results.push_back(*problem);
+    return results;
+  }
+  for (const QueuedBag& bag : bags) {
+    if (bag.stored) {
+      continue;
+    }
+    results.push_back(uploader.upload_bag(queue.folder() / (bag.name + std::string(kState))));
+    // The store out of reach: the next drain tries again.
+    if (!results.back().stored && !results.back().permanent) {
+      break;
+    }
+  }
+  return results;
+}
+
+std::vector<std::string> check_remote(const fs::path& bag, const UploadQueue& queue,
+                                      const UploadRun& run) {
+  auto listed = objects_of(bag);
+  if (auto* problem = std::get_if<std::string>(&listed)) {
+    return {*problem};
+  }
+  Uploader uploader(queue, run);
+  return uploader.verify(bag, std::get<std::vector<Object>>(listed));
+}
+
+}  // namespace kbc::evidence

@@ -1,0 +1,113 @@
+// The station file: the store, the erase rule and the [upload] table, each problem named by its
+// line in both languages; the system's file under the user's; the S3 credentials, which nobody
+// else may read.
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+
+#include <fstream>
+
+#include "evidence/station.h"
+#include "evidence/upload.h"
+#include "recorder_disk.h"
+
+namespace kbc::evidence::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+TEST(Station, EachKeyIsTakenOrRefusedWithItsLine) {
+  const auto good = parse_station(
+      "store = \"/srv/evidence\"\nerase = \"require-upload\"\noffload-window = \"2h\"\n"
+      "[upload]\nendpoint = \"http://127.0.0.1:17480/\"\nbucket = \"evidence\"\n"
+      "prefix = \"station-07\"\nretention-days = 365\nverify = \"read-back\"\n"
+      "credentials = \"/etc/kbc-q7/s3.toml\"\n",
+      "station.toml");
+  ASSERT_TRUE(std::holds_alternative<Station>(good));
+  const Station& station = std::get<Station>(good);
+  EXPECT_EQ(station.store, "/srv/evidence");
+  EXPECT_EQ(station.erase.rule, console::EraseRule::require_upload);
+  EXPECT_EQ(station.erase.window, std::chrono::hours(2));
+  ASSERT_TRUE(station.upload);
+  EXPECT_EQ(station.upload->endpoint, "http://127.0.0.1:17480");
+  EXPECT_EQ(station.upload->region, "us-east-1");
+  EXPECT_EQ(station.upload->retention_days, 365);
+  EXPECT_EQ(station.upload->verify, UploadSettings::Verify::read_back);
+
+  const struct {
+    const char* text;
+    const char* english;
+    const char* chinese;
+  } rows[] = {
+      {"store = \"relative\"\n", "station.toml:1: store: takes an absolute folder",
+       "station.toml 第1行: store: 须为带引号的绝对路径"},
+      {"\nerase = \"never\"\n", "station.toml:2: erase: takes \"warn\", \"require-offload\"",
+       "station.toml 第2行: erase: 须为"},
+      {"offload-window = \"30 min\"\n", "offload-window: takes a span", "须为时长"},
+      {"colour = 1\n", "'colour' is no key of a station file", "不是站点配置文件的设置项"},
+      {"[upload]\nendpoint = \"ftp://x\"\nbucket = \"b\"\ncredentials = \"/c\"\n",
+       "station.toml:2: upload.endpoint: takes an http:// or https:// address",
+       "upload.endpoint: 须为带引号的 http:// 或 https:// 地址"},
+      {"[upload]\nendpoint = \"http://x\"\nretention-days = 0\nbucket = \"b\"\ncredentials = "
+       "\"/c\"\n",
+       "upload.retention-days: takes a number of days", "1到36500"},
+      {"[upload]\nendpoint = \"http://x\"\n", "station.toml: [upload] needs endpoint, bucket",
+       "[upload] 须有"},
+      {"store = \"/a\nerase = 1\n", "station.toml:1: not TOML", "不是有效的TOML格式"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    const auto read = parse_station(row.text, "station.toml");
+    ASSERT_TRUE(std::holds_alternative<std::vector<StationProblem>>(read));
+    const auto& problems = std::get<std::vector<StationProblem>>(read);
+    EXPECT_THAT(station_problem_lines(problems, false).front(), HasSubstr(row.english));
+    EXPECT_THAT(station_problem_lines(problems, true).front(), HasSubstr(row.chinese));
+  }
+}
+
+TEST(Station, TheUsersFileGoesOverTheSystemsKeyByKey) {
+  const Scratch scratch;
+  std::ofstream(scratch / "system.toml")
+      << "store = \"/srv/evidence\"\nerase = \"require-offload\"\n";
+  std::ofstream(scratch / "user.toml") << "offload-window = \"1h\"\n";
+  const auto read = read_station(scratch / "system.toml", scratch / "user.toml");
+  ASSERT_TRUE(std::holds_alternative<Station>(read));
+  const Station& station = std::get<Station>(read);
+  EXPECT_EQ(station.store, "/srv/evidence");
+  EXPECT_EQ(station.erase.rule, console::EraseRule::require_offload);
+  EXPECT_EQ(station.erase.window, std::chrono::hours(1));
+  EXPECT_EQ(station.files.size(), 2u);
+  // Without either file, the defaults: the seed's questions, no store named.
+  const auto none = read_station(scratch / "none.toml", scratch / "nor.toml");
+  EXPECT_EQ(std::get<Station>(none).erase.rule, console::EraseRule::warn);
+  EXPECT_FALSE(std::get<Station>(none).store);
+}
+
+TEST(Station, CredentialsNobodyElseMayReadOrSystemdsOwn) {
+  const Scratch scratch;
+  UploadSettings settings;
+  settings.endpoint = "http://127.0.0.1:1";
+  settings.bucket = "evidence";
+  settings.credentials = scratch / "s3.toml";
+  std::ofstream(settings.credentials) << "access-key = \"AK\"\nsecret-key = \"SECRET\"\n";
+  ::chmod(settings.credentials.c_str(), 0644);
+  const auto open = load_account(settings, nullptr);
+  ASSERT_TRUE(std::holds_alternative<std::string>(open));
+  EXPECT_THAT(std::get<std::string>(open), HasSubstr("may be read by anyone"));
+  ::chmod(settings.credentials.c_str(), 0640);
+  const auto mine = load_account(settings, nullptr);
+  ASSERT_TRUE(std::holds_alternative<S3Account>(mine));
+  EXPECT_EQ(std::get<S3Account>(mine).secret_key.view(), "SECRET");
+
+  // systemd's credential "s3" comes first; a file that is no TOML is not quoted back.
+  std::filesystem::create_directories(scratch / "credentials");
+  std::ofstream(scratch / "credentials" / "s3") << "access-key = \"AK2\"\nsecret-key = \"S2\"\n";
+  const std::string directory = (scratch / "credentials").string();
+  EXPECT_EQ(std::get<S3Account>(load_account(settings, directory.c_str())).access_key.view(),
+            "AK2");
+  std::ofstream(settings.credentials) << "secret-key = SECRET-IN-CLEAR\n";
+  const auto broken = load_account(settings, nullptr);
+  EXPECT_THAT(std::get<std::string>(broken), ::testing::Not(HasSubstr("SECRET-IN-CLEAR")));
+}
+
+}  // namespace
+}  // namespace kbc::evidence::testing

@@ -1,0 +1,246 @@
+// Bags going on to a real S3 store: a one-node Ceph cluster with its RADOS Gateway, started by the
+// test in a folder of its own and stopped on every path (rgw.sh). Both ways of verifying, Object
+// Lock's retention and a deletion it refuses, a wrong secret, a gateway killed in the middle of a
+// multipart upload, and a payload damaged on its way.
+#include <gmock/gmock.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "console/audit.h"
+#include "evidence/bag.h"
+#include "evidence/recorder_files.h"
+#include "evidence/sha256.h"
+#include "evidence/store.h"
+#include "evidence/upload.h"
+#include "recorder_disk.h"
+
+namespace kbc::evidence::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+const std::string kScript = KBC_RGW_SCRIPT;
+const std::chrono::sys_seconds kNow{std::chrono::seconds(1796740205)};  // 2026-12-08T14:30:05Z
+
+class RecordedPause final : public link::Pause {
+ public:
+  void pause(std::chrono::milliseconds ms) override { pauses.push_back(ms.count()); }
+  std::vector<long long> pauses;
+};
+
+class KeptTrail final : public console::AuditTrail {
+ public:
+  bool writable() override { return true; }
+  void write(const console::AuditEntry& entry) override { entries.push_back(entry); }
+  std::vector<console::AuditEntry> entries;
+};
+
+std::string field(const console::AuditEntry& entry, const std::string& name) {
+  for (const auto& [key, value] : entry.fields) {
+    if (key == name) {
+      return value;
+    }
+  }
+  return "(none)";
+}
+
+class UploadToRgw : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A port range of its own per process, for tests run side by side.
+    port_ = 17600 + static_cast<int>(::getpid() % 100) * 50;
+    const std::string command =
+        kScript + " start " + cluster_.string() + " " + std::to_string(port_) + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0)
+        << "the Ceph cluster did not start: see " << (cluster_ / "log").string();
+    settings_.endpoint = "http://127.0.0.1:" + std::to_string(port_);
+    settings_.bucket = "evidence";
+    settings_.prefix = "station-07";
+    settings_.retention_days = 180;
+  }
+  void TearDown() override { std::system((kScript + " stop " + cluster_.string()).c_str()); }
+
+  S3Account account(const std::string& secret = "kbc-test-secret-0123456789") const {
+    return {settings_.endpoint, settings_.region, settings_.bucket,
+            link::Secret(std::string("kbc-test-access")), link::Secret(std::string(secret))};
+  }
+
+  // A verified bag of the recorder's files, queued.
+  fs::path queued_bag(const std::string& serial, const std::vector<DiskFile>& files) {
+    const fs::path image = scratch_ / (serial + ".img");
+    make_fat32(image, files, 160);
+    auto opened = open_recorder_files(image.string());
+    auto& volume = *std::get<std::unique_ptr<RecorderFiles>>(opened);
+    StoreIo plain;
+    const BagOutcome bag =
+        write_bag(volume, store_, {serial, {}, "station-7", "alice", "test"}, kNow, {}, {}, plain);
+    EXPECT_TRUE(bag.verified);
+    EXPECT_TRUE(queue_.enqueue(bag.path));
+    return bag.path;
+  }
+
+  std::vector<Uploaded> drain_with(S3Client& client, UploadIo& io, UploadEvents events = {}) {
+    return drain(queue_, {client, settings_, &trail_, pause_, io, std::move(events), kNow});
+  }
+
+  // The objects' versions and the multipart uploads open in the bucket.
+  std::string listing(S3Client& client, const std::string& query) {
+    return client.request("GET", "", query, {}).body;
+  }
+
+  Scratch scratch_;
+  fs::path cluster_ = scratch_ / "ceph";
+  int port_ = 0;
+  Store store_{scratch_ / "store"};
+  UploadQueue queue_{store_};
+  UploadSettings settings_;
+  RecordedPause pause_;
+  KeptTrail trail_;
+  UploadIo plain_io_;
+};
+
+TEST_F(UploadToRgw, EitherVerificationStoresTheBagUnderRetentionWhichRefusesADeletion) {
+  S3Client client(account());
+  const std::vector<DiskFile> files{{"DCIM/0001.MP4", pattern(70 << 20, 1)},
+                                    {"DCIM/执法 记录.MP4", pattern(300000, 2)}};
+  const fs::path first = queued_bag("KBC0001", files);
+  StoreLedger ledger(store_);
+  EXPECT_FALSE(ledger.newest_verified("KBC0001")->uploaded);
+
+  std::vector<std::string> sent;
+  const auto uploaded =
+      drain_with(client, plain_io_, {[&](const std::string& key, int part) {
+                   sent.push_back(key.substr(key.rfind('/') + 1) + ":" + std::to_string(part));
+                 }});
+  ASSERT_EQ(uploaded.size(), 1u);
+  EXPECT_TRUE(uploaded[0].stored) << uploaded[0].problem.value_or("");
+  EXPECT_EQ(uploaded[0].objects, 7u);  // two files, five tag files
+  // The large file in five parts of 16 MiB, the rest whole.
+  EXPECT_THAT(sent, Contains("0001.MP4:5"));
+  EXPECT_THAT(sent, Contains("执法 记录.MP4:0"));
+  EXPECT_TRUE(ledger.newest_verified("KBC0001")->uploaded);
+
+  // Each object under COMPLIANCE retention until 180 days after the upload, its SHA-256 kept.
+  const std::string key = object_key(settings_, store_, first, "data/DCIM/0001.MP4");
+  S3Response head = client.request("HEAD", key, "", {});
+  EXPECT_EQ(head.header("x-amz-object-lock-mode"), "COMPLIANCE");
+  EXPECT_THAT(head.header("x-amz-object-lock-retain-until-date"), HasSubstr("2027-06-06T14:30:05"));
+  EXPECT_EQ(head.header("x-amz-meta-sha256"), sha256_hex(files[0].bytes));
+  const S3Response deleted =
+      client.request("DELETE", key, "versionId=" + head.header("x-amz-version-id"), {});
+  EXPECT_EQ(deleted.status, 403) << deleted.body;
+
+  ASSERT_EQ(trail_.entries.size(), 1u);
+  const console::AuditEntry& entry = trail_.entries[0];
+  EXPECT_EQ(entry.action, "upload");
+  EXPECT_EQ(entry.outcome, console::AuditOutcome::ok);
+  EXPECT_EQ(field(entry, "KBC_RETAIN_UNTIL"), "2027-06-06T14:30:05Z");
+  EXPECT_THAT(field(entry, "KBC_OBJECTS"), HasSubstr(key + " " + head.header("x-amz-version-id") +
+                                                     " " + sha256_hex(files[0].bytes)));
+
+  // The second bag read back whole; a drain with nothing new sends nothing.
+  settings_.verify = UploadSettings::Verify::read_back;
+  const fs::path second = queued_bag("KBC0002", {{"DCIM/0002.MP4", pattern(100000, 3)}});
+  sent.clear();
+  EXPECT_TRUE(drain_with(client, plain_io_, {[&](const std::string& k, int) { sent.push_back(k); }})
+                  .at(0)
+                  .stored);
+  EXPECT_EQ(sent.size(), 6u);
+  sent.clear();
+  EXPECT_TRUE(drain_with(client, plain_io_).empty());
+  const UploadRun run{client, settings_, nullptr, pause_, plain_io_, {}, kNow};
+  EXPECT_TRUE(check_remote(first, queue_, run).empty());
+  EXPECT_TRUE(check_remote(second, queue_, run).empty());
+  EXPECT_TRUE(pause_.pauses.empty());
+}
+
+TEST_F(UploadToRgw, AWrongSecretIsRefusedOnceAndNothingIsMarkedStored) {
+  queued_bag("KBC0001", {{"DCIM/0001.MP4", pattern(1000, 1)}});
+  S3Client wrong(account("not-the-secret"));
+  const auto uploaded = drain_with(wrong, plain_io_);
+  ASSERT_EQ(uploaded.size(), 1u);
+  EXPECT_FALSE(uploaded[0].stored);
+  EXPECT_TRUE(uploaded[0].permanent);
+  EXPECT_THAT(uploaded[0].problem.value_or(""), HasSubstr("403"));
+  EXPECT_TRUE(pause_.pauses.empty());  // a refusal is not tried again
+  EXPECT_FALSE(queue_.bags().at(0).stored);
+
+  S3Client right(account());
+  EXPECT_TRUE(drain_with(right, plain_io_).at(0).stored);
+}
+
+TEST_F(UploadToRgw, AGatewayKilledMidUploadLeavesNeitherADuplicateNorAnOrphanedMultipart) {
+  const fs::path bag = queued_bag(
+      "KBC0001", {{"DCIM/0001.MP4", pattern(70 << 20, 1)}, {"DCIM/0002.MP4", pattern(5000, 2)}});
+  S3Client client(account());
+  const auto cut =
+      drain_with(client, plain_io_, {[&](const std::string&, int part) {
+                   if (part == 2) {
+                     std::system((kScript + " kill-gateway " + cluster_.string()).c_str());
+                   }
+                 }});
+  ASSERT_EQ(cut.size(), 1u);
+  EXPECT_FALSE(cut[0].stored);
+  EXPECT_FALSE(cut[0].permanent);
+  // Each failing request tried five times, pausing as told between tries; never slept here.
+  EXPECT_THAT(std::vector<long long>(pause_.pauses.begin(), pause_.pauses.begin() + 4),
+              ElementsAre(1000, 2000, 4000, 8000));
+
+  ASSERT_EQ(
+      std::system((kScript + " start-gateway " + cluster_.string() + " >/dev/null 2>&1").c_str()),
+      0);
+  const auto resumed = drain_with(client, plain_io_);
+  ASSERT_EQ(resumed.size(), 1u);
+  EXPECT_TRUE(resumed[0].stored) << resumed[0].problem.value_or("");
+  EXPECT_THAT(listing(client, "uploads="), ::testing::Not(HasSubstr("<Upload>")));
+  // One version of every object: nothing went up twice.
+  const std::string versions = listing(client, "versions=");
+  for (const char* file : {"data/DCIM/0001.MP4", "data/DCIM/0002.MP4", "bag-info.txt"}) {
+    const std::string key = "<Key>" + object_key(settings_, store_, bag, file) + "</Key>";
+    std::size_t count = 0;
+    for (std::size_t at = versions.find(key); at != std::string::npos;
+         at = versions.find(key, at + 1)) {
+      ++count;
+    }
+    EXPECT_EQ(count, 1u) << file;
+  }
+}
+
+// Damages one byte of a file's first trip to the store.
+class DamagingIo final : public UploadIo {
+ public:
+  long read(int fd, std::uint64_t offset, std::span<std::byte> into) override {
+    const long n = UploadIo::read(fd, offset, into);
+    if (n > 0 && !damaged_) {
+      damaged_ = true;
+      into[0] ^= std::byte{1};
+    }
+    return n;
+  }
+
+ private:
+  bool damaged_ = false;
+};
+
+TEST_F(UploadToRgw, APayloadChangedOnItsWayIsRefusedByTheStoreAndSentAgain) {
+  const fs::path bag = queued_bag("KBC0001", {{"DCIM/0001.MP4", pattern(200000, 7)}});
+  S3Client client(account());
+  DamagingIo damaging;
+  const auto uploaded = drain_with(client, damaging);
+  ASSERT_EQ(uploaded.size(), 1u);
+  EXPECT_TRUE(uploaded[0].stored) << uploaded[0].problem.value_or("");
+  EXPECT_THAT(pause_.pauses, ElementsAre(1000));
+  const UploadRun run{client, settings_, nullptr, pause_, plain_io_, {}, kNow};
+  settings_.verify = UploadSettings::Verify::read_back;
+  EXPECT_TRUE(check_remote(bag, queue_, run).empty());
+}
+
+}  // namespace
+}  // namespace kbc::evidence::testing
