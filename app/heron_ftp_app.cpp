@@ -207,7 +207,7 @@ bool CHeronFtpApp::InitInstance() {
     station = std::get<evidence::Station>(std::move(read));
   }
   frame_->set_evidence(station.store.value_or(evidence::default_store()), station.erase,
-                       simulated_ ? nullptr : &disk_watch_, problems);
+                       simulated_ ? nullptr : &disk_watch_, problems, station.upload.has_value());
   if (simulated_) {
     frame_->mark_simulated();
     frame_->follow(*simulated_);

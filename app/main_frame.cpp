@@ -34,6 +34,7 @@
 #include "app/recorder_picker.h"
 #include "app/settings_bar.h"
 #include "app/strings.h"
+#include "app/upload_status.h"
 #include "console/control_ids.h"
 #include "console/printable.h"
 #include "console/profile_file.h"
@@ -322,11 +323,19 @@ void CMainFrame::apply_profile_file(const QString& path, console::ApplyTo to) {
 }
 
 void CMainFrame::set_evidence(const std::filesystem::path& store, console::ErasePolicy policy,
-                              evidence::DiskWatch* watch, const QStringList& station_problems) {
+                              evidence::DiskWatch* watch, const QStringList& station_problems,
+                              bool upload) {
   evidence::OffloadSettings settings{
       evidence::Store(store), QStringLiteral("kbc-q7 %1").arg(text::version()).toStdString()};
   settings.trail = trail_;
   settings.watch = watch;
+  if (upload) {
+    // Verified bags wait here for the upload service; the status bar says how many.
+    upload_queue_ = std::make_unique<evidence::UploadQueue>(evidence::Store(store));
+    settings.upload = upload_queue_.get();
+    upload_status_ = new UploadStatus(*upload_queue_, statusBar());
+    statusBar()->insertPermanentWidget(1, upload_status_);
+  }
   offload_settings_ = std::move(settings);
   ledger_ = std::make_unique<evidence::StoreLedger>(evidence::Store(store));
   // Nothing runs on the console thread before the window is shown.

@@ -35,6 +35,7 @@ namespace kbc::app {
 
 class CFtpInfoView;
 class OffloadPanel;
+class UploadStatus;
 class RecorderPicker;
 class SettingsBar;
 
@@ -95,7 +96,10 @@ class CMainFrame final : public QMainWindow, public console::View {
   // where recorders' disks appear (none: offloads cannot tell them), and what was wrong with the
   // station file, said in the pane. Before the window is shown.
   void set_evidence(const std::filesystem::path& store, console::ErasePolicy policy,
-                    evidence::DiskWatch* watch, const QStringList& station_problems);
+                    evidence::DiskWatch* watch, const QStringList& station_problems,
+                    bool upload = false);
+  // With an [upload] table: the queue's word in the status bar; nullptr without.
+  UploadStatus* upload_status() const { return upload_status_; }
   // Offloads the recorder the buttons talk to, or every one: the switch on the console thread,
   // the rest in the offload panel.
   void start_offload(console::ApplyTo to);
@@ -155,6 +159,8 @@ class CMainFrame final : public QMainWindow, public console::View {
   std::optional<evidence::OffloadSettings> offload_settings_;
   std::unique_ptr<evidence::StoreLedger> ledger_;
   OffloadPanel* offload_panel_ = nullptr;
+  std::unique_ptr<evidence::UploadQueue> upload_queue_;
+  UploadStatus* upload_status_ = nullptr;
   std::vector<std::string> plugged_;  // locations heard of since the queued refresh was queued
   bool refresh_queued_ = false;
   sim::SimBus* followed_bus_ = nullptr;

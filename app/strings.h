@@ -114,6 +114,15 @@ inline QString offload_running_question() {
   return QStringLiteral(
       "录像导出尚未完成。关闭将取消导出，已复制的文件保留，下次导出时继续。确定关闭吗？");
 }
+inline QString all_uploaded() {
+  return QStringLiteral("已全部上传");
+}
+inline QString upload_waiting(int bags, const QString& size) {
+  return QStringLiteral("待上传: %1个 (%2)").arg(bags).arg(size);
+}
+inline QString upload_failed() {
+  return QStringLiteral("上传出错:");
+}
 inline QString station_problem() {
   return QStringLiteral("站点配置文件有误，清除前须先导出: ");
 }

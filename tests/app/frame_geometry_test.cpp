@@ -28,6 +28,7 @@
 #include "app/password_dlg.h"
 #include "app/recorder_picker.h"
 #include "app/settings_bar.h"
+#include "app/upload_status.h"
 #include "frame_fixture.h"
 #include "recorder_disk.h"
 #include "tests/console/station_profile.h"
@@ -329,6 +330,10 @@ TEST(OffloadPanelOnScreen, ARowGoesToVerifiedOrIsCancelledAndTheReceiptGoesToThe
   TestDiskWatch watch;
   evidence::OffloadSettings settings{evidence::Store(scratch / "store"), "kbc-q7 test"};
   settings.watch = &watch;
+  const evidence::UploadQueue queue(settings.store);
+  settings.upload = &queue;
+  UploadStatus status(queue, nullptr);
+  EXPECT_EQ(status.text(), QString::fromUtf8("已全部上传"));
   const auto switched = [](const char* location, const char* serial) {
     evidence::Switched recorder;
     recorder.receipt.location = location;
@@ -379,6 +384,10 @@ TEST(OffloadPanelOnScreen, ARowGoesToVerifiedOrIsCancelledAndTheReceiptGoesToThe
   EXPECT_TRUE(receipts[1][1].startsWith(QString::fromUtf8("导出已验证: ")))
       << receipts[1].join(u'\n').toStdString();
   EXPECT_FALSE(panel.running());
+  // The verified bag waits for the object store, and the status bar hears of it from the queue.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return status.text() == QString::fromUtf8("待上传: 1个 (301.0 KB)"); }, 5000))
+      << status.text().toStdString();
   // Every column as wide as its texts.
   for (int column = 0; column < 7; ++column) {
     EXPECT_GE(table.columnWidth(column),
