@@ -36,7 +36,7 @@ UploadStatus::UploadStatus(const evidence::UploadQueue& queue, QWidget* parent)
     : QLabel(parent), queue_(queue) {
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setTextFormat(Qt::PlainText);
-  QDir().mkpath(QString::fromStdString(queue_.folder().string()));
+  queue_.make_folder();
   watcher_.addPath(QString::fromStdString(queue_.folder().string()));
   connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, &UploadStatus::refresh);
   connect(&watcher_, &QFileSystemWatcher::fileChanged, this, &UploadStatus::refresh);

@@ -273,6 +273,11 @@ int upload(const Options& options, const evidence::UploadQueue& queue,
            const evidence::UploadRun& run, const Io& io) {
   bool all_stored = true;
   for (const evidence::Uploaded& bag : evidence::drain(queue, run)) {
+    if (bag.busy) {
+      // Not a failure: the queue is being drained.
+      io.err << "kbcctl: " << io.charset.from_utf8(console::printable(*bag.problem)) << '\n';
+      break;
+    }
     all_stored = all_stored && bag.stored;
     if (options.json) {
       io.out << "{\"bag\":" << json_string(bag.bag)

@@ -49,15 +49,16 @@ int fsync_folder(const fs::path& folder) {
 }
 
 // Makes each missing folder of `folder` below `base`, noting every folder whose entries changed.
-int make_folders(const fs::path& base, const fs::path& folder, std::set<fs::path>& changed) {
+int make_folders(const Store& store, const fs::path& base, const fs::path& folder,
+                 std::set<fs::path>& changed) {
   fs::path at = base;
   for (const fs::path& part : folder) {
     const fs::path next = at / part;
-    if (::mkdir(next.c_str(), 0750) == 0) {
+    if (const int error = store.make_folder(next); error == 0) {
       changed.insert(at);
       changed.insert(next);
-    } else if (errno != EEXIST) {
-      return errno;
+    } else if (error != EEXIST) {
+      return error;
     }
     at = next;
   }
@@ -256,6 +257,7 @@ class Writer {
         buffer_(kChunkBytes) {}
 
   BagOutcome run(const Store& store, std::chrono::sys_seconds started) {
+    store_ = &store;
     const fs::path folder = store.officer_folder(info_.officer);
     std::set<fs::path> changed;
     std::error_code made;
@@ -264,7 +266,8 @@ class Writer {
       outcome_.problems.push_back({kStore, store.root().string(), made.message()});
       return outcome_;
     }
-    if (const int error = make_folders(store.root(), fs::relative(folder, store.root()), changed);
+    if (const int error =
+            make_folders(store, store.root(), fs::relative(folder, store.root()), changed);
         error != 0) {
       return fail_whole(folder.string(), error);
     }
@@ -288,13 +291,14 @@ class Writer {
     outcome_.path = folder / (name + std::string(kPartial));
     bag_ = outcome_.path;
     if (const int error =
-            make_folders(folder, fs::path(outcome_.path.filename()) / "data", changed);
+            make_folders(store, folder, fs::path(outcome_.path.filename()) / "data", changed);
         error != 0) {
       return fail_whole(outcome_.path.string(), error);
     }
     held_ = read_progress(bag_ / kProgress);
-    progress_.reset(new link::Descriptor(
-        ::open((bag_ / kProgress).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640)));
+    progress_ = std::make_unique<link::Descriptor>(
+        ::open((bag_ / kProgress).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
+    store.share_file(progress_->get());
     if (progress_->get() < 0) {
       return fail_whole(outcome_.path.string(), errno);
     }
@@ -374,7 +378,7 @@ class Writer {
       }
       return;
     }
-    if (const int error = make_folders(data, fs::path(file.path).parent_path(), changed);
+    if (const int error = make_folders(*store_, data, fs::path(file.path).parent_path(), changed);
         error != 0) {
       stop_with(file.path, error);
       return;
@@ -550,6 +554,7 @@ class Writer {
   const BagEvents& events_;
   std::stop_token stop_;
   StoreIo& io_;
+  const Store* store_ = nullptr;
   std::vector<std::byte> buffer_;
   BagOutcome outcome_;
   fs::path bag_;

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <system_error>
 
+#include <sys/stat.h>
+
 namespace kbc::evidence {
 bool read_payload_oxum(const std::filesystem::path& bag, std::uint64_t& bytes,
                        std::uint64_t& files) {
@@ -139,6 +141,26 @@ std::optional<console::OffloadFact> StoreLedger::newest_verified(std::string_vie
   // Whether the agency's object store has it verified too.
   const auto queued = UploadQueue(store_).find(bag->path.filename().string());
   return console::OffloadFact{bag->started, bag->files, bag->bytes, queued && queued->stored};
+}
+
+bool Store::shared() const {
+  struct stat info {};
+  return ::stat(root_.c_str(), &info) == 0 && (info.st_mode & S_IWGRP) != 0;
+}
+
+int Store::make_folder(const std::filesystem::path& folder) const {
+  const bool group = shared();
+  if (::mkdir(folder.c_str(), group ? 02770 : 0750) != 0) {
+    return errno;
+  }
+  // mkdir took the umask off.
+  return group && ::chmod(folder.c_str(), 02770) != 0 ? errno : 0;
+}
+
+void Store::share_file(int fd) const {
+  if (shared()) {
+    ::fchmod(fd, 0660);
+  }
 }
 
 std::filesystem::path default_store() {

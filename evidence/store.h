@@ -64,6 +64,17 @@ class Store {
   // The newest of them; nullopt when there is none.
   std::optional<StoredBag> newest_verified(std::string_view serial) const;
 
+  // A store whose root its group may write (the packaged /var/lib/kbc-q7/evidence, 2770) is the
+  // station's, shared by the operators and the upload service through that group: its folders
+  // are made 2770 and the files others append to 0660, whatever anyone's umask. Any other store
+  // is its owner's: 0750 and 0640.
+  bool shared() const;
+  // Makes the folder (its parent there) with the store's mode: 0 when made, EEXIST when it was
+  // there, else the errno.
+  int make_folder(const std::filesystem::path& folder) const;
+  // Gives a file others of a shared store append to their write permission.
+  void share_file(int fd) const;
+
  private:
   std::filesystem::path root_;
 };

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -555,15 +556,29 @@ std::variant<S3Account, std::string> load_account(const UploadSettings& settings
 UploadQueue::UploadQueue(Store store)
     : store_(std::move(store)), folder_(store_.root() / ".uploads") {}
 
+int UploadQueue::make_folder() const {
+  std::error_code made;
+  fs::create_directories(store_.root(), made);
+  if (made) {
+    return made.value();
+  }
+  const int error = store_.make_folder(folder_);
+  return error == EEXIST ? 0 : error;
+}
+
 bool UploadQueue::enqueue(const fs::path& bag) const {
-  std::error_code error;
-  fs::create_directories(folder_, error);
+  if (const int error = make_folder(); error != 0) {
+    errno = error;
+    return false;
+  }
   const fs::path file = folder_ / (bag.filename().string() + std::string(kState));
   const std::string line = "bag " + manifest_path(fs::relative(bag, store_.root()).string()) + "\n";
-  const link::Descriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0660));
+  const link::Descriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640));
   if (fd.get() < 0) {
     return errno == EEXIST;
   }
+  // The upload service appends to it.
+  store_.share_file(fd.get());
   if (::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
       ::fsync(fd.get()) != 0) {
     return false;
@@ -615,6 +630,16 @@ std::string object_key(const UploadSettings& settings, const Store& store, const
 std::vector<Uploaded> drain(const UploadQueue& queue, const UploadRun& run) {
   Uploader uploader(queue, run);
   std::vector<Uploaded> results;
+  // Two drains at once would both find an object missing and both send it. The lock goes with
+  // the process, a crash included.
+  const link::Descriptor lock(::open(queue.folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (lock.get() >= 0 && ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    Uploaded busy;
+    busy.busy = true;
+    busy.problem = "another upload is draining the queue in " + queue.folder().string();
+    results.push_back(std::move(busy));
+    return results;
+  }
   const std::vector<QueuedBag> bags = queue.bags();
   if (std::ranges::none_of(bags, [](const QueuedBag& bag) { return !bag.stored; })) {
     return results;

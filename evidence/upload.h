@@ -56,6 +56,8 @@ class UploadQueue {
  public:
   explicit UploadQueue(Store store);
 
+  // Makes the queue's folder where it is missing: 0, or the errno.
+  int make_folder() const;
   // Queues a verified bag; false, with errno set, when its state file cannot be made.
   bool enqueue(const std::filesystem::path& bag) const;
   // Every queued bag, oldest first, stored ones included.
@@ -88,6 +90,7 @@ struct Uploaded {
   std::uint64_t objects = 0;
   std::uint64_t bytes = 0;
   bool permanent = false;  // refused (403, 400): trying again will not help until it is mended
+  bool busy = false;       // another drain holds the queue: it goes on there
   std::optional<std::string> problem;
 };
 
@@ -102,7 +105,8 @@ struct UploadRun {
 };
 
 // Uploads every queued bag not stored yet, once. A transient failure that outlasts its tries
-// ends the drain (the store is out of reach); a refusal ends only its bag.
+// ends the drain (the store is out of reach); a refusal ends only its bag. One drain at a time:
+// the timer's and an operator's find one `busy` result when the other holds the queue.
 std::vector<Uploaded> drain(const UploadQueue& queue, const UploadRun& run);
 
 // The object store's copy of a stored bag checked again, as the settings verify: every object's

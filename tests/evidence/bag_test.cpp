@@ -2,6 +2,7 @@
 // exFAT, a bag written, read back and checked, the faults that must leave it ".partial", and a
 // bag cut short that the next offload finishes, reading only what it lacks.
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 #include <tsk/libtsk.h>
 
 #include <fstream>
@@ -12,6 +13,7 @@
 #include "evidence/bag_check.h"
 #include "evidence/recorder_files.h"
 #include "evidence/sha256.h"
+#include "evidence/upload.h"
 #include "recorder_disk.h"
 
 namespace kbc::evidence::testing {
@@ -221,6 +223,36 @@ TEST_F(BagTest, AVerifiedBagHoldsTheRecordingsWithManifestsAnyoneCanCheck) {
   EXPECT_EQ(check.tagmanifest_sha256, bag.tagmanifest_sha256);
   // Each byte of the recorder's files was read off it once.
   EXPECT_LT(blocks_->bytes_read, bag.bytes + (1u << 20));
+}
+
+// A store its group may write is shared by the station's operators and the upload service: what
+// one makes the others can add to, whatever their umask. Anyone else's store stays private.
+TEST_F(BagTest, AStoreItsGroupMayWriteGivesTheGroupItsFoldersAndQueue) {
+  const mode_t umask_was = ::umask(022);
+  for (const auto& [root_mode, folders, appended] :
+       {std::tuple{02770, 02770, 0660}, std::tuple{0700, 0750, 0640}}) {
+    SCOPED_TRACE(root_mode);
+    fs::remove_all(store.root());
+    fs::create_directory(store.root());
+    fs::permissions(store.root(), static_cast<fs::perms>(root_mode));
+    const BagOutcome bag = offload();
+    ASSERT_TRUE(bag.verified);
+    const UploadQueue queue(store);
+    ASSERT_TRUE(queue.enqueue(bag.path));
+    const auto mode = [](const fs::path& path) {
+      struct stat info {};
+      ::stat(path.c_str(), &info);
+      return static_cast<int>(info.st_mode & 07777);
+    };
+    for (const fs::path& folder : {bag.path.parent_path().parent_path(), bag.path,
+                                   bag.path / "data/DCIM/100MEDIA", queue.folder()}) {
+      EXPECT_EQ(mode(folder), folders) << folder;
+    }
+    EXPECT_EQ(mode(queue.folder() / (bag.name + ".state")), appended);
+    // The evidence itself: nobody's to change.
+    EXPECT_EQ(mode(bag.path / "data/readme.txt"), 0640);
+  }
+  ::umask(umask_was);
 }
 
 // Breaks the store's writes or reads as a test row says.

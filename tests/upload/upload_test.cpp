@@ -2,7 +2,9 @@
 // test in a folder of its own and stopped on every path (rgw.sh). Both ways of verifying, Object
 // Lock's retention and a deletion it refuses, a wrong secret, a gateway killed in the middle of a
 // multipart upload, and a payload damaged on its way.
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -196,6 +198,14 @@ TEST_F(UploadToRgw, AGatewayKilledMidUploadLeavesNeitherADuplicateNorAnOrphanedM
   ASSERT_EQ(
       std::system((kScript + " start-gateway " + cluster_.string() + " >/dev/null 2>&1").c_str()),
       0);
+  {
+    // While another drain holds the queue this one leaves it alone.
+    const link::Descriptor other(::open(queue_.folder().c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_EQ(::flock(other.get(), LOCK_EX), 0);
+    const auto busy = drain_with(client, plain_io_);
+    ASSERT_EQ(busy.size(), 1u);
+    EXPECT_TRUE(busy[0].busy);
+  }
   const auto resumed = drain_with(client, plain_io_);
   ASSERT_EQ(resumed.size(), 1u);
   EXPECT_TRUE(resumed[0].stored) << resumed[0].problem.value_or("");
