@@ -15,14 +15,16 @@ constexpr std::string_view kHead = R"(Usage: kbcctl [OPTION]... COMMAND [TEXT]
   or:  kbcctl [OPTION]... [--all] apply PROFILE
   or:  kbcctl [OPTION]... [--all] [--store DIR] offload
   or:  kbcctl [--serial SERIAL] [--store DIR] --from PATH offload
-  or:  kbcctl [--json] check BAG...
+  or:  kbcctl [--json] [--remote] check BAG...
+  or:  kbcctl [--json] [--store DIR] upload
   or:  kbcctl [--serial SERIAL] [--since TIME] audit [--json]
 Manage a KBC-Q7 body-worn video recorder over USB. Each COMMAND is one button of the
 settings console; what the recorder answers is printed one line per report. list shows
 every recorder on the bus: its location, a tab and its serial number ('-' when unknown).
 apply sets the clock and a station profile's settings on recorders, at once, with a
 receipt for each. offload copies every recording off recorders into the station's
-evidence store, verified, as one BagIt bag per recorder; check checks stored bags.
+evidence store, verified, as one BagIt bag per recorder; check checks stored bags;
+upload sends verified bags on to the agency's S3 object store.
 What kbcctl does to a recorder on the bus is entered in the system journal; audit shows
 these entries, of kbcctl and of the window alike.
 
@@ -36,8 +38,9 @@ Options:
       --from PATH           offload: the disk of a recorder switched by other means: a
                             block device, an image file or a mounted folder; no
                             recorder on the bus is asked, --serial names the recorder
-      --store DIR           offload, erase: the evidence store, instead of the station
-                            file's or $XDG_DATA_HOME/kbc-q7/evidence
+      --store DIR           offload, upload, erase: the evidence store, instead of the
+                            station file's or $XDG_DATA_HOME/kbc-q7/evidence
+      --remote              check: the bag's copy at the object store instead
       --without-offload     erase: in spite of the station's rule erase = "require-
                             offload"; the audit entry says so
       --simulate[=N]        use N built-in simulated recorders (1 without N; serial
@@ -54,8 +57,8 @@ Options:
                             user_number, user_name, unit_number, unit_name; list: an
                             array of {"location":..., "serial":...}; apply: one object
                             per recorder per line as each finishes; offload: an object
-                            per file stored and per recorder done; check: one per bag;
-                            audit: one object per entry
+                            per file stored and per recorder done; check, upload: one
+                            per bag; audit: one object per entry
   -h, --help                show this help and exit
       --version             show the version and exit
 
@@ -64,6 +67,7 @@ Commands:
   apply PROFILE     set the clock and the station profile PROFILE (see below)
   offload           every recording off the recorder into the evidence store (below)
   check BAG...      re-hash stored bags against their manifests and the journal
+  upload            send the queued bags to the object store, once (below)
   audit             who did what to which recorder, from the journal
 )";
 
@@ -98,7 +102,23 @@ station.toml over it key by key, name the store and when erase may go ahead:
   erase = "require-offload"     # or "warn", the default
   offload-window = "30min"
 The first erase question states the newest verified offload of the recorder; with
-"require-offload" an erase without one in the window is refused.
+"require-offload" an erase without one in the window is refused, and with
+"require-upload" also one the object store has not verified.
+
+An [upload] table sends every verified bag on to an S3 store with Object Lock:
+  [upload]
+  endpoint = "https://s3.example.org"   # path-style requests
+  bucket = "evidence"                   # made with Object Lock when missing
+  prefix = "station-07"
+  retention-days = 180                  # COMPLIANCE retention from the upload
+  verify = "head"                       # or "read-back"
+  credentials = "/etc/kbc-q7/s3.toml"   # access-key, secret-key; nobody else may read it
+The keys come from systemd's credential "s3" where $CREDENTIALS_DIRECTORY holds one. Each
+verified bag is queued in STORE/.uploads; upload sends each file as PREFIX/<bag>/<file>
+with its SHA-256, in parts above 64 MiB, checks every object at the store (HEAD, or read
+back and hashed) and only then marks the bag stored. Failures of the network or the
+store are tried again, after 1, 2, 4 and 8 s, then at the next upload; a refusal stops
+that bag. The kbcctl-upload.timer runs it every five minutes as the user kbc-upload.
 
 Passwords are never taken from the command line. The password comes from the first line
 of --password-file, else from the environment variable KBC_PASSWORD, else from a prompt
@@ -117,10 +137,12 @@ standard error.
 Exit status:
   0  the command's success report was produced; list always; apply: every recorder
      took every step; offload: every recorder's bag was verified; check: every bag is
-     intact and matches the journal's entry; audit: the journal was read
+     intact and matches the journal's entry (--remote: is whole at the object store);
+     upload: every queued bag is stored, or another upload is draining the queue;
+     audit: the journal was read
   1  the recorder reported a failure or a refusal (a wrong password included), an
-     offload failed or a bag is not intact, or standard output could not be written,
-     or audit could not read the journal
+     offload or upload failed or a bag is not intact, or standard output could not be
+     written, or audit could not read the journal
   2  usage error: bad arguments, profile, password file or password length, or no
      terminal; nothing was sent
   3  several recorders and none chosen, or --serial matched none or several; the

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the build to a prefix other than the configured one, into a staging folder, and
 # checks that every file lands under that prefix, or in the absolute folder it was given.
-# Usage: check_install.sh BUILD_DIR UDEV_RULES_DIR BASH_COMPLETION_DIR GUI(ON|OFF)
+# Usage: check_install.sh BUILD_DIR UDEV_RULES_DIR BASH_COMPLETION_DIR SYSTEMD_UNIT_DIR GUI(ON|OFF)
 set -euo pipefail
 build=$1
 udev_rules=$2
 completions=$3
-gui=$4
+units=$4
+gui=$5
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 prefix=/opt/kbc-install-test
@@ -22,6 +23,10 @@ want=(
   "$prefix/share/metainfo/io.github.kbcq7.kbcctl.metainfo.xml"
   "$(under_prefix "$completions")/kbcctl"
   "$(under_prefix "$udev_rules")/60-kbc-q7.rules"
+  "$(under_prefix "$units")/kbcctl-upload.service"
+  "$(under_prefix "$units")/kbcctl-upload.timer"
+  "$prefix/lib/sysusers.d/kbcctl.conf"
+  "$prefix/lib/tmpfiles.d/kbcctl.conf"
 )
 if [[ $gui == ON ]]; then
   want+=(
@@ -44,3 +49,11 @@ if grep -l '@PROJECT_VERSION@' "$stage$prefix"/share/man/man1/*; then
   echo "a manual page still has its placeholder"
   exit 1
 fi
+# The service starts the kbcctl this install put in place, and systemd takes both units.
+service="$stage$(under_prefix "$units")/kbcctl-upload.service"
+grep -qx "ExecStart=$prefix/bin/kbcctl upload" "$service" ||
+  { echo "the service does not start $prefix/bin/kbcctl: $(grep ExecStart "$service")"; exit 1; }
+mkdir "$stage/units"
+sed "s|^ExecStart=|ExecStart=$stage|" "$service" >"$stage/units/kbcctl-upload.service"
+cp "$stage$(under_prefix "$units")/kbcctl-upload.timer" "$stage/units/"
+systemd-analyze verify --man=no "$stage/units/kbcctl-upload.service" "$stage/units/kbcctl-upload.timer"

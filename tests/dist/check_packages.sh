@@ -40,8 +40,13 @@ names_in() {
 depends_of() { dpkg-deb -f "$(deb_of "$1")" Depends; }
 
 udev_rules=$(pkg-config --variable=udevdir udev)/rules.d
+units=$(pkg-config --variable=systemdsystemunitdir systemd)
 check_files kbcctl \
   /usr/bin/kbcctl \
+  "$units/kbcctl-upload.service" \
+  "$units/kbcctl-upload.timer" \
+  /usr/lib/sysusers.d/kbcctl.conf \
+  /usr/lib/tmpfiles.d/kbcctl.conf \
   /usr/share/man/man1/kbcctl.1.gz \
   /usr/share/bash-completion/completions/kbcctl \
   /usr/share/metainfo/io.github.kbcq7.kbcctl.metainfo.xml \
@@ -67,8 +72,9 @@ kbcctl_depends=$(names_in "$(depends_of kbcctl)")
 grep -qx libusb-0.1-4 <<<"$kbcctl_depends" || fail "kbcctl does not depend on libusb-0.1-4"
 # The audit trail goes to the system journal through libsystemd.
 grep -qx libsystemd0 <<<"$kbcctl_depends" || fail "kbcctl does not depend on libsystemd0"
-# An offload reads the recorder's disk with The Sleuth Kit and hashes with OpenSSL's libcrypto.
-for want in libtsk19 libssl3; do
+# An offload reads the recorder's disk with The Sleuth Kit and hashes with OpenSSL's libcrypto;
+# an upload goes through libcurl.
+for want in libtsk19 libssl3 libcurl4; do
   grep -qx $want <<<"$kbcctl_depends" || fail "kbcctl does not depend on $want"
 done
 if grep -E '^(libqt|qt6|fonts-)' <<<"$kbcctl_depends"; then
@@ -94,6 +100,16 @@ for package in kbcctl kbc-q7; do
   files_of "$(deb_of $package-dbgsym)" | grep -qx "$debug" ||
     fail "$package-dbgsym lacks $debug"
 done
+
+# The package makes the service's user and the store's folder, and enables the timer alone.
+dpkg-deb -e "$(deb_of kbcctl)" "$unpacked/kbcctl-control"
+postinst="$unpacked/kbcctl-control/postinst"
+for want in systemd-sysusers systemd-tmpfiles 'deb-systemd-helper.*kbcctl-upload.timer'; do
+  grep -q "$want" "$postinst" || fail "kbcctl's postinst lacks $want"
+done
+if grep -q 'enable.*kbcctl-upload.service' "$postinst"; then
+  fail "kbcctl's postinst enables the service, not only its timer"
+fi
 
 # The window's entry carries its Chinese name and keywords.
 entry="$unpacked/kbc-q7/usr/share/applications/io.github.kbcq7.KbcQ7.desktop"
