@@ -97,7 +97,8 @@ which reads only the files the bag lacks. On a terminal a progress line per reco
 drawn on standard error.
 
 The station file /etc/kbc-q7/station.toml, and the user's $XDG_CONFIG_HOME/kbc-q7/
-station.toml over it key by key, name the store and when erase may go ahead:
+station.toml over it key by key (or only the file $KBC_STATION_FILE names), name the
+store and when erase may go ahead:
   store = "/srv/evidence"
   erase = "require-offload"     # or "warn", the default
   offload-window = "30min"

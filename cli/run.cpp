@@ -191,17 +191,6 @@ int list(link::Link& link, bool json, const Io& io) {
   return kSucceeded;
 }
 
-// The station file as this user's programs read it: /etc/kbc-q7/station.toml, the user's over it.
-evidence::StationRead read_station_file(const Environment& env) {
-  std::filesystem::path user;
-  if (const auto config = env("XDG_CONFIG_HOME"); config && config->starts_with('/')) {
-    user = std::filesystem::path(*config) / "kbc-q7" / "station.toml";
-  } else if (const auto home = env("HOME")) {
-    user = std::filesystem::path(*home) / ".config" / "kbc-q7" / "station.toml";
-  }
-  return evidence::read_station(evidence::kSystemStationFile, user);
-}
-
 // --store, else the station file's store, else $XDG_DATA_HOME/kbc-q7/evidence.
 std::filesystem::path store_folder(const Environment& env, const Options& options,
                                    const evidence::Station& station) {
@@ -297,7 +286,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   if (parsed.action == Parsed::Action::offload || parsed.action == Parsed::Action::upload ||
       parsed.action == Parsed::Action::check ||
       (options.command != nullptr && options.command->button == idc::erase)) {
-    auto read = read_station_file(env);
+    auto read = evidence::read_station(env);
     if (auto* problems = std::get_if<std::vector<evidence::StationProblem>>(&read)) {
       return usage(io, evidence::station_problem_lines(*problems, false));
     }

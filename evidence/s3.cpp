@@ -181,18 +181,20 @@ S3Response S3Client::request(std::string_view method, std::string_view key, std:
   curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, 60L);
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl_, CURLOPT_PROTOCOLS_STR, "http,https");
-  if (method == "PUT") {
+  if ((method == "PUT" || method == "POST") && payload.fd < 0) {
+    // A body in memory goes with the request. As an upload, curl would announce it with
+    // "Expect: 100-continue" and wait a second for an answer that RGW does not give to every
+    // request (PUT ?retention): a second per object.
+    curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, payload.bytes.data());
+    curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, std::string(method).c_str());
+  } else if (method == "PUT") {
     curl_easy_setopt(curl_, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(curl_, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
     curl_easy_setopt(curl_, CURLOPT_READFUNCTION, read_payload);
     curl_easy_setopt(curl_, CURLOPT_READDATA, &exchange);
     curl_easy_setopt(curl_, CURLOPT_SEEKFUNCTION, seek_payload);
     curl_easy_setopt(curl_, CURLOPT_SEEKDATA, &exchange);
-  } else if (method == "POST") {
-    curl_easy_setopt(curl_, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
-    curl_easy_setopt(curl_, CURLOPT_READFUNCTION, read_payload);
-    curl_easy_setopt(curl_, CURLOPT_READDATA, &exchange);
   } else if (method == "HEAD") {
     curl_easy_setopt(curl_, CURLOPT_NOBODY, 1L);
   } else if (method != "GET") {

@@ -28,7 +28,7 @@ struct S3Account {
 };
 
 // Where a request's payload comes from: nothing, bytes in memory, or a stretch of a file read
-// through `read` (so that a test can damage it on the way).
+// through `read` (so that a test can damage it on the way), which goes with PUT only.
 struct Payload {
   std::span<const std::byte> bytes{};
   int fd = -1;  // with offset and size, instead of bytes

@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::string_view kKeys = "store, erase, offload-window, [upload]";
 constexpr std::string_view kUploadKeys =
-    "endpoint, region, bucket, prefix, retention-days, verify, credentials";
+    "endpoint, region, bucket, prefix, retention-days, verify, connections, credentials";
 
 std::string in_quotes(std::string_view text) {
   std::string out(1, '\'');
@@ -47,6 +47,13 @@ void read_upload(const toml::node& node, const std::string& shown_as, Station& s
         refuse("takes a number of days from 1 to 36500", "须为1到36500之间的天数");
       } else {
         upload.retention_days = static_cast<int>(*days);
+      }
+    } else if (key == "connections") {
+      const std::optional<std::int64_t> connections = value.value<std::int64_t>();
+      if (!connections || *connections < 1 || *connections > 16) {
+        refuse("takes a number of connections from 1 to 16", "须为1到16之间的连接数");
+      } else {
+        upload.connections = static_cast<int>(*connections);
       }
     } else if (key == "verify") {
       if (text == "head") {
@@ -186,40 +193,54 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
   return base;
 }
 
-StationRead read_station(const std::filesystem::path& system_file,
-                         const std::filesystem::path& user_file) {
-  Station station;
-  for (const std::filesystem::path& file : {system_file, user_file}) {
-    std::error_code error;
-    if (file.empty() || !std::filesystem::exists(file, error)) {
-      continue;
-    }
-    auto text = console::read_settings_file(file.string());
-    if (auto* problem = std::get_if<console::Wording>(&text)) {
-      return std::vector<StationProblem>{{file.string(), 0, *problem}};
-    }
-    StationRead read = parse_station(std::get<std::string>(text), file.string(), station);
-    if (std::holds_alternative<std::vector<StationProblem>>(read)) {
-      return read;
-    }
-    station = std::get<Station>(std::move(read));
-    station.files.push_back(file);
+namespace {
+
+// One station file over `station`: `required`, a file that is not there is a problem.
+StationRead read_over(Station station, const std::filesystem::path& file, bool required) {
+  std::error_code error;
+  if (!required && (file.empty() || !std::filesystem::exists(file, error))) {
+    return station;
   }
-  return station;
+  auto text = console::read_settings_file(file.string());
+  if (auto* problem = std::get_if<console::Wording>(&text)) {
+    return std::vector<StationProblem>{{file.string(), 0, *problem}};
+  }
+  StationRead read = parse_station(std::get<std::string>(text), file.string(), std::move(station));
+  if (auto* read_station = std::get_if<Station>(&read)) {
+    read_station->files.push_back(file);
+  }
+  return read;
 }
 
-std::filesystem::path user_station_file() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config != nullptr && config[0] == '/') {
-    return std::filesystem::path(config) / "kbc-q7" / "station.toml";
+}  // namespace
+
+StationRead read_station(const std::filesystem::path& system_file,
+                         const std::filesystem::path& user_file) {
+  StationRead read = read_over({}, system_file, false);
+  if (auto* station = std::get_if<Station>(&read)) {
+    return read_over(std::move(*station), user_file, false);
   }
-  const char* home = std::getenv("HOME");
-  return home != nullptr ? std::filesystem::path(home) / ".config" / "kbc-q7" / "station.toml"
-                         : std::filesystem::path();
+  return read;
+}
+
+StationRead read_station(const Getenv& getenv) {
+  if (const auto named = getenv("KBC_STATION_FILE"); named && !named->empty()) {
+    return read_over({}, *named, true);
+  }
+  std::filesystem::path user;
+  if (const auto config = getenv("XDG_CONFIG_HOME"); config && config->starts_with('/')) {
+    user = std::filesystem::path(*config) / "kbc-q7" / "station.toml";
+  } else if (const auto home = getenv("HOME")) {
+    user = std::filesystem::path(*home) / ".config" / "kbc-q7" / "station.toml";
+  }
+  return read_station(kSystemStationFile, user);
 }
 
 StationRead read_station() {
-  return read_station(kSystemStationFile, user_station_file());
+  return read_station([](std::string_view name) -> std::optional<std::string> {
+    const char* value = std::getenv(std::string(name).c_str());
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+  });
 }
 
 std::vector<std::string> station_problem_lines(const std::vector<StationProblem>& problems,

@@ -16,11 +16,14 @@
 // erase = "require-upload" waits for the offload to be verified at the S3 store as well.
 //
 // /etc/kbc-q7/station.toml holds the station's; $XDG_CONFIG_HOME/kbc-q7/station.toml
-// (~/.config/kbc-q7/station.toml), where there is one, overrides it key by key.
+// (~/.config/kbc-q7/station.toml), where there is one, overrides it key by key. Where
+// $KBC_STATION_FILE names a file, that one alone is read: to try a station file out, and to
+// keep the machine's own away from the tests.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,9 +60,11 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
 // The system's file, then the user's over it; each only where it exists.
 StationRead read_station(const std::filesystem::path& system_file,
                          const std::filesystem::path& user_file);
-// The station as this user's programs read it.
+// The station as this user's programs read it, their environment looked up in `getenv`.
+using Getenv = std::function<std::optional<std::string>(std::string_view name)>;
+StationRead read_station(const Getenv& getenv);
+// The same, in this process's environment.
 StationRead read_station();
-std::filesystem::path user_station_file();
 
 // "30min", "90s", "2h", "1d": a span of time; nullopt for anything else.
 std::optional<std::chrono::seconds> parse_span(std::string_view text);

@@ -9,12 +9,18 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 #include "console/profile_file.h"
 #include "evidence/bag.h"
@@ -142,17 +148,23 @@ std::string md5_of(std::string_view text) {
   return base64(std::span(sum, length));
 }
 
-struct Digest {
-  std::string sha256;
-  std::string md5;  // base64
-};
+// x-amz-checksum-sha256: the digest, base64. With the SHA-256 in the signature it stands for
+// Content-MD5, which stores ask of uploads under Object Lock, without a second, slower hash.
+std::string checksum_of(std::string_view sha256_hex) {
+  std::vector<unsigned char> bytes;
+  for (std::size_t i = 0; i + 1 < sha256_hex.size(); i += 2) {
+    unsigned char byte = 0;
+    std::from_chars(sha256_hex.data() + i, sha256_hex.data() + i + 2, byte, 16);
+    bytes.push_back(byte);
+  }
+  return base64(bytes);
+}
 
-// The SHA-256 and MD5 of a stretch of a file, read here and not through the upload's io: what
-// the bag holds, to hold what goes out against.
-std::optional<Digest> digest(int fd, std::uint64_t offset, std::uint64_t size) {
+// The SHA-256 of a stretch of a file, read here and not through the upload's io: what the bag
+// holds, to hold what goes out against. `whole` hashes the file on the way.
+std::optional<std::string> digest(int fd, std::uint64_t offset, std::uint64_t size,
+                                  Sha256* whole = nullptr) {
   Sha256 sha;
-  const std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> md5(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  EVP_DigestInit_ex(md5.get(), EVP_md5(), nullptr);
   std::vector<std::byte> buffer(1 << 20);
   for (std::uint64_t done = 0; done < size;) {
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - done));
@@ -160,44 +172,78 @@ std::optional<Digest> digest(int fd, std::uint64_t offset, std::uint64_t size) {
     if (n <= 0) {
       return std::nullopt;
     }
-    sha.update(std::span(buffer.data(), static_cast<std::size_t>(n)));
-    EVP_DigestUpdate(md5.get(), buffer.data(), static_cast<std::size_t>(n));
-    done += static_cast<std::uint64_t>(n);
+    const std::span read(buffer.data(), static_cast<std::size_t>(n));
+    sha.update(read);
+    if (whole != nullptr) {
+      whole->update(read);
+    }
+    done += read.size();
   }
-  unsigned char sum[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_DigestFinal_ex(md5.get(), sum, &length);
-  return Digest{sha.hex(), base64(std::span(sum, length))};
+  return sha.hex();
 }
 
+// Talks to the store over one connection. The objects of a bag, and their checks, go over
+// several at once: an uploader per connection, each with a client of its own, sharing the
+// run's pause and events under one lock.
 class Uploader {
  public:
-  Uploader(const UploadQueue& queue, const UploadRun& run) : queue_(queue), run_(run) {}
+  Uploader(const UploadQueue& queue, const UploadRun& run, S3Client& client, std::mutex& shared)
+      : queue_(queue), run_(run), client_(client), shared_(shared) {}
 
   // Tries again what may go through later, pausing 1, 2, 4 and 8 s between tries.
   S3Response tried(const std::function<S3Response()>& attempt) {
     S3Response response;
     for (int i = 0; i < kTries; ++i) {
       if (i > 0) {
+        const std::lock_guard lock(shared_);
         run_.pause.pause(std::chrono::milliseconds(1000 << (i - 1)));
       }
       response = attempt();
       if (response.ok() || !response.transient()) {
         return response;
       }
+      const std::lock_guard lock(shared_);
       link::tracef("S3: %s, try %d of %d", response.what().c_str(), i + 1, kTries);
     }
     return response;
   }
 
+  // `each(uploader, i)` for every i below `count`, over up to the settings' connections at
+  // once, each taking the next i as it finishes one; after an `each` that returns false no
+  // further i is begun.
+  void on_connections(std::size_t count, const std::function<bool(Uploader&, std::size_t)>& each) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stopped{false};
+    const auto work = [&](Uploader& uploader) {
+      for (std::size_t i = next++; i < count && !stopped; i = next++) {
+        if (!each(uploader, i)) {
+          stopped = true;
+        }
+      }
+    };
+    const auto more = std::min<std::size_t>(
+        static_cast<std::size_t>(std::max(run_.settings.connections, 1)) - 1, count);
+    std::vector<std::unique_ptr<S3Client>> clients;
+    std::vector<std::unique_ptr<Uploader>> uploaders;
+    for (std::size_t i = 0; i < more; ++i) {
+      clients.push_back(std::make_unique<S3Client>(client_.account()));
+      uploaders.push_back(std::make_unique<Uploader>(queue_, run_, *clients.back(), shared_));
+    }
+    std::vector<std::jthread> threads;
+    for (const auto& uploader : uploaders) {
+      threads.emplace_back([&work, &uploader] { work(*uploader); });
+    }
+    work(*this);
+  }
+
   std::optional<Uploaded> bucket_problem() {
-    const S3Response head = tried([&] { return run_.client.request("HEAD", "", "", {}); });
+    const S3Response head = tried([&] { return client_.request("HEAD", "", "", {}); });
     if (head.ok()) {
       return std::nullopt;
     }
     if (head.status == 404) {
       const S3Response made = tried([&] {
-        return run_.client.request("PUT", "", "", {"x-amz-bucket-object-lock-enabled: true"});
+        return client_.request("PUT", "", "", {"x-amz-bucket-object-lock-enabled: true"});
       });
       if (made.ok() || made.code() == "BucketAlreadyOwnedByYou") {
         return std::nullopt;
@@ -215,7 +261,7 @@ class Uploader {
     // Multipart uploads a crash left open end first: none is ever left behind.
     for (const auto& [id, key] : state.open_uploads) {
       const S3Response aborted =
-          tried([&] { return run_.client.request("DELETE", key, "uploadId=" + id, {}); });
+          tried([&] { return client_.request("DELETE", key, "uploadId=" + id, {}); });
       if (aborted.ok() || aborted.code() == "NoSuchUpload") {
         append(state_file, "aborted " + id);
       }
@@ -226,31 +272,26 @@ class Uploader {
     }
     const std::vector<Object>& objects = std::get<std::vector<Object>>(listed);
     const std::string retain = iso_date(run_.now + std::chrono::days(run_.settings.retention_days));
+    // Each object's version at the store, or what stopped it.
+    std::vector<std::variant<std::string, Uploaded>> versions(objects.size());
+    on_connections(objects.size(), [&](Uploader& uploader, std::size_t i) {
+      versions[i] = uploader.stored_version(state_file, state, bag, objects[i], retain);
+      return std::holds_alternative<std::string>(versions[i]);
+    });
     std::vector<std::string> entered;
-    for (const Object& object : objects) {
-      const std::string key = object_key(run_.settings, queue_.store(), bag, object.file);
-      const auto done = state.objects.find(key);
-      std::string version;
-      if (done != state.objects.end() && done->second.first == object.sha256) {
-        version = done->second.second;
-      } else if (auto there = already_there(key, object, retain)) {
-        // Stored by a run that ended before it noted it: not sent again.
-        version = *there;
-        append(state_file, "object " + object.sha256 + " " + version + " " + manifest_path(key));
-      } else {
-        auto sent = send(state_file, bag, key, object, retain);
-        if (auto* problem = std::get_if<Uploaded>(&sent)) {
-          problem->bag = result.bag;
-          append(state_file, "error " + manifest_path(problem->problem.value_or("")));
-          enter(bag, *problem, {});
-          return *problem;
-        }
-        version = std::get<std::string>(sent);
-        append(state_file, "object " + object.sha256 + " " + version + " " + manifest_path(key));
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+      if (auto* problem = std::get_if<Uploaded>(&versions[i])) {
+        problem->bag = result.bag;
+        append(state_file, "error " + manifest_path(problem->problem.value_or("")));
+        enter(bag, *problem, {});
+        return *problem;
       }
+    }
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+      const std::string key = object_key(run_.settings, queue_.store(), bag, objects[i].file);
       ++result.objects;
-      result.bytes += object.size;
-      entered.push_back(key + " " + version + " " + object.sha256);
+      result.bytes += objects[i].size;
+      entered.push_back(key + " " + std::get<std::string>(versions[i]) + " " + objects[i].sha256);
     }
     // Stored only once every object is verified at the store itself.
     if (const auto problems = verify(bag, objects); !problems.empty()) {
@@ -262,47 +303,90 @@ class Uploader {
     return result;
   }
 
+  // Every object checked at the store, over the connections at once: the problems, in the
+  // objects' order.
   std::vector<std::string> verify(const fs::path& bag, const std::vector<Object>& objects) {
+    std::vector<std::optional<std::string>> found(objects.size());
+    on_connections(objects.size(), [&](Uploader& uploader, std::size_t i) {
+      found[i] = uploader.problem_of(bag, objects[i]);
+      return true;
+    });
     std::vector<std::string> problems;
-    for (const Object& object : objects) {
-      const std::string key = object_key(run_.settings, queue_.store(), bag, object.file);
-      if (run_.settings.verify == UploadSettings::Verify::head) {
-        const S3Response head = tried([&] { return run_.client.request("HEAD", key, "", {}); });
-        if (!head.ok()) {
-          problems.push_back(key + ": " + head.what());
-        } else if (head.header("x-amz-meta-sha256") != object.sha256 ||
-                   head.header("content-length") != std::to_string(object.size)) {
-          problems.push_back(key + ": the store's object is not the bag's file");
-        } else if (head.header("x-amz-object-lock-mode") != "COMPLIANCE") {
-          problems.push_back(key + ": the store keeps no retention for it");
-        }
-        continue;
-      }
-      Sha256 hash;
-      std::uint64_t size = 0;
-      const S3Response got = tried([&] {
-        hash = Sha256();
-        size = 0;
-        return run_.client.request("GET", key, "", {}, {}, [&](std::span<const std::byte> bytes) {
-          hash.update(bytes);
-          size += bytes.size();
-        });
-      });
-      if (!got.ok()) {
-        problems.push_back(key + ": " + got.what());
-      } else if (size != object.size || hash.hex() != object.sha256) {
-        problems.push_back(key + ": the store's object reads back otherwise than the bag's file");
+    for (auto& problem : found) {
+      if (problem) {
+        problems.push_back(std::move(*problem));
       }
     }
     return problems;
   }
 
  private:
+  // The object's version at the store: noted by an earlier run, found there, or sent now; or
+  // what stopped it.
+  std::variant<std::string, Uploaded> stored_version(const fs::path& state_file, const State& state,
+                                                     const fs::path& bag, const Object& object,
+                                                     const std::string& retain) {
+    const std::string key = object_key(run_.settings, queue_.store(), bag, object.file);
+    const auto done = state.objects.find(key);
+    if (done != state.objects.end() && done->second.first == object.sha256) {
+      return done->second.second;
+    }
+    std::string version;
+    if (auto there = already_there(key, object, retain)) {
+      // Stored by a run that ended before it noted it: not sent again.
+      version = *there;
+    } else {
+      auto sent = send(state_file, bag, key, object, retain);
+      if (std::holds_alternative<Uploaded>(sent)) {
+        return sent;
+      }
+      version = std::get<std::string>(sent);
+    }
+    append(state_file, "object " + object.sha256 + " " + version + " " + manifest_path(key));
+    return version;
+  }
+
+  // What is wrong with the store's copy of the object; nullopt when nothing.
+  std::optional<std::string> problem_of(const fs::path& bag, const Object& object) {
+    const std::string key = object_key(run_.settings, queue_.store(), bag, object.file);
+    if (run_.settings.verify == UploadSettings::Verify::head) {
+      const S3Response head = tried([&] { return client_.request("HEAD", key, "", {}); });
+      if (!head.ok()) {
+        return key + ": " + head.what();
+      }
+      if (head.header("x-amz-meta-sha256") != object.sha256 ||
+          head.header("content-length") != std::to_string(object.size)) {
+        return key + ": the store's object is not the bag's file";
+      }
+      if (head.header("x-amz-object-lock-mode") != "COMPLIANCE") {
+        return key + ": the store keeps no retention for it";
+      }
+      return std::nullopt;
+    }
+    Sha256 hash;
+    std::uint64_t size = 0;
+    const S3Response got = tried([&] {
+      hash = Sha256();
+      size = 0;
+      return client_.request("GET", key, "", {}, {}, [&](std::span<const std::byte> bytes) {
+        hash.update(bytes);
+        size += bytes.size();
+      });
+    });
+    if (!got.ok()) {
+      return key + ": " + got.what();
+    }
+    if (size != object.size || hash.hex() != object.sha256) {
+      return key + ": the store's object reads back otherwise than the bag's file";
+    }
+    return std::nullopt;
+  }
+
   // The version of an object already at `key` with the file's size and SHA-256, under
   // retention: one a run that ended early completed without setting it gets it now.
   std::optional<std::string> already_there(const std::string& key, const Object& object,
                                            const std::string& retain) {
-    const S3Response head = tried([&] { return run_.client.request("HEAD", key, "", {}); });
+    const S3Response head = tried([&] { return client_.request("HEAD", key, "", {}); });
     if (!head.ok() || head.header("x-amz-meta-sha256") != object.sha256 ||
         head.header("content-length") != std::to_string(object.size)) {
       return std::nullopt;
@@ -325,7 +409,7 @@ class Uploader {
       Payload payload;
       payload.bytes = std::as_bytes(std::span(retention));
       payload.md5 = md5_of(retention);
-      return run_.client.request(
+      return client_.request(
           "PUT", key, "retention=" + (version == "-" ? "" : "&versionId=" + version), {}, payload);
     });
   }
@@ -335,7 +419,7 @@ class Uploader {
             "x-amz-object-lock-retain-until-date: " + retain};
   }
 
-  Payload file_payload(int fd, std::uint64_t offset, std::uint64_t size, const Digest& sums) {
+  Payload file_payload(int fd, std::uint64_t offset, std::uint64_t size, const std::string& sha) {
     Payload payload;
     payload.fd = fd;
     payload.offset = offset;
@@ -343,8 +427,7 @@ class Uploader {
     payload.read = [this](int from, std::uint64_t at, std::span<std::byte> into) {
       return run_.io.read(from, at, into);
     };
-    payload.sha256 = sums.sha256;
-    payload.md5 = sums.md5;
+    payload.sha256 = sha;
     return payload;
   }
 
@@ -361,31 +444,40 @@ class Uploader {
       return found == response.headers.end() ? std::string("-") : found->second;
     };
     if (object.size <= kMultipartAbove) {
-      const auto sums = digest(fd.get(), 0, object.size);
-      if (!sums || sums->sha256 != object.sha256) {
+      const auto sha = digest(fd.get(), 0, object.size);
+      if (sha != object.sha256) {
         return local(object.file + ": the bag's file is not what its manifest says");
       }
+      auto headers = object_headers(object, retain);
+      headers.push_back("x-amz-checksum-sha256: " + checksum_of(object.sha256));
       S3Response put = tried([&] {
-        return run_.client.request("PUT", key, "", object_headers(object, retain),
-                                   file_payload(fd.get(), 0, object.size, *sums));
+        return client_.request("PUT", key, "", headers,
+                               file_payload(fd.get(), 0, object.size, object.sha256));
       });
       if (!put.ok()) {
         return failed(key, put, "not stored");
       }
       if (run_.events.sent) {
+        const std::lock_guard lock(shared_);
         run_.events.sent(key, 0);
       }
       return version(put);
     }
 
-    // In parts, each with its own hashes; the whole file's SHA-256 goes with the object.
-    const auto whole = digest(fd.get(), 0, object.size);
-    if (!whole || whole->sha256 != object.sha256) {
-      return local(object.file + ": the bag's file is not what its manifest says");
-    }
-    const S3Response begun = tried([&] {
-      return run_.client.request("POST", key, "uploads=", object_headers(object, retain));
-    });
+    // In parts, each with its own hashes. The next part is hashed while this one goes out, and
+    // the whole file's SHA-256 on the way: a file that is not what its manifest says (the
+    // object's x-amz-meta-sha256) is found at the end, and its upload aborted, never completed.
+    Sha256 whole;
+    const auto hashed = [&](std::uint64_t offset) {
+      return std::async(std::launch::async, [&whole, &fd, &object, offset] {
+        return digest(fd.get(), offset, std::min(kPartBytes, object.size - offset), &whole);
+      });
+    };
+    std::future<std::optional<std::string>> next = hashed(0);
+    auto headers = object_headers(object, retain);
+    headers.push_back("x-amz-checksum-algorithm: SHA256");
+    const S3Response begun =
+        tried([&] { return client_.request("POST", key, "uploads=", headers); });
     const std::string id = xml_value(begun.body, "UploadId");
     if (!begun.ok() || id.empty()) {
       return failed(key, begun, "its multipart upload cannot begin");
@@ -393,33 +485,42 @@ class Uploader {
     append(state_file, "multipart " + id + " " + manifest_path(key));
     std::string parts;
     int number = 0;
-    S3Response last;
     for (std::uint64_t offset = 0; offset < object.size; offset += kPartBytes) {
       ++number;
       const std::uint64_t size = std::min(kPartBytes, object.size - offset);
-      const auto sums = digest(fd.get(), offset, size);
-      last = sums ? tried([&] {
-        return run_.client.request("PUT", key,
-                                   "partNumber=" + std::to_string(number) + "&uploadId=" + id, {},
-                                   file_payload(fd.get(), offset, size, *sums));
-      })
-                  : S3Response{};
-      if (!last.ok()) {
-        abort(state_file, key, id);
-        return sums ? failed(key, last, "part " + std::to_string(number) + " not stored")
-                    : local(object.file + ": cannot be read");
+      const std::optional<std::string> sha = next.get();
+      if (sha && offset + size < object.size) {
+        next = hashed(offset + size);
       }
-      parts += "<Part><PartNumber>" + std::to_string(number) + "</PartNumber><ETag>" +
-               last.header("etag") + "</ETag></Part>";
+      const std::string checksum = sha ? checksum_of(*sha) : std::string();
+      const S3Response sent = sha ? tried([&] {
+        return client_.request(
+            "PUT", key, "partNumber=" + std::to_string(number) + "&uploadId=" + id,
+            {"x-amz-checksum-sha256: " + checksum}, file_payload(fd.get(), offset, size, *sha));
+      })
+                                  : S3Response{};
+      if (!sent.ok()) {
+        abort(state_file, key, id);
+        return sha ? failed(key, sent, "part " + std::to_string(number) + " not stored")
+                   : local(object.file + ": cannot be read");
+      }
+      parts += "<Part><ChecksumSHA256>" + checksum + "</ChecksumSHA256><ETag>" +
+               sent.header("etag") + "</ETag><PartNumber>" + std::to_string(number) +
+               "</PartNumber></Part>";
       if (run_.events.sent) {
+        const std::lock_guard lock(shared_);
         run_.events.sent(key, number);
       }
+    }
+    if (whole.hex() != object.sha256) {
+      abort(state_file, key, id);
+      return local(object.file + ": the bag's file is not what its manifest says");
     }
     const std::string body = "<CompleteMultipartUpload>" + parts + "</CompleteMultipartUpload>";
     S3Response completed = tried([&] {
       Payload payload;
       payload.bytes = std::as_bytes(std::span(body));
-      return run_.client.request("POST", key, "uploadId=" + id, {}, payload);
+      return client_.request("POST", key, "uploadId=" + id, {}, payload);
     });
     // A store may answer 200 and say in the body that it failed.
     if (!completed.ok() || !xml_value(completed.body, "Code").empty()) {
@@ -439,7 +540,7 @@ class Uploader {
 
   void abort(const fs::path& state_file, const std::string& key, const std::string& id) {
     const S3Response aborted =
-        tried([&] { return run_.client.request("DELETE", key, "uploadId=" + id, {}); });
+        tried([&] { return client_.request("DELETE", key, "uploadId=" + id, {}); });
     if (aborted.ok() || aborted.code() == "NoSuchUpload") {
       append(state_file, "aborted " + id);
     }
@@ -507,6 +608,8 @@ class Uploader {
 
   const UploadQueue& queue_;
   const UploadRun& run_;
+  S3Client& client_;
+  std::mutex& shared_;
 };
 
 }  // namespace
@@ -628,7 +731,8 @@ std::string object_key(const UploadSettings& settings, const Store& store, const
 }
 
 std::vector<Uploaded> drain(const UploadQueue& queue, const UploadRun& run) {
-  Uploader uploader(queue, run);
+  std::mutex shared;
+  Uploader uploader(queue, run, run.client, shared);
   std::vector<Uploaded> results;
   // Two drains at once would both find an object missing and both send it. The lock goes with
   // the process, a crash included.
@@ -667,7 +771,8 @@ std::vector<std::string> check_remote(const fs::path& bag, const UploadQueue& qu
   if (auto* problem = std::get_if<std::string>(&listed)) {
     return {*problem};
   }
-  Uploader uploader(queue, run);
+  std::mutex shared;
+  Uploader uploader(queue, run, run.client, shared);
   return uploader.verify(bag, std::get<std::vector<Object>>(listed));
 }
 

@@ -33,6 +33,7 @@ struct UploadSettings {
   std::string prefix;  // the station's, before each key
   int retention_days = 180;
   enum class Verify { head, read_back } verify = Verify::head;
+  int connections = 4;  // a bag's objects go up, and are checked, over this many at once
   std::filesystem::path credentials;  // access-key, secret-key
 };
 

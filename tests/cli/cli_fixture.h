@@ -123,7 +123,7 @@ class CliTest : public ::testing::Test {
   FixedClock clock;
   Journal journal;  // none: nothing entered, audit cannot read
   FakeTerminal terminal;
-  std::map<std::string, std::string> env;
+  std::map<std::string, std::string> env{{"KBC_STATION_FILE", KBC_TEST_STATION}};
   std::istringstream in;              // what standard input holds
   Charset charset = Charset::utf8();  // the terminal's
   SourceWait wait{};

@@ -57,20 +57,19 @@ std::string json_value(const std::string& line, const std::string& key) {
 class OffloadOnTheBus : public BusTest {
  protected:
   OffloadOnTheBus() {
-    fs::create_directories(config_ / "kbc-q7");
-    std::ofstream(config_ / "kbc-q7" / "station.toml")
-        << "store = \"" << store_.string() << "\"\nerase = \"require-offload\"\n";
+    std::ofstream(station_) << "store = \"" << store_.string()
+                            << "\"\nerase = \"require-offload\"\n";
   }
 
   // kbcctl with the station's file and the administrator's password.
   std::vector<std::string> kbcctl(std::vector<std::string> args) const {
-    std::vector<std::string> argv{"env", "XDG_CONFIG_HOME=" + config_.string(),
+    std::vector<std::string> argv{"env", "KBC_STATION_FILE=" + station_.string(),
                                   "KBC_PASSWORD=888888", kKbcctl};
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
   }
 
-  fs::path config_ = scratch_.file("config");
+  fs::path station_ = scratch_.file("station.toml");
   fs::path store_ = scratch_.file("store");
 };
 
@@ -146,7 +145,7 @@ TEST_F(OffloadOnTheBus, AnExfatVolumeInAPartitionIsReadAsWell) {
     GTEST_SKIP() << "forensics-samples-exfat is not installed; run scripts/setup";
   }
   const BusRun run = run_recorded({"--disk", disk.string() + "@1048576", "--", "env",
-                                   "XDG_CONFIG_HOME=" + config_.string(), "KBC_PASSWORD=000000",
+                                   "KBC_STATION_FILE=" + station_.string(), "KBC_PASSWORD=000000",
                                    kKbcctl, "offload"});
   EXPECT_EQ(run.status, 0) << run.output << run.errors;
   EXPECT_THAT(run.output, HasSubstr("001/003 KBC0001: verified\n  导出已验证: "));

@@ -20,7 +20,7 @@ TEST(Station, EachKeyIsTakenOrRefusedWithItsLine) {
       "store = \"/srv/evidence\"\nerase = \"require-upload\"\noffload-window = \"2h\"\n"
       "[upload]\nendpoint = \"http://127.0.0.1:17480/\"\nbucket = \"evidence\"\n"
       "prefix = \"station-07\"\nretention-days = 365\nverify = \"read-back\"\n"
-      "credentials = \"/etc/kbc-q7/s3.toml\"\n",
+      "connections = 8\ncredentials = \"/etc/kbc-q7/s3.toml\"\n",
       "station.toml");
   ASSERT_TRUE(std::holds_alternative<Station>(good));
   const Station& station = std::get<Station>(good);
@@ -32,6 +32,7 @@ TEST(Station, EachKeyIsTakenOrRefusedWithItsLine) {
   EXPECT_EQ(station.upload->region, "us-east-1");
   EXPECT_EQ(station.upload->retention_days, 365);
   EXPECT_EQ(station.upload->verify, UploadSettings::Verify::read_back);
+  EXPECT_EQ(station.upload->connections, 8);
 
   const struct {
     const char* text;
@@ -50,6 +51,8 @@ TEST(Station, EachKeyIsTakenOrRefusedWithItsLine) {
       {"[upload]\nendpoint = \"http://x\"\nretention-days = 0\nbucket = \"b\"\ncredentials = "
        "\"/c\"\n",
        "upload.retention-days: takes a number of days", "1到36500"},
+      {"[upload]\nconnections = 0\n", "upload.connections: takes a number of connections from 1",
+       "1到16之间的连接数"},
       {"[upload]\nendpoint = \"http://x\"\n", "station.toml: [upload] needs endpoint, bucket",
        "[upload] 须有"},
       {"store = \"/a\nerase = 1\n", "station.toml:1: not TOML", "不是有效的TOML格式"},
@@ -80,6 +83,29 @@ TEST(Station, TheUsersFileGoesOverTheSystemsKeyByKey) {
   const auto none = read_station(scratch / "none.toml", scratch / "nor.toml");
   EXPECT_EQ(std::get<Station>(none).erase.rule, console::EraseRule::warn);
   EXPECT_FALSE(std::get<Station>(none).store);
+
+  // $KBC_STATION_FILE names the one file read, the user's left out; named, it must be there.
+  std::filesystem::create_directories(scratch / "config/kbc-q7");
+  std::ofstream(scratch / "config/kbc-q7/station.toml") << "erase = \"warn\"\n";
+  const auto environment = [&](const char* named) {
+    return [&, named](std::string_view name) -> std::optional<std::string> {
+      if (name == "KBC_STATION_FILE" && named != nullptr) {
+        return (scratch / named).string();
+      }
+      if (name == "XDG_CONFIG_HOME") {
+        return (scratch / "config").string();
+      }
+      return std::nullopt;
+    };
+  };
+  const auto alone = read_station(environment("system.toml"));
+  ASSERT_TRUE(std::holds_alternative<Station>(alone));
+  EXPECT_EQ(std::get<Station>(alone).erase.rule, console::EraseRule::require_offload);
+  EXPECT_EQ(std::get<Station>(alone).files, std::vector{scratch / "system.toml"});
+  const auto missing = read_station(environment("none.toml"));
+  ASSERT_TRUE(std::holds_alternative<std::vector<StationProblem>>(missing));
+  EXPECT_THAT(station_problem_lines(std::get<std::vector<StationProblem>>(missing), false).front(),
+              HasSubstr("No such file"));
 }
 
 TEST(Station, CredentialsNobodyElseMayReadOrSystemdsOwn) {

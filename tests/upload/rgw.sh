@@ -6,6 +6,7 @@
 #   rgw.sh kill-gateway DIR     kills radosgw alone, as a crash would
 #   rgw.sh start-gateway DIR    starts radosgw again and waits until it answers
 #   rgw.sh stop DIR         kills what start started, by its pid files, and removes DIR
+# The OSD keeps its objects in memory, RGW_MEMSTORE_BYTES of them (4 GiB unless given).
 # Everything (data, sockets, logs, keyrings) lives under DIR; nothing of the machine's /etc/ceph
 # or /var/lib/ceph is read or written. Needs ceph-mon, ceph-osd, radosgw and ceph-common.
 set -euo pipefail
@@ -71,7 +72,7 @@ mon data avail crit = 1
 mon data avail warn = 2
 paxos propose interval = 0.05
 osd objectstore = memstore
-memstore device bytes = 4294967296
+memstore device bytes = ${RGW_MEMSTORE_BYTES:-4294967296}
 osd data = $dir/osd
 mon data = $dir/mon
 osd crush chooseleaf type = 0
