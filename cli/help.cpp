@@ -113,6 +113,7 @@ An [upload] table sends every verified bag on to an S3 store with Object Lock:
   prefix = "station-07"
   retention-days = 180                  # COMPLIANCE retention from the upload
   verify = "head"                       # or "read-back"
+  connections = 4                       # a bag's objects sent at once, 1 to 16
   credentials = "/etc/kbc-q7/s3.toml"   # access-key, secret-key; nobody else may read it
 The keys come from systemd's credential "s3" where $CREDENTIALS_DIRECTORY holds one. Each
 verified bag is queued in STORE/.uploads; upload sends each file as PREFIX/<bag>/<file>
