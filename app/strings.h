@@ -121,7 +121,7 @@ inline QString upload_waiting(int bags, const QString& size) {
   return QStringLiteral("待上传: %1个 (%2)").arg(bags).arg(size);
 }
 inline QString upload_failed() {
-  return QStringLiteral("上传出错:");
+  return QStringLiteral("上传出错: ");
 }
 inline QString station_problem() {
   return QStringLiteral("站点配置文件有误，清除前须先导出: ");

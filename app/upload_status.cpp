@@ -52,7 +52,11 @@ void UploadStatus::refresh() {
       watcher_.addPath(entry.filePath());
     }
   }
-  setText(upload_status_text(bags));
+  // A store's word on a failure can be long: the bar shows its start, the tip all of it.
+  const QString full = upload_status_text(bags);
+  setText(fontMetrics().elidedText(full, Qt::ElideRight,
+                                   fontMetrics().horizontalAdvance(QStringLiteral("待")) * 24));
+  setToolTip(full);
 }
 
 }  // namespace kbc::app

@@ -1,5 +1,6 @@
 // The status bar's word on the upload queue: how many bags wait for the agency's object store and
-// how much they hold, and the last problem of an upload. It follows the queue's folder as the
+// how much they hold, and the last problem of an upload, cut to 24 Chinese characters' width
+// with the whole of it in the tooltip. It follows the queue's folder as the
 // offloads fill it and the upload service empties it; nothing polls.
 #pragma once
 

@@ -17,6 +17,7 @@
 #include <QTextBlock>
 #include <QTimer>
 #include <condition_variable>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -155,6 +156,15 @@ TEST_F(FrameGeometry, ReportLineInViewAfterAVerificationWithAScreenshot) {
 
 TEST_F(FrameGeometry, StatusBarWithTheRecorderListOfTwoRecordersWithScreenshots) {
   frame->mark_simulated();
+  // A station that uploads, with a bag the store refused at length.
+  const evidence::testing::Scratch scratch;
+  const evidence::UploadQueue queue{evidence::Store(scratch / "store")};
+  ASSERT_TRUE(queue.enqueue(scratch / "store/KBC0001_20261208T143005Z"));
+  std::ofstream(queue.folder() / "KBC0001_20261208T143005Z.state", std::ios::app)
+      << "error station-07/440300000000/000001/KBC0001_20261208T143005Z/data/DCIM/0001.MP4: "
+         "not stored: 403 AccessDenied\n";
+  frame->set_evidence(scratch / "store", {}, nullptr, {}, true);
+  const UploadStatus& upload = *frame->upload_status();
   bus.add_recorder();
   hear_bus(*frame);
   const RecorderPicker& picker = *frame->recorder_picker();
@@ -172,6 +182,13 @@ TEST_F(FrameGeometry, StatusBarWithTheRecorderListOfTwoRecordersWithScreenshots)
     // Nothing squeezed: the label and the list as wide as their texts need.
     EXPECT_GE(picker.label()->width(), picker.label()->sizeHint().width());
     EXPECT_GE(list.width(), list.sizeHint().width());
+    // The upload's word shown whole as far as it goes, its problem whole in the tip.
+    ASSERT_TRUE(upload.isVisible());
+    EXPECT_GE(upload.width(), upload.sizeHint().width());
+    EXPECT_TRUE(upload.text().startsWith(QString::fromUtf8("待上传: 1个 (0 字节) 上传出错: ")))
+        << upload.text().toStdString();
+    EXPECT_TRUE(upload.text().endsWith(QChar(0x2026)));
+    EXPECT_TRUE(upload.toolTip().endsWith(QStringLiteral("403 AccessDenied")));
     const QString path = screenshot(QString::fromLatin1(state));
     EXPECT_TRUE(frame->grab().save(path)) << path.toStdString();
     if (list.currentIndex() < 0) {
