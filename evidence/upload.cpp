@@ -34,8 +34,6 @@ namespace {
 
 constexpr std::string_view kState = ".state";
 constexpr int kTries = 5;
-constexpr std::string_view kTagFiles[] = {"bagit.txt", "bag-info.txt", "manifest-sha256.txt",
-                                          "recorder-files.txt", "tagmanifest-sha256.txt"};
 
 // What a bag's state file says: the bag, each object stored, the multipart uploads begun and
 // not ended, whether it is stored, its last problem.
@@ -260,11 +258,7 @@ class Uploader {
     result.bag = bag.filename().string();
     // Multipart uploads a crash left open end first: none is ever left behind.
     for (const auto& [id, key] : state.open_uploads) {
-      const S3Response aborted =
-          tried([&] { return client_.request("DELETE", key, "uploadId=" + id, {}); });
-      if (aborted.ok() || aborted.code() == "NoSuchUpload") {
-        append(state_file, "aborted " + id);
-      }
+      abort(state_file, key, id);
     }
     auto listed = objects_of(bag);
     if (auto* problem = std::get_if<std::string>(&listed)) {
