@@ -90,10 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t length = std::min<std::size_t>(data[i + 3], size - i - 4);
     i += 4;
     const std::size_t n = std::min(length, image.size() - std::min(at, image.size()));
-    saved.push_back({at,
-                     {image.begin() + static_cast<std::ptrdiff_t>(at),
-                      image.begin() + static_cast<std::ptrdiff_t>(at + n)}});
-    std::memcpy(image.data() + at, data + i, n);
+    // An empty patch is skipped: memcpy takes no null pointer, even for no bytes.
+    if (n > 0) {
+      saved.push_back({at,
+                       {image.begin() + static_cast<std::ptrdiff_t>(at),
+                        image.begin() + static_cast<std::ptrdiff_t>(at + n)}});
+      std::memcpy(image.data() + at, data + i, n);
+    }
     i += length;
   }
 
