@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <system_error>
 
 #include "evidence/bag.h"
@@ -70,19 +69,6 @@ std::map<std::string, std::string> read_manifest(const fs::path& path, const std
   return entries;
 }
 
-bool read_oxum(const fs::path& bag, std::uint64_t& bytes, std::uint64_t& files) {
-  std::ifstream info(bag / "bag-info.txt");
-  std::string line;
-  while (std::getline(info, line)) {
-    if (line.rfind("Payload-Oxum:", 0) == 0) {
-      std::istringstream value(line.substr(13));
-      char dot = 0;
-      return static_cast<bool>(value >> bytes >> dot >> files) && dot == '.';
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 BagCheck check_bag(const fs::path& bag) {
@@ -145,7 +131,7 @@ BagCheck check_bag(const fs::path& bag) {
   }
   std::uint64_t oxum_bytes = 0;
   std::uint64_t oxum_files = 0;
-  if (!read_oxum(bag, oxum_bytes, oxum_files)) {
+  if (!read_payload_oxum(bag, oxum_bytes, oxum_files)) {
     check.problems.push_back("bag-info.txt has no Payload-Oxum");
   } else if (oxum_files != manifest.size() ||
              (check.changed.empty() && check.missing.empty() && oxum_bytes != check.bytes)) {

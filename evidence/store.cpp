@@ -12,30 +12,34 @@
 #include <sys/stat.h>
 
 namespace kbc::evidence {
+std::optional<std::string> bag_info_value(const std::filesystem::path& bag,
+                                          std::string_view label) {
+  std::ifstream info(bag / "bag-info.txt");
+  for (std::string line; std::getline(info, line);) {
+    if (line.size() > label.size() && line.starts_with(label) && line[label.size()] == ':') {
+      std::string_view value = std::string_view(line).substr(label.size() + 1);
+      while (!value.empty() && value.front() == ' ') {
+        value.remove_prefix(1);
+      }
+      return std::string(value);
+    }
+  }
+  return std::nullopt;
+}
+
 bool read_payload_oxum(const std::filesystem::path& bag, std::uint64_t& bytes,
                        std::uint64_t& files) {
-  std::ifstream info(bag / "bag-info.txt");
-  std::string line;
-  static constexpr std::string_view kOxum = "Payload-Oxum:";
-  while (std::getline(info, line)) {
-    if (line.rfind(kOxum, 0) != 0) {
-      continue;
-    }
-    std::string_view value = std::string_view(line).substr(kOxum.size());
-    while (!value.empty() && value.front() == ' ') {
-      value.remove_prefix(1);
-    }
-    const std::size_t dot = value.find('.');
-    if (dot == std::string_view::npos) {
-      return false;
-    }
-    const auto number = [](std::string_view text, std::uint64_t& out) {
-      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
-      return error == std::errc() && end == text.data() + text.size();
-    };
-    return number(value.substr(0, dot), bytes) && number(value.substr(dot + 1), files);
+  const auto value = bag_info_value(bag, "Payload-Oxum");
+  const std::size_t dot = value ? value->find('.') : std::string::npos;
+  if (dot == std::string::npos) {
+    return false;
   }
-  return false;
+  const auto number = [](std::string_view text, std::uint64_t& out) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size();
+  };
+  const std::string_view text = *value;
+  return number(text.substr(0, dot), bytes) && number(text.substr(dot + 1), files);
 }
 
 std::string utc_stamp(std::chrono::sys_seconds when) {

@@ -36,6 +36,8 @@ std::optional<std::chrono::sys_seconds> parse_utc_stamp(std::string_view stamp);
 // '_'; "unknown" for nothing, or for a text that is only dots.
 std::string folder_name(std::optional<std::string_view> text);
 
+// A value of a bag's bag-info.txt: "Recorder-Serial" gives "KBC0002"; nullopt when it has none.
+std::optional<std::string> bag_info_value(const std::filesystem::path& bag, std::string_view label);
 // "Payload-Oxum: BYTES.FILES" of a bag's bag-info.txt; false when it has none.
 bool read_payload_oxum(const std::filesystem::path& bag, std::uint64_t& bytes,
                        std::uint64_t& files);

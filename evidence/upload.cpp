@@ -262,7 +262,7 @@ class Uploader {
     }
     auto listed = objects_of(bag);
     if (auto* problem = std::get_if<std::string>(&listed)) {
-      return refused(state_file, result, *problem);
+      return stopped(state_file, bag, refusal(*problem));
     }
     const std::vector<Object>& objects = std::get<std::vector<Object>>(listed);
     const std::string retain = iso_date(run_.now + std::chrono::days(run_.settings.retention_days));
@@ -273,12 +273,9 @@ class Uploader {
       return std::holds_alternative<std::string>(versions[i]);
     });
     std::vector<std::string> entered;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-      if (auto* problem = std::get_if<Uploaded>(&versions[i])) {
-        problem->bag = result.bag;
-        append(state_file, "error " + manifest_path(problem->problem.value_or("")));
-        enter(bag, *problem, {});
-        return *problem;
+    for (auto& version : versions) {
+      if (auto* problem = std::get_if<Uploaded>(&version)) {
+        return stopped(state_file, bag, std::move(*problem));
       }
     }
     for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -289,7 +286,9 @@ class Uploader {
     }
     // Stored only once every object is verified at the store itself.
     if (const auto problems = verify(bag, objects); !problems.empty()) {
-      return refused(state_file, result, problems.front());
+      result.permanent = true;
+      result.problem = problems.front();
+      return stopped(state_file, bag, std::move(result));
     }
     append(state_file, "stored " + retain);
     result.stored = true;
@@ -385,8 +384,7 @@ class Uploader {
         head.header("content-length") != std::to_string(object.size)) {
       return std::nullopt;
     }
-    const std::string version =
-        head.header("x-amz-version-id").empty() ? "-" : head.header("x-amz-version-id");
+    const std::string version = version_of(head);
     if (head.header("x-amz-object-lock-mode") != "COMPLIANCE" &&
         !retain_version(key, version, retain).ok()) {
       return std::nullopt;
@@ -431,16 +429,12 @@ class Uploader {
                                            const std::string& retain) {
     const link::Descriptor fd(::open((bag / object.file).c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
-      return local(object.file + ": " + std::strerror(errno));
+      return refusal(object.file + ": " + std::strerror(errno));
     }
-    const auto version = [](S3Response& response) {
-      const auto found = response.headers.find("x-amz-version-id");
-      return found == response.headers.end() ? std::string("-") : found->second;
-    };
     if (object.size <= kMultipartAbove) {
       const auto sha = digest(fd.get(), 0, object.size);
       if (sha != object.sha256) {
-        return local(object.file + ": the bag's file is not what its manifest says");
+        return refusal(object.file + ": the bag's file is not what its manifest says");
       }
       auto headers = object_headers(object, retain);
       headers.push_back("x-amz-checksum-sha256: " + checksum_of(object.sha256));
@@ -455,7 +449,7 @@ class Uploader {
         const std::lock_guard lock(shared_);
         run_.events.sent(key, 0);
       }
-      return version(put);
+      return version_of(put);
     }
 
     // In parts, each with its own hashes. The next part is hashed while this one goes out, and
@@ -496,7 +490,7 @@ class Uploader {
       if (!sent.ok()) {
         abort(state_file, key, id);
         return sha ? failed(key, sent, "part " + std::to_string(number) + " not stored")
-                   : local(object.file + ": cannot be read");
+                   : refusal(object.file + ": cannot be read");
       }
       parts += "<Part><ChecksumSHA256>" + checksum + "</ChecksumSHA256><ETag>" +
                sent.header("etag") + "</ETag><PartNumber>" + std::to_string(number) +
@@ -508,7 +502,7 @@ class Uploader {
     }
     if (whole.hex() != object.sha256) {
       abort(state_file, key, id);
-      return local(object.file + ": the bag's file is not what its manifest says");
+      return refusal(object.file + ": the bag's file is not what its manifest says");
     }
     const std::string body = "<CompleteMultipartUpload>" + parts + "</CompleteMultipartUpload>";
     S3Response completed = tried([&] {
@@ -524,7 +518,7 @@ class Uploader {
     append(state_file, "completed " + id);
     // A store may keep the retention of a multipart upload's start to itself (Ceph 16 does): it
     // is set on the completed object as well.
-    const std::string completed_version = version(completed);
+    const std::string completed_version = version_of(completed);
     if (const S3Response retained = retain_version(key, completed_version, retain);
         !retained.ok()) {
       return failed(key, retained, "its retention cannot be set");
@@ -548,18 +542,24 @@ class Uploader {
     return result;
   }
 
-  static Uploaded local(std::string problem) {
+  // The object's version id; "-" from a bucket that keeps no versions.
+  static std::string version_of(const S3Response& response) {
+    const std::string version = response.header("x-amz-version-id");
+    return version.empty() ? "-" : version;
+  }
+
+  static Uploaded refusal(std::string problem) {
     Uploaded result;
     result.permanent = true;
     result.problem = std::move(problem);
     return result;
   }
 
-  Uploaded refused(const fs::path& state_file, Uploaded result, std::string problem) {
-    result.permanent = true;
-    result.problem = std::move(problem);
-    append(state_file, "error " + manifest_path(*result.problem));
-    enter(queue_.store().root() / read_state(state_file).bag, result, {});
+  // The bag not stored this time: its problem noted in its state and entered in the journal.
+  Uploaded stopped(const fs::path& state_file, const fs::path& bag, Uploaded result) {
+    result.bag = bag.filename().string();
+    append(state_file, "error " + manifest_path(result.problem.value_or("")));
+    enter(bag, result, {});
     return result;
   }
 
@@ -568,13 +568,7 @@ class Uploader {
     if (run_.trail == nullptr || !run_.trail->writable()) {
       return;
     }
-    std::optional<std::string> serial;
-    std::ifstream info(bag / "bag-info.txt");
-    for (std::string line; std::getline(info, line);) {
-      if (line.rfind("Recorder-Serial: ", 0) == 0) {
-        serial = line.substr(17);
-      }
-    }
+    const std::optional<std::string> serial = bag_info_value(bag, "Recorder-Serial");
     std::string listed;
     for (const std::string& object : objects) {
       listed += (listed.empty() ? "" : "\n") + object;
