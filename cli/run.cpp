@@ -197,14 +197,7 @@ std::filesystem::path store_folder(const Environment& env, const Options& option
   if (options.store) {
     return std::filesystem::absolute(*options.store);
   }
-  if (station.store) {
-    return *station.store;
-  }
-  if (const auto data = env("XDG_DATA_HOME"); data && data->starts_with('/')) {
-    return std::filesystem::path(*data) / "kbc-q7" / "evidence";
-  }
-  return std::filesystem::path(env("HOME").value_or("/")) / ".local" / "share" / "kbc-q7" /
-         "evidence";
+  return station.store.value_or(evidence::default_store(env));
 }
 
 // The password of a command, or of apply, from its sources; passwd also the dialog's three.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdlib>
 #include <system_error>
 
 #include "console/profile_file.h"
@@ -41,20 +40,22 @@ void read_upload(const toml::node& node, const std::string& shown_as, Station& s
           {shown_as, line, {"upload." + key + ": " + english, "upload." + key + ": " + chinese}});
     };
     const std::optional<std::string> text = value.value<std::string>();
+    // A whole number from 1 to `most`.
+    const auto count = [&](int& into, std::int64_t most, const std::string& english,
+                           const std::string& chinese) {
+      const std::optional<std::int64_t> number = value.value<std::int64_t>();
+      if (!number || *number < 1 || *number > most) {
+        refuse(english, chinese);
+      } else {
+        into = static_cast<int>(*number);
+      }
+    };
     if (key == "retention-days") {
-      const std::optional<std::int64_t> days = value.value<std::int64_t>();
-      if (!days || *days < 1 || *days > 36500) {
-        refuse("takes a number of days from 1 to 36500", "须为1到36500之间的天数");
-      } else {
-        upload.retention_days = static_cast<int>(*days);
-      }
+      count(upload.retention_days, 36500, "takes a number of days from 1 to 36500",
+            "须为1到36500之间的天数");
     } else if (key == "connections") {
-      const std::optional<std::int64_t> connections = value.value<std::int64_t>();
-      if (!connections || *connections < 1 || *connections > 16) {
-        refuse("takes a number of connections from 1 to 16", "须为1到16之间的连接数");
-      } else {
-        upload.connections = static_cast<int>(*connections);
-      }
+      count(upload.connections, 16, "takes a number of connections from 1 to 16",
+            "须为1到16之间的连接数");
     } else if (key == "verify") {
       if (text == "head") {
         upload.verify = UploadSettings::Verify::head;
@@ -234,13 +235,6 @@ StationRead read_station(const Getenv& getenv) {
     user = std::filesystem::path(*home) / ".config" / "kbc-q7" / "station.toml";
   }
   return read_station(kSystemStationFile, user);
-}
-
-StationRead read_station() {
-  return read_station([](std::string_view name) -> std::optional<std::string> {
-    const char* value = std::getenv(std::string(name).c_str());
-    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
-  });
 }
 
 std::vector<std::string> station_problem_lines(const std::vector<StationProblem>& problems,

@@ -61,10 +61,7 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
 StationRead read_station(const std::filesystem::path& system_file,
                          const std::filesystem::path& user_file);
 // The station as this user's programs read it, their environment looked up in `getenv`.
-using Getenv = std::function<std::optional<std::string>(std::string_view name)>;
-StationRead read_station(const Getenv& getenv);
-// The same, in this process's environment.
-StationRead read_station();
+StationRead read_station(const Getenv& getenv = process_env);
 
 // "30min", "90s", "2h", "1d": a span of time; nullopt for anything else.
 std::optional<std::chrono::seconds> parse_span(std::string_view text);

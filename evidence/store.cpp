@@ -167,13 +167,16 @@ void Store::share_file(int fd) const {
   }
 }
 
-std::filesystem::path default_store() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data != nullptr && data[0] == '/') {
-    return std::filesystem::path(data) / "kbc-q7" / "evidence";
+std::optional<std::string> process_env(std::string_view name) {
+  const char* value = std::getenv(std::string(name).c_str());
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+std::filesystem::path default_store(const Getenv& getenv) {
+  if (const auto data = getenv("XDG_DATA_HOME"); data && data->starts_with('/')) {
+    return std::filesystem::path(*data) / "kbc-q7" / "evidence";
   }
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home != nullptr ? home : "/") / ".local" / "share" / "kbc-q7" /
+  return std::filesystem::path(getenv("HOME").value_or("/")) / ".local" / "share" / "kbc-q7" /
          "evidence";
 }
 

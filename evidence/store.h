@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -81,9 +82,13 @@ class Store {
   std::filesystem::path root_;
 };
 
-// The store the station file or --store names, else $XDG_DATA_HOME/kbc-q7/evidence
+// An environment to look names up in: the process's, or a test's.
+using Getenv = std::function<std::optional<std::string>(std::string_view name)>;
+std::optional<std::string> process_env(std::string_view name);
+
+// The store when neither the station file nor --store names one: $XDG_DATA_HOME/kbc-q7/evidence
 // (~/.local/share/kbc-q7/evidence).
-std::filesystem::path default_store();
+std::filesystem::path default_store(const Getenv& getenv = process_env);
 
 // The store as the erase question asks it: the newest verified bag of a serial number.
 class StoreLedger final : public console::OffloadLedger {
