@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -233,46 +234,27 @@ Offloaded offload_target(Switched switched, const OffloadSettings& settings,
   return receipt;
 }
 
+struct StageWords {
+  std::string_view name;  // kbcctl's JSON
+  std::string_view text;  // the window's
+};
+
+// In the order of Stage.
+constexpr StageWords kStageWords[] = {
+    {"switching", "切换为磁盘"}, {"waiting-for-disk", "等待磁盘"}, {"copying", "复制中"},
+    {"verifying", "校验中"},     {"verified", "已验证"},           {"failed", "失败"},
+    {"cancelled", "已取消"},
+};
+static_assert(std::size(kStageWords) == static_cast<std::size_t>(Stage::cancelled) + 1);
+
 }  // namespace
 
 std::string_view stage_name(Stage stage) {
-  switch (stage) {
-    case Stage::switching:
-      return "switching";
-    case Stage::waiting_for_disk:
-      return "waiting-for-disk";
-    case Stage::copying:
-      return "copying";
-    case Stage::verifying:
-      return "verifying";
-    case Stage::verified:
-      return "verified";
-    case Stage::failed:
-      return "failed";
-    case Stage::cancelled:
-      return "cancelled";
-  }
-  return "failed";
+  return kStageWords[static_cast<int>(stage)].name;
 }
 
 std::string_view stage_text(Stage stage) {
-  switch (stage) {
-    case Stage::switching:
-      return "切换为磁盘";
-    case Stage::waiting_for_disk:
-      return "等待磁盘";
-    case Stage::copying:
-      return "复制中";
-    case Stage::verifying:
-      return "校验中";
-    case Stage::verified:
-      return "已验证";
-    case Stage::failed:
-      return "失败";
-    case Stage::cancelled:
-      return "已取消";
-  }
-  return "失败";
+  return kStageWords[static_cast<int>(stage)].text;
 }
 
 std::vector<std::string> Offloaded::lines() const {
