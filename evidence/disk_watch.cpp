@@ -7,29 +7,17 @@
 
 #include <charconv>
 #include <cstring>
-#include <memory>
 
 #include "link/descriptor.h"
+#include "link/owned.h"
 
 namespace kbc::evidence {
 namespace {
 
-struct UdevUnref {
-  void operator()(udev* u) const { udev_unref(u); }
-};
-struct DeviceUnref {
-  void operator()(udev_device* d) const { udev_device_unref(d); }
-};
-struct EnumerateUnref {
-  void operator()(udev_enumerate* e) const { udev_enumerate_unref(e); }
-};
-struct MonitorUnref {
-  void operator()(udev_monitor* m) const { udev_monitor_unref(m); }
-};
-using Udev = std::unique_ptr<udev, UdevUnref>;
-using Device = std::unique_ptr<udev_device, DeviceUnref>;
-using Enumerate = std::unique_ptr<udev_enumerate, EnumerateUnref>;
-using Monitor = std::unique_ptr<udev_monitor, MonitorUnref>;
+using Udev = link::Owned<udev, udev_unref>;
+using Device = link::Owned<udev_device, udev_device_unref>;
+using Enumerate = link::Owned<udev_enumerate, udev_enumerate_unref>;
+using Monitor = link::Owned<udev_monitor, udev_monitor_unref>;
 
 std::string_view text(const char* value) {
   return value != nullptr ? std::string_view(value) : std::string_view();

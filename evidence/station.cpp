@@ -40,10 +40,10 @@ void read_upload(const toml::node& node, const std::string& shown_as, Station& s
           {shown_as, line, {"upload." + key + ": " + english, "upload." + key + ": " + chinese}});
     };
     const std::optional<std::string> text = value.value<std::string>();
+    const std::optional<std::int64_t> number = value.value<std::int64_t>();
     // A whole number from 1 to `most`.
     const auto count = [&](int& into, std::int64_t most, const std::string& english,
                            const std::string& chinese) {
-      const std::optional<std::int64_t> number = value.value<std::int64_t>();
       if (!number || *number < 1 || *number > most) {
         refuse(english, chinese);
       } else {

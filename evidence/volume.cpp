@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "evidence/recorder_files.h"
+#include "link/owned.h"
 
 namespace kbc::evidence {
 namespace {
@@ -67,22 +68,10 @@ void close_image(TSK_IMG_INFO* info) {
 
 void describe_image(TSK_IMG_INFO*, FILE*) {}
 
-struct ImageClose {
-  void operator()(TSK_IMG_INFO* image) const { tsk_img_close(image); }
-};
-struct VolumesClose {
-  void operator()(TSK_VS_INFO* volumes) const { tsk_vs_close(volumes); }
-};
-struct FsClose {
-  void operator()(TSK_FS_INFO* fs) const { tsk_fs_close(fs); }
-};
-struct FileClose {
-  void operator()(TSK_FS_FILE* file) const { tsk_fs_file_close(file); }
-};
-using ImagePtr = std::unique_ptr<TSK_IMG_INFO, ImageClose>;
-using VolumesPtr = std::unique_ptr<TSK_VS_INFO, VolumesClose>;
-using FsPtr = std::unique_ptr<TSK_FS_INFO, FsClose>;
-using FilePtr = std::unique_ptr<TSK_FS_FILE, FileClose>;
+using ImagePtr = link::Owned<TSK_IMG_INFO, tsk_img_close>;
+using VolumesPtr = link::Owned<TSK_VS_INFO, tsk_vs_close>;
+using FsPtr = link::Owned<TSK_FS_INFO, tsk_fs_close>;
+using FilePtr = link::Owned<TSK_FS_FILE, tsk_fs_file_close>;
 
 std::string tsk_problem() {
   const char* text = tsk_error_get();
