@@ -166,10 +166,7 @@ std::string iso_time(std::int64_t seconds) {
   if (seconds <= 0) {
     return "";
   }
-  const std::chrono::sys_seconds when{std::chrono::seconds(seconds)};
-  const std::string stamp = utc_stamp(when);
-  return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + "T" +
-         stamp.substr(9, 2) + ":" + stamp.substr(11, 2) + ":" + stamp.substr(13, 2) + "Z";
+  return iso_utc(std::chrono::sys_seconds{std::chrono::seconds(seconds)});
 }
 
 // A value of bag-info.txt: one line of plain text, whatever the recorder holds.

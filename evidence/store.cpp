@@ -42,16 +42,28 @@ bool read_payload_oxum(const std::filesystem::path& bag, std::uint64_t& bytes,
   return number(text.substr(0, dot), bytes) && number(text.substr(dot + 1), files);
 }
 
-std::string utc_stamp(std::chrono::sys_seconds when) {
+namespace {
+
+std::string utc_text(std::chrono::sys_seconds when, const char* format) {
   const auto day = std::chrono::floor<std::chrono::days>(when);
   const std::chrono::year_month_day date(day);
   const std::chrono::hh_mm_ss time(when - day);
   char text[32];
-  std::snprintf(text, sizeof text, "%04d%02u%02uT%02d%02d%02dZ", static_cast<int>(date.year()),
+  std::snprintf(text, sizeof text, format, static_cast<int>(date.year()),
                 static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
                 static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
                 static_cast<int>(time.seconds().count()));
   return text;
+}
+
+}  // namespace
+
+std::string utc_stamp(std::chrono::sys_seconds when) {
+  return utc_text(when, "%04d%02u%02uT%02d%02d%02dZ");
+}
+
+std::string iso_utc(std::chrono::sys_seconds when) {
+  return utc_text(when, "%04d-%02u-%02uT%02d:%02d:%02dZ");
 }
 
 std::optional<std::chrono::sys_seconds> parse_utc_stamp(std::string_view stamp) {

@@ -30,6 +30,8 @@ struct Officer {
 
 // "20261208T143005Z".
 std::string utc_stamp(std::chrono::sys_seconds when);
+// "2026-12-08T14:30:05Z".
+std::string iso_utc(std::chrono::sys_seconds when);
 // The time of a stamp; nullopt for anything else.
 std::optional<std::chrono::sys_seconds> parse_utc_stamp(std::string_view stamp);
 

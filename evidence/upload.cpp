@@ -95,12 +95,6 @@ bool append(const fs::path& file, const std::string& line) {
          ::fdatasync(fd.get()) == 0;
 }
 
-std::string iso_date(std::chrono::sys_seconds when) {
-  const std::string stamp = utc_stamp(when);
-  return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + "T" +
-         stamp.substr(9, 2) + ":" + stamp.substr(11, 2) + ":" + stamp.substr(13, 2) + "Z";
-}
-
 // One object of a bag: its file and what its manifest says of it.
 struct Object {
   std::string file;  // relative to the bag: "data/DCIM/0001.MP4", "bag-info.txt"
@@ -265,7 +259,7 @@ class Uploader {
       return stopped(state_file, bag, refusal(*problem));
     }
     const std::vector<Object>& objects = std::get<std::vector<Object>>(listed);
-    const std::string retain = iso_date(run_.now + std::chrono::days(run_.settings.retention_days));
+    const std::string retain = iso_utc(run_.now + std::chrono::days(run_.settings.retention_days));
     // Each object's version at the store, or what stopped it.
     std::vector<std::variant<std::string, Uploaded>> versions(objects.size());
     on_connections(objects.size(), [&](Uploader& uploader, std::size_t i) {
