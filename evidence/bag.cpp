@@ -65,15 +65,10 @@ int make_folders(const Store& store, const fs::path& base, const fs::path& folde
   return 0;
 }
 
-// A text file of the bag, written whole and fsynced.
-int write_text(const fs::path& path, std::string_view text, StoreIo& io) {
-  const link::Descriptor fd(
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640));
-  if (fd.get() < 0) {
-    return errno;
-  }
-  for (std::span<const std::byte> rest = std::as_bytes(std::span(text)); !rest.empty();) {
-    const ssize_t n = io.write(fd.get(), rest);
+// Every byte written through `io`, however few each write takes: 0, or the error.
+int write_all(int fd, std::span<const std::byte> bytes, StoreIo& io) {
+  for (std::span<const std::byte> rest = bytes; !rest.empty();) {
+    const ssize_t n = io.write(fd, rest);
     if (n < 0 && errno == EINTR) {
       continue;
     }
@@ -81,6 +76,19 @@ int write_text(const fs::path& path, std::string_view text, StoreIo& io) {
       return n < 0 ? errno : EIO;
     }
     rest = rest.subspan(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+// A text file of the bag, written whole and fsynced.
+int write_text(const fs::path& path, std::string_view text, StoreIo& io) {
+  const link::Descriptor fd(
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640));
+  if (fd.get() < 0) {
+    return errno;
+  }
+  if (const int error = write_all(fd.get(), std::as_bytes(std::span(text)), io); error != 0) {
+    return error;
   }
   return ::fsync(fd.get()) == 0 ? 0 : errno;
 }
@@ -271,11 +279,10 @@ class Writer {
     const std::optional<fs::path> earlier = partial_of(folder, info_.serial);
     // Two offloads of a recorder in one second get a second apart: no bag is ever replaced.
     std::string name = Store::bag_name(info_.serial, started);
-    for (auto later = started; !earlier && (fs::exists(folder / name) ||
-                                            fs::exists(folder / (name + std::string(kPartial))));) {
-      later += std::chrono::seconds(1);
-      started = later;
-      name = Store::bag_name(info_.serial, later);
+    while (!earlier &&
+           (fs::exists(folder / name) || fs::exists(folder / (name + std::string(kPartial))))) {
+      started += std::chrono::seconds(1);
+      name = Store::bag_name(info_.serial, started);
     }
     if (earlier) {
       const std::string partial = earlier->filename().string();
@@ -295,10 +302,10 @@ class Writer {
     held_ = read_progress(bag_ / kProgress);
     progress_ = std::make_unique<link::Descriptor>(
         ::open((bag_ / kProgress).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
-    store.share_file(progress_->get());
     if (progress_->get() < 0) {
       return fail_whole(outcome_.path.string(), errno);
     }
+    store.share_file(progress_->get());
     if (events_.started) {
       events_.started(outcome_.path, earlier.has_value());
     }
@@ -393,16 +400,9 @@ class Writer {
     const std::optional<ReadFailure> failure =
         files_.read(index, [&](std::span<const std::byte> bytes) {
           hash.update(bytes);
-          for (std::span<const std::byte> rest = bytes; !rest.empty();) {
-            const ssize_t n = io_.write(out.get(), rest);
-            if (n < 0 && errno == EINTR) {
-              continue;
-            }
-            if (n <= 0) {
-              write_error = n < 0 ? errno : EIO;
-              return false;
-            }
-            rest = rest.subspan(static_cast<std::size_t>(n));
+          write_error = write_all(out.get(), bytes, io_);
+          if (write_error != 0) {
+            return false;
           }
           copied += bytes.size();
           note_progress(bytes.size());
