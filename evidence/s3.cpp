@@ -1,11 +1,14 @@
 #include "evidence/s3.h"
 
+#include <openssl/evp.h>
 #include <algorithm>
+
 #include <cctype>
 #include <cstring>
 #include <new>
 
 #include "evidence/sha256.h"
+#include "link/owned.h"
 
 namespace kbc::evidence {
 namespace {
@@ -86,10 +89,6 @@ std::size_t write_header(char* data, std::size_t size, std::size_t count, void* 
   return size * count;
 }
 
-struct SlistFree {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
 }  // namespace
 
 std::string S3Response::code() const {
@@ -145,7 +144,7 @@ S3Response S3Client::request(std::string_view method, std::string_view key, std:
     hash.update(payload.bytes);
     sha = hash.hex();
   }
-  std::unique_ptr<curl_slist, SlistFree> list;
+  link::Owned<curl_slist, curl_slist_free_all> list;
   const auto add = [&](const std::string& header) {
     curl_slist* next = curl_slist_append(list.get(), header.c_str());
     if (next == nullptr) {
@@ -163,13 +162,12 @@ S3Response S3Client::request(std::string_view method, std::string_view key, std:
     add(header);
   }
   const std::string signing = "aws:amz:" + account_.region + ":s3";
-  std::string user(account_.access_key.view());
-  user.append(":").append(account_.secret_key.view());
-  const link::Secret credentials(std::move(user));
 
   curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl_, CURLOPT_AWS_SIGV4, signing.c_str());
-  curl_easy_setopt(curl_, CURLOPT_USERPWD, std::string(credentials.view()).c_str());
+  // curl keeps copies of its own until the next reset; ours are never copied.
+  curl_easy_setopt(curl_, CURLOPT_USERNAME, account_.access_key.c_str());
+  curl_easy_setopt(curl_, CURLOPT_PASSWORD, account_.secret_key.c_str());
   curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, list.get());
   curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, write_header);
   curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &exchange);
@@ -242,17 +240,11 @@ std::string xml_value(std::string_view xml, std::string_view tag) {
 }
 
 std::string base64(std::span<const unsigned char> bytes) {
-  static constexpr char kTable[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const unsigned value = (bytes[i] << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
-                           (i + 2 < bytes.size() ? bytes[i + 2] : 0);
-    out += kTable[(value >> 18) & 63];
-    out += kTable[(value >> 12) & 63];
-    out += i + 1 < bytes.size() ? kTable[(value >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? kTable[value & 63] : '=';
-  }
+  // Four characters for every three bytes begun, and the NUL OpenSSL ends them with.
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(),
+                                static_cast<int>(bytes.size()));
+  out.resize(static_cast<std::size_t>(n));
   return out;
 }
 

@@ -84,7 +84,7 @@ class S3Client {
 std::string encoded_key(std::string_view key);
 // The text between <tag> and </tag> in an XML body; empty when there is none.
 std::string xml_value(std::string_view xml, std::string_view tag);
-// Base64 of the MD5 of bytes, as Content-MD5 takes it.
+// Bytes in base64, as Content-MD5 and x-amz-checksum-sha256 take a digest.
 std::string base64(std::span<const unsigned char> bytes);
 
 }  // namespace kbc::evidence

@@ -43,6 +43,8 @@ class Secret {
   ~Secret() { wipe(text_); }
 
   std::string_view view() const { return text_; }
+  // For a C library that copies it: the bytes and a NUL.
+  const char* c_str() const { return text_.c_str(); }
   std::size_t size() const { return text_.size(); }
   bool empty() const { return text_.empty(); }
   // Wipes it now rather than when it goes.
