@@ -12,6 +12,7 @@
 
 #include "evidence/recorder_files.h"
 #include "link/descriptor.h"
+#include "link/owned.h"
 
 namespace kbc::evidence {
 namespace {
@@ -77,15 +78,19 @@ std::optional<std::string> list(int folder, const std::string& prefix, int depth
   if (depth > kMostDepth) {
     return prefix + ": folders nested too deep";
   }
-  // fdopendir takes the descriptor over; a copy keeps `folder` for the caller.
-  DIR* stream = ::fdopendir(::dup(folder));
-  if (stream == nullptr) {
-    return prefix + ": " + std::strerror(errno);
+  // fdopendir takes the descriptor over once it succeeds; a copy keeps `folder` for the caller.
+  const int copy = ::dup(folder);
+  const link::Owned<DIR, ::closedir> stream(copy >= 0 ? ::fdopendir(copy) : nullptr);
+  if (!stream) {
+    const int error = errno;
+    if (copy >= 0) {
+      ::close(copy);
+    }
+    return prefix + ": " + std::strerror(error);
   }
-  const std::unique_ptr<DIR, int (*)(DIR*)> closer(stream, ::closedir);
   std::vector<std::string> names;
   errno = 0;
-  while (const dirent* entry = ::readdir(stream)) {
+  while (const dirent* entry = ::readdir(stream.get())) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") {
       names.push_back(name);
