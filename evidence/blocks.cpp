@@ -39,7 +39,7 @@ std::variant<std::unique_ptr<FileBlocks>, std::string> FileBlocks::open(const st
   } else {
     return path + ": neither a block device nor an image file";
   }
-  return std::unique_ptr<FileBlocks>(new FileBlocks(std::move(fd), size));
+  return std::make_unique<FileBlocks>(std::move(fd), size);
 }
 
 std::int64_t FileBlocks::read_at(std::uint64_t offset, std::span<std::byte> bytes) {

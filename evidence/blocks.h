@@ -26,13 +26,13 @@ class FileBlocks final : public Blocks {
  public:
   // The blocks of the device or file at `path`, or why they cannot be read.
   static std::variant<std::unique_ptr<FileBlocks>, std::string> open(const std::string& path);
+  // `size` bytes of an open descriptor, as open() found them.
+  FileBlocks(link::Descriptor fd, std::uint64_t size) : fd_(std::move(fd)), size_(size) {}
 
   std::uint64_t size() const override { return size_; }
   std::int64_t read_at(std::uint64_t offset, std::span<std::byte> bytes) override;
 
  private:
-  FileBlocks(link::Descriptor fd, std::uint64_t size) : fd_(std::move(fd)), size_(size) {}
-
   link::Descriptor fd_;
   std::uint64_t size_;
 };
