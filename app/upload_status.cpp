@@ -45,11 +45,16 @@ UploadStatus::UploadStatus(const evidence::UploadQueue& queue, QWidget* parent)
 
 void UploadStatus::refresh() {
   const std::vector<evidence::QueuedBag> bags = queue_.bags();
-  // Each state file is watched for the lines the upload adds.
-  for (const auto& entry : QDir(QString::fromStdString(queue_.folder().string()))
-                               .entryInfoList({QStringLiteral("*.state")}, QDir::Files)) {
-    if (!watcher_.files().contains(entry.filePath())) {
-      watcher_.addPath(entry.filePath());
+  // The state file of each bag still waiting is watched for the lines the upload adds; a stored
+  // bag's is let go, so that months of bags do not use up the watches.
+  const QDir folder(QString::fromStdString(queue_.folder().string()));
+  for (const evidence::QueuedBag& bag : bags) {
+    const QString file = folder.filePath(from_utf8(bag.name) + QStringLiteral(".state"));
+    const bool watched = watcher_.files().contains(file);
+    if (!bag.stored && !watched) {
+      watcher_.addPath(file);
+    } else if (bag.stored && watched) {
+      watcher_.removePath(file);
     }
   }
   // A store's word on a failure can be long: the bar shows its start, the tip all of it.

@@ -683,25 +683,29 @@ std::vector<QueuedBag> UploadQueue::bags() const {
   std::ranges::sort(files);
   std::vector<QueuedBag> bags;
   for (const fs::path& file : files) {
-    const State state = read_state(file);
-    QueuedBag bag;
-    bag.name = file.stem().string();
-    bag.bag = store_.root() / state.bag;
-    read_payload_oxum(bag.bag, bag.bytes, bag.files);
-    bag.stored = state.stored;
-    bag.error = state.error;
-    bags.push_back(std::move(bag));
+    bags.push_back(queued(file));
   }
   return bags;
 }
 
 std::optional<QueuedBag> UploadQueue::find(const std::string& name) const {
-  for (QueuedBag& bag : bags()) {
-    if (bag.name == name) {
-      return bag;
-    }
+  const fs::path file = folder_ / (name + std::string(kState));
+  std::error_code error;
+  if (!fs::is_regular_file(file, error)) {
+    return std::nullopt;
   }
-  return std::nullopt;
+  return queued(file);
+}
+
+QueuedBag UploadQueue::queued(const fs::path& state_file) const {
+  const State state = read_state(state_file);
+  QueuedBag bag;
+  bag.name = state_file.stem().string();
+  bag.bag = store_.root() / state.bag;
+  read_payload_oxum(bag.bag, bag.bytes, bag.files);
+  bag.stored = state.stored;
+  bag.error = state.error;
+  return bag;
 }
 
 std::string object_key(const UploadSettings& settings, const Store& store, const fs::path& bag,

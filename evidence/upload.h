@@ -69,6 +69,8 @@ class UploadQueue {
   const Store& store() const { return store_; }
 
  private:
+  QueuedBag queued(const std::filesystem::path& state_file) const;
+
   Store store_;
   std::filesystem::path folder_;
 };
