@@ -44,38 +44,30 @@ std::string progress_text(const OffloadStatus& status) {
 }
 
 // A line per recorder on a terminal's standard error, rewritten in place as the recorders go.
+// Its caller holds the command's output lock.
 class ProgressBoard {
  public:
   ProgressBoard(const Io& io, std::vector<std::string> names)
-      : io_(io), names_(std::move(names)), lines_(names_.size()) {}
+      : io_(io), names_(std::move(names)), lines_(names_) {}
 
   void update(std::size_t index, const OffloadStatus& status) {
-    const std::lock_guard lock(mutex_);
-    if (!status.serial.empty()) {
-      serials_[index] = status.serial;
-    }
-    lines_[index] = progress_text(status);
-    draw();
-  }
-
- private:
-  void draw() {
+    lines_[index] = names_[index] +
+                    (status.serial.empty() ? "" : " " + console::printable(status.serial)) + "  " +
+                    progress_text(status);
     if (drawn_) {
       io_.err << "\x1b[" << lines_.size() << "A";
     }
-    for (std::size_t i = 0; i < lines_.size(); ++i) {
-      const std::string serial = serials_.count(i) ? " " + console::printable(serials_[i]) : "";
-      io_.err << "\r\x1b[K" << io_.charset.from_utf8(names_[i] + serial + "  " + lines_[i]) << '\n';
+    for (const std::string& line : lines_) {
+      io_.err << "\r\x1b[K" << io_.charset.from_utf8(line) << '\n';
     }
     io_.err << std::flush;
     drawn_ = true;
   }
 
+ private:
   const Io& io_;
   std::vector<std::string> names_;
   std::vector<std::string> lines_;
-  std::map<std::size_t, std::string> serials_;
-  std::mutex mutex_;
   bool drawn_ = false;
 };
 
