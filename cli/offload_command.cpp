@@ -198,7 +198,12 @@ int offload(const Options& options, const std::optional<std::string>& serial, li
 int check(const Options& options, journal::AuditSource* source, const Io& io) {
   bool all_intact = true;
   for (const std::string& given : options.bags) {
-    const std::filesystem::path bag(given);
+    // "bag/", as a shell completes it, and "." name the folder itself.
+    std::error_code unknown_cwd;
+    std::filesystem::path bag = std::filesystem::absolute(given, unknown_cwd).lexically_normal();
+    if (!bag.has_filename()) {
+      bag = bag.parent_path();
+    }
     const evidence::BagCheck found = evidence::check_bag(bag);
     std::vector<std::string> problems = found.problems;
     // The journal's entry of the bag names the tag manifest it was verified with: a bag whose

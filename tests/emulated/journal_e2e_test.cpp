@@ -323,9 +323,12 @@ TEST_F(JournalOnBus, AnOffloadEntersItsFilesAndItsBagAndCheckHoldsTheBagToIt) {
     EXPECT_EQ(field(entry, "SYSLOG_IDENTIFIER"), "kbcctl");
   }
 
-  const BusRun intact = run_program({kKbcctl, "check", bag_path});
-  EXPECT_EQ(intact.status, 0) << intact.output << intact.errors;
-  EXPECT_THAT(intact.output, HasSubstr(": intact, 2 files, 70004 bytes\n"));
+  // As given, and as a shell's completion gives it, with a slash at the end.
+  for (const std::string& given : {bag_path, bag_path + "/"}) {
+    const BusRun intact = run_program({kKbcctl, "check", given});
+    EXPECT_EQ(intact.status, 0) << given << "\n" << intact.output << intact.errors;
+    EXPECT_THAT(intact.output, HasSubstr(": intact, 2 files, 70004 bytes\n"));
+  }
 
   // A file changed and both manifests written anew to hide it: only the journal tells.
   std::ofstream(bag_path + "/data/DCIM/B.JPG") << "JPEG";
