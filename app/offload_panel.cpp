@@ -15,11 +15,6 @@ namespace {
 
 enum Column { kRecorder, kOfficer, kFiles, kBytes, kSpeed, kLeft, kState, kCancel, kColumns };
 
-double rate_of(const evidence::OffloadStatus& status) {
-  const double seconds = static_cast<double>(status.copying.count()) / 1000;
-  return seconds > 0.5 ? static_cast<double>(status.bytes_done) / seconds : 0;
-}
-
 QString officer_text(const evidence::Officer& officer) {
   const QString name = from_utf8(console::printable(officer.user_name.value_or("")));
   const QString number = from_utf8(console::printable(officer.user_number.value_or("")));
@@ -38,18 +33,16 @@ QString bytes_text(const evidence::OffloadStatus& status) {
 }
 
 QString speed_text(const evidence::OffloadStatus& status) {
-  const double rate = rate_of(status);
+  const double rate = status.rate();
   return rate > 0 ? QStringLiteral("%1 MB/s").arg(rate / 1e6, 0, 'f', 1) : QString();
 }
 
 QString time_left_text(const evidence::OffloadStatus& status) {
-  const double rate = rate_of(status);
-  if (rate <= 0 || status.stage != evidence::Stage::copying) {
+  const std::optional<long long> left = status.seconds_left();
+  if (!left) {
     return {};
   }
-  const auto left =
-      static_cast<long long>(static_cast<double>(status.bytes_total - status.bytes_done) / rate);
-  return QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+  return QStringLiteral("%1:%2").arg(*left / 60).arg(*left % 60, 2, 10, QLatin1Char('0'));
 }
 
 OffloadPanel::OffloadPanel(QWidget* parent)

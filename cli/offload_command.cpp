@@ -30,14 +30,10 @@ std::string progress_text(const OffloadStatus& status) {
   text += "  " + std::to_string(status.files_done) + "/" + std::to_string(status.files_total) +
           " 个文件  " + console::size_text(status.bytes_done) + "/" +
           console::size_text(status.bytes_total);
-  const double seconds = static_cast<double>(status.copying.count()) / 1000;
-  if (status.stage == Stage::copying && seconds > 0.5 && status.bytes_done > 0) {
-    const double rate = static_cast<double>(status.bytes_done) / seconds;
-    const auto left =
-        static_cast<long long>(static_cast<double>(status.bytes_total - status.bytes_done) / rate);
+  if (const std::optional<long long> left = status.seconds_left()) {
     char tail[96];
-    std::snprintf(tail, sizeof tail, "  %.1f MB/s  剩余 %lld:%02lld", rate / 1e6, left / 60,
-                  left % 60);
+    std::snprintf(tail, sizeof tail, "  %.1f MB/s  剩余 %lld:%02lld", status.rate() / 1e6,
+                  *left / 60, *left % 60);
     text += tail;
   }
   return text;

@@ -257,6 +257,19 @@ std::string_view stage_text(Stage stage) {
   return kStageWords[static_cast<int>(stage)].text;
 }
 
+double OffloadStatus::rate() const {
+  const double seconds = static_cast<double>(copying.count()) / 1000;
+  return seconds > 0.5 ? static_cast<double>(bytes_done) / seconds : 0;
+}
+
+std::optional<long long> OffloadStatus::seconds_left() const {
+  const double bytes_a_second = rate();
+  if (stage != Stage::copying || bytes_a_second <= 0) {
+    return std::nullopt;
+  }
+  return static_cast<long long>(static_cast<double>(bytes_total - bytes_done) / bytes_a_second);
+}
+
 std::vector<std::string> Offloaded::lines() const {
   if (report) {
     return {*report};

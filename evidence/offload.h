@@ -39,6 +39,11 @@ struct OffloadStatus {
   std::uint64_t bytes_done = 0;
   std::uint64_t bytes_total = 0;
   std::chrono::milliseconds copying{0};  // since the first byte was read
+
+  // Bytes a second so far; 0 until half a second of copying tells it.
+  double rate() const;
+  // Seconds until the last byte at that rate, while copying.
+  std::optional<long long> seconds_left() const;
 };
 
 // One recorder's receipt.
