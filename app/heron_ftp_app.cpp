@@ -14,9 +14,9 @@
 #include "app/settings_bar.h"
 #include "app/single_instance.h"
 #include "app/strings.h"
-#include "evidence/station.h"
 #include "link/real_port.h"
 #include "link/trace.h"
+#include "offload/station_file.h"
 #include "sim/sim_bus.h"
 
 namespace kbc::app {
@@ -196,18 +196,22 @@ bool CHeronFtpApp::InitInstance() {
   // The station's evidence store and erase rule. A station file that cannot be read leaves the
   // strictest rule: no erase without a verified offload.
   QStringList problems;
-  evidence::Station station;
-  auto read = evidence::read_station();
-  if (auto* found = std::get_if<std::vector<evidence::StationProblem>>(&read)) {
-    for (const std::string& line : evidence::station_problem_lines(*found, true)) {
+  offload::Station station;
+  auto read = offload::read_station();
+  if (auto* found = std::get_if<std::vector<offload::StationProblem>>(&read)) {
+    for (const std::string& line : offload::station_problem_lines(*found, true)) {
       problems.push_back(from_utf8(line));
     }
     station.erase.rule = console::EraseRule::require_offload;
   } else {
-    station = std::get<evidence::Station>(std::move(read));
+    station = std::get<offload::Station>(std::move(read));
+    for (const console::Wording& weakened : station.weakened) {
+      problems.push_back(from_utf8(weakened.chinese));
+    }
   }
   frame_->set_evidence(station.store.value_or(evidence::default_store()), station.erase,
-                       simulated_ ? nullptr : &disk_watch_, problems, station.upload.has_value());
+                       simulated_ ? nullptr : &disk_watch_, problems, station.upload.has_value(),
+                       station.erase_store);
   if (simulated_) {
     frame_->mark_simulated();
     frame_->follow(*simulated_);

@@ -8,11 +8,11 @@
 #include <optional>
 
 #include "console/console.h"
-#include "evidence/disk_watch.h"
 #include "journal/fields.h"
 #include "journal/journal_trail.h"
 #include "link/port.h"
 #include "link/timing.h"
+#include "offload/disk_watch.h"
 #include "sim/sim_bus.h"
 
 namespace kbc::app {
@@ -69,7 +69,7 @@ class CHeronFtpApp final : public QApplication {
   link::RealPause pause_;
   console::SystemClock clock_;
   journal::JournalTrail trail_{std::string(journal::kWindowIdentifier)};
-  evidence::UdevDiskWatch disk_watch_;
+  offload::UdevDiskWatch disk_watch_;
   std::unique_ptr<CMainFrame> frame_;  // last: its console holds the port, pause and clock
 };
 

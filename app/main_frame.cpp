@@ -323,21 +323,22 @@ void CMainFrame::apply_profile_file(const QString& path, console::ApplyTo to) {
 }
 
 void CMainFrame::set_evidence(const std::filesystem::path& store, console::ErasePolicy policy,
-                              evidence::DiskWatch* watch, const QStringList& station_problems,
-                              bool upload) {
-  evidence::OffloadSettings settings{
-      evidence::Store(store), QStringLiteral("kbc-q7 %1").arg(text::version()).toStdString()};
+                              offload::DiskWatch* watch, const QStringList& station_problems,
+                              bool upload,
+                              const std::optional<std::filesystem::path>& erase_store) {
+  offload::OffloadSettings settings{evidence::Store(store),
+                                    QStringLiteral("kbc-q7 %1").arg(text::version()).toStdString()};
   settings.trail = trail_;
   settings.watch = watch;
   if (upload) {
     // Verified bags wait here for the upload service; the status bar says how many.
-    upload_queue_ = std::make_unique<evidence::UploadQueue>(evidence::Store(store));
+    upload_queue_ = std::make_unique<upload::UploadQueue>(evidence::Store(store));
     settings.upload = upload_queue_.get();
     upload_status_ = new UploadStatus(*upload_queue_, statusBar());
     statusBar()->insertPermanentWidget(1, upload_status_);
   }
   offload_settings_ = std::move(settings);
-  ledger_ = std::make_unique<evidence::StoreLedger>(evidence::Store(store));
+  ledger_ = std::make_unique<offload::StoreLedger>(evidence::Store(erase_store.value_or(store)));
   // Nothing runs on the console thread before the window is shown.
   console_.set_erase_guard(ledger_.get(), policy);
   for (const QString& problem : station_problems) {
@@ -360,15 +361,15 @@ void CMainFrame::start_offload(console::ApplyTo to) {
       return;
     }
     carried_.append_line(text::offload_starting(static_cast<int>(targets->size())).toStdString());
-    std::vector<evidence::Switched> switched =
-        evidence::switch_recorders(console_.link(), *targets, *password, *offload_settings_, {});
-    std::vector<evidence::Switched> going;
-    for (evidence::Switched& recorder : switched) {
+    std::vector<offload::Switched> switched =
+        offload::switch_recorders(console_.link(), *targets, *password, *offload_settings_, {});
+    std::vector<offload::Switched> going;
+    for (offload::Switched& recorder : switched) {
       if (recorder.ok()) {
         going.push_back(std::move(recorder));
         continue;
       }
-      const evidence::Offloaded& receipt = recorder.receipt;
+      const offload::Offloaded& receipt = recorder.receipt;
       carried_.append_line(console::recorder_heading(
           receipt.location, receipt.serial.empty() ? std::nullopt : std::optional(receipt.serial)));
       for (const std::string& line : receipt.lines()) {

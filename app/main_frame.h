@@ -20,9 +20,10 @@
 #include "console/console.h"
 #include "console/drawer.h"
 #include "console/view.h"
-#include "evidence/offload.h"
 #include "evidence/store.h"
 #include "link/session.h"
+#include "offload/ledger.h"
+#include "offload/offload.h"
 
 class QLabel;
 class QScreen;
@@ -94,10 +95,12 @@ class CMainFrame final : public QMainWindow, public console::View {
   void apply_profile_file(const QString& path, console::ApplyTo to);
   // Where offloads go and when a recorder may be erased: the evidence store, the station's rule,
   // where recorders' disks appear (none: offloads cannot tell them), and what was wrong with the
-  // station file, said in the pane. Before the window is shown.
+  // station file, said in the pane. Under the station's own rule the erase asks `erase_store`
+  // where it names one. Before the window is shown.
   void set_evidence(const std::filesystem::path& store, console::ErasePolicy policy,
-                    evidence::DiskWatch* watch, const QStringList& station_problems,
-                    bool upload = false);
+                    offload::DiskWatch* watch, const QStringList& station_problems,
+                    bool upload = false,
+                    const std::optional<std::filesystem::path>& erase_store = std::nullopt);
   // With an [upload] table: the queue's word in the status bar; nullptr without.
   UploadStatus* upload_status() const { return upload_status_; }
   // Offloads the recorder the buttons talk to, or every one: the switch on the console thread,
@@ -156,10 +159,10 @@ class CMainFrame final : public QMainWindow, public console::View {
   QLabel* scroll_;
   bool closing_ = false;
   console::AuditTrail* trail_;
-  std::optional<evidence::OffloadSettings> offload_settings_;
-  std::unique_ptr<evidence::StoreLedger> ledger_;
+  std::optional<offload::OffloadSettings> offload_settings_;
+  std::unique_ptr<offload::StoreLedger> ledger_;
   OffloadPanel* offload_panel_ = nullptr;
-  std::unique_ptr<evidence::UploadQueue> upload_queue_;
+  std::unique_ptr<upload::UploadQueue> upload_queue_;
   UploadStatus* upload_status_ = nullptr;
   std::vector<std::string> plugged_;  // locations heard of since the queued refresh was queued
   bool refresh_queued_ = false;

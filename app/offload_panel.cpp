@@ -23,21 +23,21 @@ QString officer_text(const evidence::Officer& officer) {
 
 }  // namespace
 
-QString files_text(const evidence::OffloadStatus& status) {
+QString files_text(const offload::OffloadStatus& status) {
   return QStringLiteral("%1/%2").arg(status.files_done).arg(status.files_total);
 }
 
-QString bytes_text(const evidence::OffloadStatus& status) {
+QString bytes_text(const offload::OffloadStatus& status) {
   return from_utf8(console::size_text(status.bytes_done) + "/" +
                    console::size_text(status.bytes_total));
 }
 
-QString speed_text(const evidence::OffloadStatus& status) {
+QString speed_text(const offload::OffloadStatus& status) {
   const double rate = status.rate();
   return rate > 0 ? QStringLiteral("%1 MB/s").arg(rate / 1e6, 0, 'f', 1) : QString();
 }
 
-QString time_left_text(const evidence::OffloadStatus& status) {
+QString time_left_text(const offload::OffloadStatus& status) {
   const std::optional<long long> left = status.seconds_left();
   if (!left) {
     return {};
@@ -68,12 +68,12 @@ OffloadPanel::~OffloadPanel() {
   }
 }
 
-void OffloadPanel::start(std::vector<evidence::Switched> switched,
-                         const evidence::OffloadSettings& settings) {
-  for (evidence::Switched& recorder : switched) {
+void OffloadPanel::start(std::vector<offload::Switched> switched,
+                         const offload::OffloadSettings& settings) {
+  for (offload::Switched& recorder : switched) {
     const int row = table_->rowCount();
     table_->insertRow(row);
-    const evidence::Offloaded& receipt = recorder.receipt;
+    const offload::Offloaded& receipt = recorder.receipt;
     const std::optional<std::string> serial =
         receipt.serial.empty() ? std::nullopt : std::optional(receipt.serial);
     table_->setItem(row, kRecorder,
@@ -90,19 +90,19 @@ void OffloadPanel::start(std::vector<evidence::Switched> switched,
     Job* running = job.get();
     connect(cancel, &QPushButton::clicked, this, [running] { running->stop.request_stop(); });
     table_->setCellWidget(row, kCancel, cancel);
-    evidence::OffloadStatus waiting;
-    waiting.stage = evidence::Stage::waiting_for_disk;
+    offload::OffloadStatus waiting;
+    waiting.stage = offload::Stage::waiting_for_disk;
     show_status(row, waiting);
 
     // The thread tells the panel through its event loop; the panel outlives it.
-    evidence::OffloadEvents events;
-    events.status = [this, row](std::size_t, const evidence::OffloadStatus& status) {
+    offload::OffloadEvents events;
+    events.status = [this, row](std::size_t, const offload::OffloadStatus& status) {
       QMetaObject::invokeMethod(
           this, [this, row, status] { show_status(row, status); }, Qt::QueuedConnection);
     };
     job->thread = std::jthread(
         [this, running, &settings, events, switched_recorder = std::move(recorder)]() mutable {
-          const evidence::Offloaded receipt = evidence::offload_switched(
+          const offload::Offloaded receipt = offload::offload_switched(
               std::move(switched_recorder), settings, events, running->stop.get_token());
           QMetaObject::invokeMethod(
               this, [this, running, receipt] { finish(*running, receipt); }, Qt::QueuedConnection);
@@ -122,20 +122,20 @@ void OffloadPanel::cancel_all() {
   }
 }
 
-void OffloadPanel::show_status(int row, const evidence::OffloadStatus& status) {
+void OffloadPanel::show_status(int row, const offload::OffloadStatus& status) {
   table_->item(row, kFiles)->setText(files_text(status));
   table_->item(row, kBytes)->setText(bytes_text(status));
   table_->item(row, kSpeed)->setText(speed_text(status));
   table_->item(row, kLeft)->setText(time_left_text(status));
-  table_->item(row, kState)->setText(from_utf8(evidence::stage_text(status.stage)));
+  table_->item(row, kState)->setText(from_utf8(offload::stage_text(status.stage)));
 }
 
-void OffloadPanel::finish(Job& job, const evidence::Offloaded& receipt) {
+void OffloadPanel::finish(Job& job, const offload::Offloaded& receipt) {
   job.done = true;
   if (job.thread.joinable()) {
     job.thread.join();
   }
-  table_->item(job.row, kState)->setText(from_utf8(evidence::stage_text(receipt.stage)));
+  table_->item(job.row, kState)->setText(from_utf8(offload::stage_text(receipt.stage)));
   if (QWidget* cancel = table_->cellWidget(job.row, kCancel)) {
     cancel->setEnabled(false);
   }

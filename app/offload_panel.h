@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "evidence/offload.h"
+#include "offload/offload.h"
 
 class QTableWidget;
 
@@ -26,7 +26,7 @@ class OffloadPanel final : public QDialog {
   ~OffloadPanel() override;
 
   // A row and a thread for each switched recorder; the settings must outlive the panel.
-  void start(std::vector<evidence::Switched> switched, const evidence::OffloadSettings& settings);
+  void start(std::vector<offload::Switched> switched, const offload::OffloadSettings& settings);
   // Whether any offload still runs.
   bool running() const;
   void cancel_all();
@@ -47,17 +47,17 @@ class OffloadPanel final : public QDialog {
     bool done = false;
   };
 
-  void show_status(int row, const evidence::OffloadStatus& status);
-  void finish(Job& job, const evidence::Offloaded& receipt);
+  void show_status(int row, const offload::OffloadStatus& status);
+  void finish(Job& job, const offload::Offloaded& receipt);
 
   QTableWidget* table_;
   std::vector<std::unique_ptr<Job>> jobs_;
 };
 
 // "12/132", "1.2 GB/3.8 GB", "85.3 MB/s", "0:31": the columns of a row.
-QString files_text(const evidence::OffloadStatus& status);
-QString bytes_text(const evidence::OffloadStatus& status);
-QString speed_text(const evidence::OffloadStatus& status);
-QString time_left_text(const evidence::OffloadStatus& status);
+QString files_text(const offload::OffloadStatus& status);
+QString bytes_text(const offload::OffloadStatus& status);
+QString speed_text(const offload::OffloadStatus& status);
+QString time_left_text(const offload::OffloadStatus& status);
 
 }  // namespace kbc::app

@@ -8,11 +8,11 @@
 
 namespace kbc::app {
 
-QString upload_status_text(const std::vector<evidence::QueuedBag>& bags) {
+QString upload_status_text(const std::vector<upload::QueuedBag>& bags) {
   std::size_t waiting = 0;
   std::uint64_t bytes = 0;
   std::optional<std::string> error;
-  for (const evidence::QueuedBag& bag : bags) {
+  for (const upload::QueuedBag& bag : bags) {
     if (!bag.stored) {
       ++waiting;
       bytes += bag.bytes;
@@ -32,7 +32,7 @@ QString upload_status_text(const std::vector<evidence::QueuedBag>& bags) {
   return status;
 }
 
-UploadStatus::UploadStatus(const evidence::UploadQueue& queue, QWidget* parent)
+UploadStatus::UploadStatus(const upload::UploadQueue& queue, QWidget* parent)
     : QLabel(parent), queue_(queue) {
   setFrameStyle(QFrame::Panel | QFrame::Sunken);
   setTextFormat(Qt::PlainText);
@@ -44,11 +44,11 @@ UploadStatus::UploadStatus(const evidence::UploadQueue& queue, QWidget* parent)
 }
 
 void UploadStatus::refresh() {
-  const std::vector<evidence::QueuedBag> bags = queue_.bags();
+  const std::vector<upload::QueuedBag> bags = queue_.bags();
   // The state file of each bag still waiting is watched for the lines the upload adds; a stored
   // bag's is let go, so that months of bags do not use up the watches.
   const QDir folder(QString::fromStdString(queue_.folder().string()));
-  for (const evidence::QueuedBag& bag : bags) {
+  for (const upload::QueuedBag& bag : bags) {
     const QString file = folder.filePath(from_utf8(bag.name) + QStringLiteral(".state"));
     const bool watched = watcher_.files().contains(file);
     if (!bag.stored && !watched) {

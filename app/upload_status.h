@@ -7,7 +7,7 @@
 #include <QFileSystemWatcher>
 #include <QLabel>
 
-#include "evidence/upload.h"
+#include "upload/queue.h"
 
 namespace kbc::app {
 
@@ -16,18 +16,18 @@ class UploadStatus final : public QLabel {
 
  public:
   // `queue` must outlive the label.
-  UploadStatus(const evidence::UploadQueue& queue, QWidget* parent);
+  UploadStatus(const upload::UploadQueue& queue, QWidget* parent);
 
   // Reads the queue again.
   void refresh();
 
  private:
-  const evidence::UploadQueue& queue_;
+  const upload::UploadQueue& queue_;
   QFileSystemWatcher watcher_;
 };
 
 // "待上传: 2个 (3.8 GB)", with "上传出错: ..." when the last upload of a waiting bag failed;
 // "已全部上传" when nothing waits.
-QString upload_status_text(const std::vector<evidence::QueuedBag>& bags);
+QString upload_status_text(const std::vector<upload::QueuedBag>& bags);
 
 }  // namespace kbc::app

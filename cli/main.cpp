@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     };
     kbc::journal::JournalTrail trail{std::string(kbc::journal::kCliIdentifier)};
     kbc::journal::SystemJournal journal;
-    kbc::evidence::UdevDiskWatch watch;
+    kbc::offload::UdevDiskWatch watch;
     return kbc::cli::run(args, env, io, {{port, pause}, simulate, clock, &watch},
                          {&trail, &journal});
   } catch (const std::exception& error) {

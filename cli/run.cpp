@@ -9,6 +9,7 @@
 
 #include "cli/apply_command.h"
 #include "cli/audit.h"
+#include "cli/check_command.h"
 #include "cli/json.h"
 #include "cli/offload_command.h"
 #include "cli/options.h"
@@ -16,18 +17,22 @@
 #include "cli/selection.h"
 #include "cli/terminal_view.h"
 #include "cli/undumpable.h"
+#include "cli/upload_command.h"
 #include "console/control_ids.h"
 #include "console/identity.h"
 #include "console/printable.h"
 #include "console/profile_file.h"
 #include "console/setting_tables.h"
-#include "evidence/station.h"
 #include "evidence/store.h"
-#include "evidence/upload.h"
 #include "link/gbk.h"
 #include "link/recorders.h"
 #include "link/timing.h"
 #include "link/trace.h"
+#include "offload/ledger.h"
+#include "offload/station_file.h"
+#include "offload/upload_account.h"
+#include "offload/upload_entry.h"
+#include "upload/drain.h"
 
 namespace kbc::cli {
 namespace {
@@ -193,7 +198,7 @@ int list(link::Link& link, bool json, const Io& io) {
 
 // --store, else the station file's store, else $XDG_DATA_HOME/kbc-q7/evidence.
 std::filesystem::path store_folder(const Environment& env, const Options& options,
-                                   const evidence::Station& station) {
+                                   const offload::Station& station) {
   if (options.store) {
     return std::filesystem::absolute(*options.store);
   }
@@ -274,21 +279,24 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   }
 
   // The station's store and its erase rule, for offload and erase.
-  std::optional<evidence::Station> station;
+  std::optional<offload::Station> station;
   std::optional<evidence::Store> store;
   if (parsed.action == Parsed::Action::offload || parsed.action == Parsed::Action::upload ||
       parsed.action == Parsed::Action::check ||
       (options.command != nullptr && options.command->button == idc::erase)) {
-    auto read = evidence::read_station(env);
-    if (auto* problems = std::get_if<std::vector<evidence::StationProblem>>(&read)) {
-      return usage(io, evidence::station_problem_lines(*problems, false));
+    auto read = offload::read_station({recorders.station_file, env});
+    if (auto* problems = std::get_if<std::vector<offload::StationProblem>>(&read)) {
+      return usage(io, offload::station_problem_lines(*problems, false));
     }
-    station = std::get<evidence::Station>(std::move(read));
+    station = std::get<offload::Station>(std::move(read));
     store.emplace(store_folder(env, options, *station));
+    for (const console::Wording& weakened : station->weakened) {
+      io.err << io.charset.from_utf8("kbcctl: " + console::printable(weakened.english)) << '\n';
+    }
   }
 
   // The agency's object store: where verified bags go on to, and what check --remote asks.
-  std::optional<evidence::UploadQueue> queue;
+  std::optional<upload::UploadQueue> queue;
   if (station && station->upload) {
     queue.emplace(*store);
   }
@@ -299,22 +307,26 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
                   std::string(parsed.action == Parsed::Action::upload ? "upload to" : "check"));
     }
     auto account =
-        evidence::load_account(*station->upload, env("CREDENTIALS_DIRECTORY").value_or("").c_str());
+        offload::load_account(*station->upload, env("CREDENTIALS_DIRECTORY").value_or("").c_str());
     if (auto* problem = std::get_if<std::string>(&account)) {
       io.err << io.charset.from_utf8("kbcctl: " + *problem) << '\n';
       return kFailed;
     }
-    evidence::S3Client client(std::get<evidence::S3Account>(std::move(account)));
+    upload::S3Client client(std::get<upload::S3Account>(std::move(account)));
     link::RealPause pause;
-    evidence::UploadIo plain;
-    const evidence::UploadRun run{
-        client,
-        *station->upload,
-        trail,
-        pause,
-        plain,
-        {},
-        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())};
+    upload::UploadIo plain;
+    upload::UploadEvents events;
+    // Each bag's upload enters the trail as it ends, so that a drain cut short has said it.
+    const bool entered = trail != nullptr && trail->writable();
+    events.finished = [&](const upload::Uploaded& bag) {
+      if (entered) {
+        trail->write(offload::upload_entry(bag, *station->upload));
+      }
+    };
+    const upload::UploadRun run{
+        client, *station->upload,
+        pause,  plain,
+        events, std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())};
     return parsed.action == Parsed::Action::upload ? upload(options, *queue, run, io)
                                                    : check_remote(options, *queue, run, io);
   }
@@ -329,7 +341,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
       }
       password = std::get<Passwords>(std::move(gathered)).current;
     }
-    evidence::OffloadSettings settings{*store, "kbcctl " KBC_VERSION};
+    offload::OffloadSettings settings{*store, "kbcctl " KBC_VERSION};
     settings.trail = trail;
     settings.watch = options.simulate > 0 ? nullptr : recorders.watch;
     settings.upload = queue ? &*queue : nullptr;
@@ -367,9 +379,10 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   };
   TerminalView view(io.out, io.err, io.charset, ask, dialog_entry);
   console::Console console(view, link, recorders.clock, trail);
-  std::optional<evidence::StoreLedger> ledger;
+  std::optional<offload::StoreLedger> ledger;
   if (store) {
-    ledger.emplace(*store);
+    // Under the station's own rule its own store answers, whatever store was named.
+    ledger.emplace(evidence::Store(station->erase_store.value_or(store->root())));
     console.set_erase_guard(&*ledger, station->erase, options.without_offload);
   }
   // As the window does when it is shown: the lists and the field limits exist from here on.

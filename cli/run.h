@@ -14,17 +14,19 @@
 #include "cli/terminal.h"
 #include "console/audit.h"
 #include "console/console.h"
-#include "evidence/disk_watch.h"
 #include "journal/audit_reader.h"
 #include "link/session.h"
+#include "offload/disk_watch.h"
+#include "offload/station_file.h"
 
 namespace kbc::cli {
 
-inline constexpr int kSucceeded = 0;   // the command's success report was produced
-inline constexpr int kFailed = 1;      // the recorder reported a failure or a refusal
-inline constexpr int kUsage = 2;       // bad input; nothing was sent
-inline constexpr int kSelection = 3;   // no recorder chosen among several, or none has the serial
-inline constexpr int kNoRecorder = 4;  // none found, access denied, or the chosen one gone
+inline constexpr int kSucceeded = 0;    // the command's success report was produced
+inline constexpr int kFailed = 1;       // the recorder reported a failure or a refusal
+inline constexpr int kUsage = 2;        // bad input; nothing was sent
+inline constexpr int kSelection = 3;    // no recorder chosen among several, or none has the serial
+inline constexpr int kNoRecorder = 4;   // none found, access denied, or the chosen one gone
+inline constexpr int kUnconfirmed = 5;  // check: intact, but the journal cannot confirm it
 
 struct Io {
   int in;  // standard input's descriptor, for --password-file -
@@ -45,7 +47,9 @@ struct Recorders {
   std::function<link::Link(int recorders)> simulate;
   console::Clock& clock;
   // Where a recorder's disk appears after its switch to mass storage; none: offload needs --from.
-  evidence::DiskWatch* watch = nullptr;
+  offload::DiskWatch* watch = nullptr;
+  // The station's own file, whose erase rule nothing kbcctl is given may weaken.
+  std::filesystem::path station_file{offload::kSystemStationFile};
 };
 
 // The system journal: where kbcctl enters what it did to a recorder on the USB bus, and what

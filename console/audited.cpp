@@ -72,6 +72,12 @@ void Console::note_outcome(AuditOutcome outcome) {
   }
 }
 
+void Console::note_field(std::string name, std::string value) {
+  if (operation_) {
+    operation_->fields.emplace_back(std::move(name), std::move(value));
+  }
+}
+
 std::optional<AuditEntry> Console::entry_of(Operation& operation,
                                             std::vector<std::string> report) const {
   const std::optional<AuditOutcome> outcome =
@@ -85,7 +91,8 @@ std::optional<AuditEntry> Console::entry_of(Operation& operation,
                     std::move(operation.serial),
                     *outcome,
                     std::move(report),
-                    operation.changes};
+                    operation.changes,
+                    std::move(operation.fields)};
 }
 
 }  // namespace kbc::console

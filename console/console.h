@@ -122,6 +122,7 @@ class Console {
     bool looked_up = false;                 // the recorder below was looked for
     std::optional<std::string> location{};  // none: no recorder was addressed, no entry
     std::optional<std::string> serial{};
+    std::vector<std::pair<std::string, std::string>> fields{};
   };
 
   // Runs the button's operation and writes its entry.
@@ -131,6 +132,7 @@ class Console {
   void find_audited_recorder();
   void note_value(std::string value);
   void note_outcome(AuditOutcome outcome);
+  void note_field(std::string name, std::string value);
   std::optional<AuditEntry> entry_of(Operation& operation, std::vector<std::string> report) const;
 
   // Puts the link's choice back however an operation that pinned it ends.

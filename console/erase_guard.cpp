@@ -1,5 +1,6 @@
 #include "console/erase_guard.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -40,6 +41,71 @@ std::string offload_fact_line(const std::optional<std::string>& serial,
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                 static_cast<unsigned long long>(fact->files), size_text(fact->bytes).c_str());
   return std::string(text) + (fact->uploaded ? std::string(msg::offload_uploaded) : "");
+}
+
+std::string_view rule_name(EraseRule rule) {
+  switch (rule) {
+    case EraseRule::warn:
+      return "warn";
+    case EraseRule::require_offload:
+      return "require-offload";
+    case EraseRule::require_upload:
+      return "require-upload";
+  }
+  return "warn";
+}
+
+ErasePolicy at_least(const ErasePolicy& floor, const ErasePolicy& wanted) {
+  if (floor.rule == EraseRule::warn) {
+    return wanted;
+  }
+  ErasePolicy policy = floor;
+  policy.rule = std::max(floor.rule, wanted.rule);
+  if (wanted.window < floor.window) {
+    policy.window = wanted.window;
+    policy.unit = wanted.unit;
+  }
+  return policy;
+}
+
+bool weaker(const ErasePolicy& wanted, const ErasePolicy& floor) {
+  return wanted.rule < floor.rule ||
+         (floor.rule != EraseRule::warn && wanted.window > floor.window);
+}
+
+namespace {
+
+struct UnitWords {
+  std::chrono::seconds length;
+  const char* chinese;
+  const char* name;
+};
+
+// In the order of SpanUnit.
+constexpr UnitWords kUnits[] = {{std::chrono::seconds(1), "秒", "s"},
+                                {std::chrono::seconds(60), "分钟", "min"},
+                                {std::chrono::seconds(3600), "小时", "h"},
+                                {std::chrono::seconds(86400), "天", "d"}};
+
+}  // namespace
+
+std::string span_text(std::chrono::seconds span, SpanUnit unit) {
+  const UnitWords& words = kUnits[static_cast<int>(unit)];
+  return std::to_string(span / words.length) + words.chinese;
+}
+
+std::string span_name(std::chrono::seconds span, SpanUnit unit) {
+  const UnitWords& words = kUnits[static_cast<int>(unit)];
+  return std::to_string(span / words.length) + words.name;
+}
+
+std::string erase_refusal(const ErasePolicy& policy) {
+  char refused[256];
+  std::snprintf(refused, sizeof refused,
+                policy.rule == EraseRule::require_upload ? msg::erase_refused_upload_format
+                                                         : msg::erase_refused_format,
+                span_text(policy.window, policy.unit).c_str());
+  return refused;
 }
 
 bool erase_allowed(const ErasePolicy& policy, const std::optional<OffloadFact>& fact,

@@ -36,9 +36,9 @@ inline constexpr std::string_view offload_serial_unknown =
     "未能读取该记录仪的序列号，无法确认是否已导出。";
 // The station's rule refuses to erase a recorder whose recordings were not offloaded lately.
 inline constexpr char erase_refused_format[] =
-    "按本站规定，最近%d分钟内没有该记录仪已验证的导出，不能清除! 请先导出录像。";
+    "按本站规定，最近%s内没有该记录仪已验证的导出，不能清除! 请先导出录像。";
 inline constexpr char erase_refused_upload_format[] =
-    "按本站规定，最近%d分钟内没有该记录仪已上传并校验的导出，不能清除! 请等待上传完成。";
+    "按本站规定，最近%s内没有该记录仪已上传并校验的导出，不能清除! 请等待上传完成。";
 
 // Settings with nothing chosen.
 inline constexpr std::string_view choose_resolution = "请选择分辨率!";

@@ -3,8 +3,6 @@
 #include "console/messages.h"
 #include "link/recorders.h"
 
-#include <cstdio>
-
 namespace kbc::console {
 
 bool Console::switch_to_disk() {
@@ -59,17 +57,19 @@ bool Console::erase_all_files() {
               serial ? ledger_->newest_verified(*serial) : std::nullopt;
           const auto now =
               std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+          // The entry says under which rule, and names the bag that let the erase go, so that an
+          // audit can hold it against the journal's entry of that bag later.
+          note_field("KBC_ERASE_RULE", std::string(rule_name(erase_policy_.rule)));
+          note_field("KBC_OFFLOAD_WINDOW", span_name(erase_policy_.window, erase_policy_.unit));
+          if (fact) {
+            note_field("KBC_BAG", fact->bag);
+            note_field("KBC_TAGMANIFEST_SHA256", fact->tagmanifest_sha256);
+          }
           if (without_offload_) {
             note_value("without-offload");
           } else if (!erase_allowed(erase_policy_, fact, now)) {
-            char refused[256];
-            std::snprintf(refused, sizeof refused,
-                          erase_policy_.rule == EraseRule::require_upload
-                              ? msg::erase_refused_upload_format
-                              : msg::erase_refused_format,
-                          static_cast<int>(erase_policy_.window.count() / 60));
             note_outcome(AuditOutcome::refused);
-            call.report(refused);
+            call.report(erase_refusal(erase_policy_));
             return false;
           }
           first += "\n" + offload_fact_line(serial, fact);

@@ -6,222 +6,59 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <system_error>
 
-#include "console/printable.h"
-#include "evidence/sha256.h"
+#include "evidence/copy.h"
+#include "evidence/manifest.h"
+#include "evidence/progress.h"
+#include "evidence/resume.h"
 #include "link/descriptor.h"
+#include "link/trace.h"
 
 namespace kbc::evidence {
 namespace fs = std::filesystem;
 namespace {
 
-constexpr std::size_t kChunkBytes = 1 << 20;
-constexpr std::string_view kProgress = ".kbc-progress";
-constexpr std::string_view kTagFiles[] = {"bagit.txt", "bag-info.txt", "manifest-sha256.txt",
-                                          "recorder-files.txt"};
-
-constexpr auto kRecorder = BagProblem::Kind::recorder;
-constexpr auto kStore = BagProblem::Kind::store;
-constexpr auto kDiffers = BagProblem::Kind::differs;
+// The progress record is synced after this many files stored: a file it does not name yet is
+// only copied again after a crash.
+constexpr int kSyncEvery = 16;
 
 std::string error_text(int error) {
   return std::strerror(error);
 }
 
-int fsync_path(const fs::path& path, int flags) {
-  const link::Descriptor fd(::open(path.c_str(), flags | O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0 || ::fsync(fd.get()) != 0) {
-    return errno;
-  }
-  return 0;
-}
-
-int fsync_folder(const fs::path& folder) {
-  return fsync_path(folder, O_DIRECTORY);
-}
-
-// Makes each missing folder of `folder` below `base`, noting every folder whose entries changed.
-int make_folders(const Store& store, const fs::path& base, const fs::path& folder,
-                 std::set<fs::path>& changed) {
-  fs::path at = base;
-  for (const fs::path& part : folder) {
-    const fs::path next = at / part;
-    if (const int error = store.make_folder(next); error == 0) {
-      changed.insert(at);
-      changed.insert(next);
-    } else if (error != EEXIST) {
-      return error;
-    }
-    at = next;
-  }
-  return 0;
-}
-
-// Every byte written through `io`, however few each write takes: 0, or the error.
-int write_all(int fd, std::span<const std::byte> bytes, StoreIo& io) {
-  for (std::span<const std::byte> rest = bytes; !rest.empty();) {
-    const ssize_t n = io.write(fd, rest);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      return n < 0 ? errno : EIO;
-    }
-    rest = rest.subspan(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
-
-// A text file of the bag, written whole and fsynced.
-int write_text(const fs::path& path, std::string_view text, StoreIo& io) {
-  const link::Descriptor fd(
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640));
-  if (fd.get() < 0) {
-    return errno;
-  }
-  if (const int error = write_all(fd.get(), std::as_bytes(std::span(text)), io); error != 0) {
-    return error;
-  }
-  return ::fsync(fd.get()) == 0 ? 0 : errno;
-}
-
-struct Hashed {
-  std::string sha256;
-  std::uint64_t bytes = 0;
-  int error = 0;
-};
-
-// The SHA-256 of a stored file, read back through `io`.
-Hashed hash_stored(const fs::path& path, StoreIo& io, std::vector<std::byte>& buffer) {
-  Hashed hashed;
-  const link::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (fd.get() < 0) {
-    hashed.error = errno;
-    return hashed;
-  }
-  Sha256 hash;
-  while (true) {
-    const ssize_t n = io.read(fd.get(), buffer);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0) {
-      hashed.error = errno;
-      return hashed;
-    }
-    if (n == 0) {
-      break;
-    }
-    hash.update(std::span(buffer.data(), static_cast<std::size_t>(n)));
-    hashed.bytes += static_cast<std::uint64_t>(n);
-  }
-  hashed.sha256 = hash.hex();
-  return hashed;
-}
-
-// What a bag cut short holds whole: per path, the hash, size and time the file had.
-struct Held {
-  std::string sha256;
-  std::uint64_t size;
-  std::int64_t modified;
-};
-
-std::map<std::string, Held> read_progress(const fs::path& file) {
-  std::map<std::string, Held> held;
-  std::ifstream in(file);
-  std::string line;
-  // "SHA256 SIZE MODIFIED PATH", the path percent-encoded as in a manifest and last, spaces and
-  // all; a line cut short by a crash does not parse and is left out.
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    Held entry{};
-    if (!(fields >> entry.sha256 >> entry.size >> entry.modified) || entry.sha256.size() != 64 ||
-        fields.get() != ' ') {
-      continue;
-    }
-    std::string encoded;
-    std::getline(fields, encoded);
-    if (auto path = decoded_manifest_path(encoded); path && !path->empty()) {
-      held[*path] = entry;
-    }
-  }
-  return held;
-}
-
-std::string percent_encoded(std::string_view text, std::string_view special) {
-  std::string out;
-  for (const char c : text) {
-    if (special.find(c) != std::string_view::npos) {
-      char escape[4];
-      std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string iso_time(std::int64_t seconds) {
-  if (seconds <= 0) {
-    return "";
-  }
-  return iso_utc(std::chrono::sys_seconds{std::chrono::seconds(seconds)});
-}
-
-// A value of bag-info.txt: one line of plain text, whatever the recorder holds.
-std::string info_value(const std::optional<std::string>& text) {
-  return text ? console::printable(*text) : std::string("unknown");
-}
-
-std::string bag_info(const BagInfo& info, const std::string& volume, std::uint64_t bytes,
-                     std::uint64_t files, std::chrono::sys_seconds started,
-                     std::chrono::sys_seconds finished) {
-  const Officer& officer = info.officer;
-  std::string text;
-  const auto add = [&](std::string_view label, const std::string& value) {
-    text.append(label).append(": ").append(value).append("\n");
-  };
-  const std::string date = iso_time(finished.time_since_epoch().count());
-  add("Source-Organization", info_value(officer.unit_name));
-  add("External-Identifier", console::printable(info.serial));
-  add("External-Description",
-      "Recordings of body-worn recorder " + console::printable(info.serial));
-  add("Bagging-Date", date.substr(0, 10));
-  add("Payload-Oxum", std::to_string(bytes) + "." + std::to_string(files));
-  add("Bag-Software-Agent", console::printable(info.tool));
-  add("Recorder-Serial", console::printable(info.serial));
-  add("Officer-Number", info_value(officer.user_number));
-  add("Officer-Name", info_value(officer.user_name));
-  add("Unit-Number", info_value(officer.unit_number));
-  add("Unit-Name", info_value(officer.unit_name));
-  add("Station-Host", console::printable(info.host));
-  add("Station-Operator", console::printable(info.operator_name));
-  add("Recorder-Volume", console::printable(volume));
-  add("Offload-Started", iso_time(started.time_since_epoch().count()));
-  add("Offload-Verified", date);
-  return text;
-}
-
+// recorder-files.txt: each file's path in the bag, its size and times, and the recorder's own
+// path where it had to change.
 std::string recorder_files(const std::vector<RecordedFile>& files) {
+  const auto field = [](std::string_view value) {
+    std::string out;
+    for (const char c : value) {
+      if (c == '%' || c == '\t' || c == '\r' || c == '\n') {
+        char escape[4];
+        std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
+        out += escape;
+      } else {
+        out += c;
+      }
+    }
+    return out;
+  };
+  const auto when = [](std::int64_t seconds) {
+    return seconds > 0 ? iso_utc(std::chrono::sys_seconds{std::chrono::seconds(seconds)})
+                       : std::string();
+  };
   std::string text = "# path\tsize\tmodified\tcreated\trecorder-path\n";
   for (const RecordedFile& file : files) {
-    const auto field = [](std::string_view value) { return percent_encoded(value, "%\t\r\n"); };
     text.append(field(file.path))
         .append("\t")
         .append(std::to_string(file.size))
         .append("\t")
-        .append(iso_time(file.modified))
+        .append(when(file.modified))
         .append("\t")
-        .append(iso_time(file.created))
+        .append(when(file.created))
         .append("\t")
         .append(field(file.recorder_path))
         .append("\n");
@@ -229,413 +66,371 @@ std::string recorder_files(const std::vector<RecordedFile>& files) {
   return text;
 }
 
-// The newest ".partial" bag of this serial in the officer's folder.
-std::optional<fs::path> partial_of(const fs::path& folder, std::string_view serial) {
-  const std::string prefix = folder_name(serial) + "_";
-  std::optional<fs::path> newest;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error)) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind(prefix, 0) != 0 || name.size() <= kPartial.size() ||
-        name.substr(name.size() - kPartial.size()) != kPartial || !entry.is_directory(error) ||
-        entry.is_symlink(error)) {
-      continue;
-    }
-    const std::string_view stamp =
-        std::string_view(name).substr(prefix.size(), name.size() - prefix.size() - kPartial.size());
-    if (parse_utc_stamp(stamp) && (!newest || name > newest->filename().string())) {
-      newest = entry.path();
-    }
-  }
-  return newest;
-}
-
 class Writer {
  public:
-  Writer(RecorderFiles& files, const BagInfo& info, const BagEvents& events, std::stop_token stop,
-         StoreIo& io)
+  Writer(RecorderFiles& files, const Store& store, const BagInfo& info, const BagEvents& events,
+         std::stop_token stop, StoreIo& io)
       : files_(files),
+        store_(store),
         info_(info),
         events_(events),
         stop_(std::move(stop)),
         io_(io),
-        buffer_(kChunkBytes) {}
+        folder_(store.officer_folder(info.officer)) {}
 
-  BagOutcome run(const Store& store, std::chrono::sys_seconds started) {
-    store_ = &store;
-    const fs::path folder = store.officer_folder(info_.officer);
-    std::set<fs::path> changed;
-    std::error_code made;
-    fs::create_directories(store.root(), made);
-    if (made) {
-      outcome_.problems.push_back({kStore, store.root().string(), made.message()});
-      return outcome_;
+  BagOutcome run(std::chrono::sys_seconds started) {
+    started_ = started;
+    if (!make_place()) {
+      return std::move(outcome_);
     }
-    if (const int error =
-            make_folders(store, store.root(), fs::relative(folder, store.root()), changed);
-        error != 0) {
-      return fail_whole(folder.string(), error);
+    // Set-aside bags a crash left unfinished come first: their files are out of the earlier bags.
+    for (const fs::path& partial : partial_bags(folder_, info_.serial, true)) {
+      note_set_aside(finish_set_aside(partial, info_, io_));
     }
-    const std::optional<fs::path> earlier = partial_of(folder, info_.serial);
-    // Two offloads of a recorder in one second get a second apart: no bag is ever replaced.
-    std::string name = Store::bag_name(info_.serial, started);
-    while (!earlier &&
-           (fs::exists(folder / name) || fs::exists(folder / (name + std::string(kPartial))))) {
-      started += std::chrono::seconds(1);
-      name = Store::bag_name(info_.serial, started);
+    const ResumePlan plan = plan_resume(files_, folder_, info_.serial, io_);
+    for (const BagProblem& problem : plan.problems) {
+      // An earlier bag that cannot be read stays as it is; the offload goes on without it.
+      link::tracef("An earlier bag stays as it is: %s", problem.english().c_str());
     }
-    if (earlier) {
-      const std::string partial = earlier->filename().string();
-      name = partial.substr(0, partial.size() - kPartial.size());
-      started_ = *parse_utc_stamp(std::string_view(name).substr(name.size() - 16));
-    } else {
-      started_ = started;
+    if (!room_for_rest(plan) || !begin_bag() || !place_kept(plan)) {
+      return std::move(outcome_);
     }
-    outcome_.name = name;
-    outcome_.path = folder / (name + std::string(kPartial));
-    bag_ = outcome_.path;
-    if (const int error =
-            make_folders(store, folder, fs::path(outcome_.path.filename()) / "data", changed);
-        error != 0) {
-      return fail_whole(outcome_.path.string(), error);
+    if (!plan.set_aside.empty()) {
+      note_set_aside(set_aside(store_, folder_, info_, started_, plan.set_aside, io_));
     }
-    held_ = read_progress(bag_ / kProgress);
-    progress_ = std::make_unique<link::Descriptor>(
-        ::open((bag_ / kProgress).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640));
-    if (progress_->get() < 0) {
-      return fail_whole(outcome_.path.string(), errno);
+    let_go(plan);
+    copy_rest();
+    if (outcome_.cancelled || outcome_.disk_gone || !outcome_.problems.empty()) {
+      return std::move(outcome_);
     }
-    store.share_file(progress_->get());
-    if (events_.started) {
-      events_.started(outcome_.path, earlier.has_value());
-    }
-
-    const std::vector<RecordedFile>& all = files_.files();
-    hashes_.resize(all.size());
-    for (std::size_t i = 0; i < all.size() && !stopped_; ++i) {
-      if (stop_.stop_requested()) {
-        outcome_.cancelled = true;
-        break;
-      }
-      store_file(i, changed);
-    }
-    for (const fs::path& changed_folder : changed) {
-      if (const int error = fsync_folder(changed_folder); error != 0) {
-        outcome_.problems.push_back({kStore, changed_folder.string(), error_text(error)});
-      }
-    }
-    if (stopped_ || outcome_.cancelled || !outcome_.problems.empty()) {
-      return outcome_;
-    }
-    if (events_.verifying) {
-      events_.verifying();
-    }
-    read_back();
-    if (!outcome_.problems.empty() || outcome_.cancelled) {
-      return outcome_;
-    }
-    finish(folder);
-    return outcome_;
+    finish();
+    return std::move(outcome_);
   }
 
  private:
-  BagOutcome fail_whole(std::string path, int error) {
-    outcome_.problems.push_back({kStore, std::move(path), error_text(error)});
-    return outcome_;
+  const std::vector<RecordedFile>& all() const { return files_.files(); }
+
+  void problem(BagProblem::Kind kind, std::string path, int error) {
+    outcome_.problems.push_back({kind, std::move(path), error_text(error)});
   }
 
-  void note_progress(std::uint64_t bytes) {
-    read_ += bytes;
-    if (events_.progress) {
-      events_.progress(read_);
+  void note_set_aside(SetAsideBag bag) {
+    if (!bag.name.empty() && (bag.verified || !bag.problems.empty())) {
+      outcome_.set_aside.push_back(std::move(bag));
     }
   }
 
-  // Whether the bag of an earlier offload holds this file whole: the recorder's file is as it was
-  // then, and the stored copy hashes as it did when it was read off the recorder.
-  bool already_held(std::size_t index, const fs::path& stored) {
-    const RecordedFile& file = files_.files()[index];
-    const auto found = held_.find(file.path);
-    if (found == held_.end() || found->second.size != file.size ||
-        found->second.modified != file.modified) {
+  bool make_place() {
+    std::error_code made;
+    fs::create_directories(store_.root(), made);
+    if (made) {
+      outcome_.problems.push_back(
+          {BagProblem::Kind::store, store_.root().string(), made.message()});
       return false;
     }
-    const Hashed hashed = hash_stored(stored, io_, buffer_);
-    if (hashed.error != 0 || hashed.bytes != file.size || hashed.sha256 != found->second.sha256) {
+    if (const int error = store_.make_folders(store_.root(), fs::relative(folder_, store_.root()));
+        error != 0) {
+      problem(BagProblem::Kind::store, folder_.string(), error);
       return false;
     }
-    hashes_[index] = hashed.sha256;
     return true;
   }
 
-  void store_file(std::size_t index, std::set<fs::path>& changed) {
-    const RecordedFile& file = files_.files()[index];
+  // Nothing is written into a store that has not the room for the rest.
+  bool room_for_rest(const ResumePlan& plan) {
+    std::vector<bool> kept(all().size());
+    for (const KeptFile& file : plan.kept) {
+      kept[file.index] = true;
+    }
+    std::uint64_t bytes = 0;
+    std::uint64_t files = 0;
+    for (std::size_t i = 0; i < all().size(); ++i) {
+      if (!kept[i]) {
+        bytes += all()[i].size;
+        ++files;
+      }
+    }
+    const std::optional<StoreIo::Room> room = io_.room(folder_.c_str());
+    if (!room) {
+      problem(BagProblem::Kind::store, folder_.string(), errno);
+      return false;
+    }
+    const std::uint64_t needed = room_for(bytes, files, room->block);
+    if (needed > room->free) {
+      outcome_.problems.push_back({BagProblem::Kind::room, {}, {}, needed, room->free});
+      return false;
+    }
+    return true;
+  }
+
+  // A new folder of this run's: made here, never one that was there.
+  bool begin_bag() {
+    for (;; started_ += std::chrono::seconds(1)) {
+      outcome_.name = Store::bag_name(info_.serial, started_);
+      bag_ = folder_ / (outcome_.name + std::string(kPartial));
+      std::error_code there;
+      if (fs::exists(folder_ / outcome_.name, there)) {
+        continue;
+      }
+      const int error = store_.make_folder(bag_);
+      if (error == 0) {
+        break;
+      }
+      if (error != EEXIST) {
+        problem(BagProblem::Kind::store, bag_.string(), error);
+        return false;
+      }
+    }
+    outcome_.path = bag_;
+    if (const int error = store_.make_folder(bag_ / "data"); error != 0) {
+      problem(BagProblem::Kind::store, bag_.string(), error);
+      return false;
+    }
+    // Read by whoever goes on with the bag, whatever this process's umask.
+    progress_ = link::Descriptor(
+        ::open((bag_ / kProgressFile).c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0640));
+    if (progress_.get() < 0 || ::fchmod(progress_.get(), 0640) != 0) {
+      problem(BagProblem::Kind::store, std::string(kProgressFile), errno);
+      return false;
+    }
+    if (const int error = append_synced(progress_.get(), progress_start(files_.volume_serial()));
+        error != 0) {
+      problem(BagProblem::Kind::store, std::string(kProgressFile), error);
+      return false;
+    }
+    if (const int error = fsync_folder(folder_); error != 0) {
+      problem(BagProblem::Kind::store, folder_.string(), error);
+      return false;
+    }
+    return true;
+  }
+
+  // The files earlier bags hold whole, moved into this one and recorded.
+  bool place_kept(const ResumePlan& plan) {
+    stored_.resize(all().size());
     const fs::path data = bag_ / "data";
-    const fs::path stored = data / file.path;
-    if (already_held(index, stored)) {
+    std::string record;
+    for (const KeptFile& kept : plan.kept) {
+      const RecordedFile& file = all()[kept.index];
+      const fs::path to = data / file.path;
+      int error = store_.make_folders(data, fs::path(file.path).parent_path());
+      if (error == 0) {
+        error = place_file(kept.from, to, kept.file.sha256, io_);
+      }
+      struct stat status {};
+      if (error == 0 && ::lstat(to.c_str(), &status) != 0) {
+        error = errno;
+      }
+      if (error != 0) {
+        problem(BagProblem::Kind::store, file.path, error);
+        return false;
+      }
+      stored_[kept.index] = {file.path, kept.file.sha256, file.size, status.st_dev, status.st_ino};
+      record += held_line(file.path, identity_of(file), kept.file.sha256);
+    }
+    if (const int error = append_synced(progress_.get(), record); error != 0) {
+      problem(BagProblem::Kind::store, std::string(kProgressFile), error);
+      return false;
+    }
+    if (events_.started) {
+      events_.started(bag_, !plan.earlier.empty());
+    }
+    for (const KeptFile& kept : plan.kept) {
+      const RecordedFile& file = all()[kept.index];
       ++outcome_.kept;
       ++outcome_.files;
       outcome_.bytes += file.size;
-      note_progress(file.size);
+      stored_bytes_ += file.size;
+      if (events_.progress) {
+        events_.progress(stored_bytes_);
+      }
       if (events_.file_done) {
-        events_.file_done({file, hashes_[index], true});
+        events_.file_done({file, kept.file.sha256, true});
       }
-      return;
     }
-    if (const int error = make_folders(*store_, data, fs::path(file.path).parent_path(), changed);
-        error != 0) {
-      stop_with(file.path, error);
-      return;
+    return true;
+  }
+
+  // What earlier bags held that is neither kept nor set aside goes, then the bags themselves;
+  // a bag with anything else left in it stays.
+  void let_go(const ResumePlan& plan) {
+    for (const fs::path& file : plan.let_go) {
+      ::unlink(file.c_str());
     }
-    link::Descriptor out(
-        ::open(stored.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640));
-    if (out.get() < 0) {
-      stop_with(file.path, errno);
-      return;
-    }
-    changed.insert(stored.parent_path());
-    Sha256 hash;
-    std::uint64_t copied = 0;
-    int write_error = 0;
-    const std::optional<ReadFailure> failure =
-        files_.read(index, [&](std::span<const std::byte> bytes) {
-          hash.update(bytes);
-          write_error = write_all(out.get(), bytes, io_);
-          if (write_error != 0) {
-            return false;
-          }
-          copied += bytes.size();
-          note_progress(bytes.size());
-          return !stop_.stop_requested();
-        });
-    if (write_error != 0) {
-      stop_with(file.path, write_error);
-      return;
-    }
-    if (failure) {
-      outcome_.problems.push_back({kRecorder, file.path, failure->what});
-      ::unlink(stored.c_str());
-      if (failure->gone) {
-        outcome_.disk_gone = true;
-        stopped_ = true;
-      } else if (++failures_in_a_row_ >= 3) {
-        // A disk that fails file after file is going or gone.
-        outcome_.disk_gone = true;
-        stopped_ = true;
+    for (const fs::path& earlier : plan.earlier) {
+      if (std::ranges::find(plan.unreadable, earlier) != plan.unreadable.end()) {
+        continue;
       }
-      return;
-    }
-    if (copied != file.size) {
-      // Stopped between two reads.
-      outcome_.cancelled = true;
-      ::unlink(stored.c_str());
-      stopped_ = true;
-      return;
-    }
-    failures_in_a_row_ = 0;
-    if (::fsync(out.get()) != 0) {
-      stop_with(file.path, errno);
-      return;
-    }
-    // The recorder's times go along, as far as the store keeps them.
-    const timespec times[2] = {{file.accessed > 0 ? file.accessed : file.modified, 0},
-                               {file.modified, 0}};
-    if (file.modified > 0) {
-      ::futimens(out.get(), times);
-    }
-    hashes_[index] = hash.hex();
-    record_held(hashes_[index] + " " + std::to_string(file.size) + " " +
-                std::to_string(file.modified) + " " + manifest_path(file.path) + "\n");
-    ++outcome_.files;
-    outcome_.bytes += file.size;
-    if (events_.file_done) {
-      events_.file_done({file, hashes_[index], false});
+      for (const fs::path& folder : walk_payload(earlier / "data").folders) {
+        ::rmdir(folder.c_str());
+      }
+      std::error_code error;
+      if (fs::exists(earlier / "data", error)) {
+        // A file it still holds (a set-aside that failed): its record stays with it.
+        continue;
+      }
+      for (const auto& entry : fs::directory_iterator(earlier, error)) {
+        // Tag files a run that could not rename its bag wrote, and the record.
+        if (entry.is_regular_file(error) && !entry.is_symlink(error) &&
+            entry.path().filename() != kProgressFile) {
+          ::unlink(entry.path().c_str());
+        }
+      }
+      ::unlink((earlier / kProgressFile).c_str());
+      ::rmdir(earlier.c_str());
     }
   }
 
-  // A line of the progress record is written once its file is on the disk, so that a file is
-  // only ever kept when it was stored whole.
-  void record_held(const std::string& line) {
-    if (::write(progress_->get(), line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
-        ::fdatasync(progress_->get()) != 0) {
-      stop_with(std::string(kProgress), errno);
+  void copy_rest() {
+    std::vector<std::size_t> rest;
+    for (std::size_t i = 0; i < all().size(); ++i) {
+      if (stored_[i].sha256.empty()) {
+        rest.push_back(i);
+      }
+    }
+    int unsynced = 0;
+    CopyEvents events;
+    events.begun = [&](std::size_t index) {
+      StoreIo plain;
+      const std::string line = begun_line(all()[index]);
+      return write_all(progress_.get(), std::as_bytes(std::span(line)), plain);
+    };
+    events.stored = [&](std::size_t index, const std::string& sha256) {
+      const RecordedFile& file = all()[index];
+      // Recorded before it is told: a file said to be stored is one the next run keeps.
+      const std::string line = held_line(file.path, identity_of(file), sha256);
+      StoreIo plain;
+      const int error = ++unsynced < kSyncEvery
+                            ? write_all(progress_.get(), std::as_bytes(std::span(line)), plain)
+                            : append_synced(progress_.get(), line);
+      unsynced %= kSyncEvery;
+      if (error != 0) {
+        return error;
+      }
+      ++outcome_.files;
+      outcome_.bytes += file.size;
+      if (events_.file_done) {
+        events_.file_done({file, sha256, false});
+      }
+      return 0;
+    };
+    const std::uint64_t before = stored_bytes_;
+    events.progress = [&](std::uint64_t bytes) {
+      stored_bytes_ = before + bytes;
+      if (events_.progress) {
+        events_.progress(stored_bytes_);
+      }
+    };
+    events.verifying = events_.verifying;
+    const fs::path data = bag_ / "data";
+    std::set<fs::path> changed;
+    CopyOutcome copied = copy_files(files_, rest, data, store_, io_, stop_, events,
+                                    [&](const fs::path& folder) { changed.insert(folder); });
+    if (::fdatasync(progress_.get()) != 0) {
+      problem(BagProblem::Kind::store, std::string(kProgressFile), errno);
+    }
+    for (const fs::path& folder : changed) {
+      if (const int error = fsync_folder(folder); error != 0) {
+        problem(BagProblem::Kind::store, folder.string(), error);
+      }
+    }
+    outcome_.cancelled = copied.cancelled;
+    outcome_.disk_gone = copied.disk_gone;
+    outcome_.problems.insert(outcome_.problems.end(), copied.problems.begin(),
+                             copied.problems.end());
+    for (std::size_t slot = 0; slot < rest.size(); ++slot) {
+      const StoredFile& stored = copied.stored[slot];
+      const RecordedFile& file = all()[rest[slot]];
+      stored_[rest[slot]] = {file.path, stored.sha256, file.size, stored.device, stored.inode};
     }
   }
 
-  // A problem of the store: nothing more can be stored.
-  void stop_with(std::string path, int error) {
-    outcome_.problems.push_back({kStore, std::move(path), error_text(error)});
-    stopped_ = true;
-  }
-
-  void read_back() {
-    const std::vector<RecordedFile>& all = files_.files();
-    for (std::size_t i = 0; i < all.size(); ++i) {
-      if (stop_.stop_requested()) {
+  void finish() {
+    std::vector<PayloadFile> payload;
+    for (std::size_t i = 0; i < all().size(); ++i) {
+      if (stored_[i].sha256.empty()) {
+        // Not read back whole: said by the copy already, unless it was stopped.
         outcome_.cancelled = true;
         return;
       }
-      const Hashed hashed = hash_stored(bag_ / "data" / all[i].path, io_, buffer_);
-      if (hashed.error != 0) {
-        outcome_.problems.push_back({kStore, all[i].path, error_text(hashed.error)});
-      } else if (hashed.bytes != all[i].size || hashed.sha256 != hashes_[i]) {
-        outcome_.problems.push_back({kDiffers, all[i].path, {}});
-      }
+      payload.push_back(stored_[i]);
     }
-  }
-
-  void finish(const fs::path& folder) {
-    const std::vector<RecordedFile>& all = files_.files();
-    std::string manifest;
-    for (std::size_t i = 0; i < all.size(); ++i) {
-      manifest.append(hashes_[i]).append("  data/").append(manifest_path(all[i].path)).append("\n");
+    const Labels more{{"Recorder-Volume", files_.description()},
+                      {"Recorder-Volume-Serial",
+                       files_.volume_serial().empty() ? "unknown" : files_.volume_serial()},
+                      {"Offload-Started", iso_utc(started_)}};
+    progress_ = link::Descriptor(-1);
+    const Finished finished = finish_bag(
+        bag_, folder_ / outcome_.name, payload,
+        [&](const PayloadOxum& oxum, std::chrono::sys_seconds verified) {
+          return bag_info_text(info_, more, oxum, verified);
+        },
+        {{"recorder-files.txt", recorder_files(all())}}, io_);
+    outcome_.problems = finished.problems;
+    if (finished.verified) {
+      outcome_.verified = true;
+      outcome_.path = finished.path;
+      outcome_.tagmanifest_sha256 = finished.tagmanifest_sha256;
     }
-    const std::chrono::sys_seconds finished =
-        std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    const std::string texts[] = {
-        "BagIt-Version: 1.0\nTag-File-Character-Encoding: UTF-8\n",
-        bag_info(info_, files_.description(), outcome_.bytes, outcome_.files, started_, finished),
-        manifest,
-        recorder_files(all),
-    };
-    std::string tagmanifest;
-    for (std::size_t i = 0; i < std::size(kTagFiles); ++i) {
-      if (const int error = write_text(bag_ / kTagFiles[i], texts[i], io_); error != 0) {
-        outcome_.problems.push_back({kStore, std::string(kTagFiles[i]), error_text(error)});
-        return;
-      }
-      tagmanifest.append(sha256_hex(texts[i])).append("  ").append(kTagFiles[i]).append("\n");
-    }
-    if (const int error = write_text(bag_ / "tagmanifest-sha256.txt", tagmanifest, io_);
-        error != 0) {
-      outcome_.problems.push_back({kStore, "tagmanifest-sha256.txt", error_text(error)});
-      return;
-    }
-    // The tag files read back as they were written.
-    for (std::size_t i = 0; i < std::size(kTagFiles); ++i) {
-      const Hashed hashed = hash_stored(bag_ / kTagFiles[i], io_, buffer_);
-      if (hashed.error != 0 || hashed.sha256 != sha256_hex(texts[i])) {
-        outcome_.problems.push_back({kDiffers, std::string(kTagFiles[i]), {}});
-      }
-    }
-    const Hashed tags = hash_stored(bag_ / "tagmanifest-sha256.txt", io_, buffer_);
-    if (tags.error != 0 || tags.sha256 != sha256_hex(tagmanifest)) {
-      outcome_.problems.push_back({kDiffers, "tagmanifest-sha256.txt", {}});
-    }
-    if (!outcome_.problems.empty()) {
-      return;
-    }
-    progress_.reset();
-    ::unlink((bag_ / kProgress).c_str());
-    const fs::path final_path = folder / outcome_.name;
-    if (const int error = fsync_folder(bag_); error != 0) {
-      outcome_.problems.push_back({kStore, bag_.string(), error_text(error)});
-      return;
-    }
-    if (::renameat2(AT_FDCWD, bag_.c_str(), AT_FDCWD, final_path.c_str(), RENAME_NOREPLACE) != 0) {
-      outcome_.problems.push_back({kStore, final_path.string(), error_text(errno)});
-      return;
-    }
-    if (const int error = fsync_folder(folder); error != 0) {
-      outcome_.problems.push_back({kStore, folder.string(), error_text(error)});
-      ::rename(final_path.c_str(), bag_.c_str());
-      return;
-    }
-    outcome_.path = final_path;
-    outcome_.tagmanifest_sha256 = tags.sha256;
-    outcome_.verified = true;
   }
 
   RecorderFiles& files_;
+  const Store& store_;
   const BagInfo& info_;
   const BagEvents& events_;
   std::stop_token stop_;
   StoreIo& io_;
-  const Store* store_ = nullptr;
-  std::vector<std::byte> buffer_;
-  BagOutcome outcome_;
+  fs::path folder_;
   fs::path bag_;
   std::chrono::sys_seconds started_{};
-  std::map<std::string, Held> held_;
-  std::unique_ptr<link::Descriptor> progress_;
-  std::vector<std::string> hashes_;
-  std::uint64_t read_ = 0;
-  int failures_in_a_row_ = 0;
-  bool stopped_ = false;
+  link::Descriptor progress_{-1};
+  std::vector<PayloadFile> stored_;  // per recorder file, once kept or read back
+  std::uint64_t stored_bytes_ = 0;
+  BagOutcome outcome_;
 };
 
 }  // namespace
 
 std::string BagProblem::english() const {
-  const std::string what = kind == Kind::differs
-                               ? "the stored copy differs from what was read off the recorder"
-                               : detail;
-  return path.empty() ? what : path + ": " + what;
-}
-
-std::string BagProblem::chinese() const {
   std::string what;
   switch (kind) {
-    case Kind::recorder:
-      what = "读取记录仪失败 (" + detail + ")";
-      break;
-    case Kind::store:
-      what = "写入证据库失败 (" + detail + ")";
-      break;
     case Kind::differs:
-      what = "证据库中的副本与记录仪上读出的不一致";
+      what = "the stored copy differs from what was read off the recorder";
+      break;
+    case Kind::room:
+      what = "the store has " + std::to_string(free) + " bytes free; the offload needs " +
+             std::to_string(needed);
+      break;
+    case Kind::changed:
+      what = detail.empty() ? "the bag changed while it was being verified" : detail;
+      break;
+    case Kind::recorder:
+    case Kind::store:
+      what = detail;
       break;
   }
   return path.empty() ? what : path + ": " + what;
 }
 
-std::vector<std::string> BagOutcome::problem_lines(bool chinese) const {
+std::vector<std::string> english_lines(const std::vector<BagProblem>& problems) {
   std::vector<std::string> lines;
   for (const BagProblem& problem : problems) {
-    lines.push_back(chinese ? problem.chinese() : problem.english());
+    lines.push_back(problem.english());
   }
   return lines;
 }
 
-ssize_t StoreIo::write(int fd, std::span<const std::byte> bytes) {
-  return ::write(fd, bytes.data(), bytes.size());
+std::uint64_t room_for(std::uint64_t bytes, std::uint64_t files, std::uint64_t block) {
+  // The manifests and the progress record: some 400 bytes a file, and the small tag files.
+  return bytes + files * (block + 400) + (64u << 10);
 }
 
-ssize_t StoreIo::read(int fd, std::span<std::byte> bytes) {
-  return ::read(fd, bytes.data(), bytes.size());
-}
-
-BagOutcome write_bag(RecorderFiles& files, const Store& store, const BagInfo& info,
-                     std::chrono::sys_seconds started, const BagEvents& events,
+BagOutcome write_bag(RecorderFiles& files, const Store& store, const RecorderLock& lock,
+                     const BagInfo& info, std::chrono::sys_seconds started, const BagEvents& events,
                      std::stop_token stop, StoreIo& io) {
-  Writer writer(files, info, events, std::move(stop), io);
-  return writer.run(store, started);
-}
-
-std::string manifest_path(std::string_view path) {
-  return percent_encoded(path, "%\r\n");
-}
-
-std::optional<std::string> decoded_manifest_path(std::string_view encoded) {
-  std::string path;
-  for (std::size_t i = 0; i < encoded.size(); ++i) {
-    if (encoded[i] != '%') {
-      path += encoded[i];
-      continue;
-    }
-    unsigned value = 0;
-    if (i + 2 >= encoded.size()) {
-      return std::nullopt;
-    }
-    const auto [end, error] =
-        std::from_chars(encoded.data() + i + 1, encoded.data() + i + 3, value, 16);
-    if (error != std::errc() || end != encoded.data() + i + 3) {
-      return std::nullopt;
-    }
-    path += static_cast<char>(value);
-    i += 2;
-  }
-  return path;
+  (void)lock;  // held by the caller: this run is the recorder's only one
+  return Writer(files, store, info, events, std::move(stop), io).run(started);
 }
 
 }  // namespace kbc::evidence

@@ -1,12 +1,12 @@
 #include "evidence/bag_check.h"
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <system_error>
 
-#include "evidence/bag.h"
-#include "evidence/sha256.h"
+#include "evidence/bag_info.h"
+#include "evidence/file_io.h"
+#include "evidence/manifest.h"
 
 namespace kbc::evidence {
 namespace fs = std::filesystem;
@@ -14,57 +14,24 @@ namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 20;
 
-std::optional<std::string> file_sha256(const fs::path& path, std::uint64_t* size = nullptr) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return std::nullopt;
-  }
-  Sha256 hash;
-  std::vector<char> buffer(kChunkBytes);
-  std::uint64_t total = 0;
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const auto n = static_cast<std::size_t>(in.gcount());
-    hash.update(std::string_view(buffer.data(), n));
-    total += n;
-  }
-  if (in.bad()) {
-    return std::nullopt;
-  }
-  if (size) {
-    *size = total;
-  }
-  return hash.hex();
-}
-
-// "HASH  PATH" per line, the path decoded; the lines that do not parse are problems.
-std::map<std::string, std::string> read_manifest(const fs::path& path, const std::string& shown,
-                                                 std::vector<std::string>& problems) {
+// The manifest's lines by path; what is wrong with it goes to `problems`.
+std::map<std::string, std::string> entries_of(const fs::path& file, const std::string& shown,
+                                              std::vector<std::string>& problems) {
   std::map<std::string, std::string> entries;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  const std::optional<Manifest> manifest = read_manifest(file);
+  if (!manifest) {
     problems.push_back(shown + " is missing");
     return entries;
   }
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    if (!line.empty() && line.back() == '\r') {
-      line.pop_back();
+  for (const std::size_t number : manifest->bad_lines) {
+    problems.push_back(shown + ":" + std::to_string(number) + ": not a manifest line");
+  }
+  for (const ManifestLine& line : manifest->lines) {
+    if (!inside_bag(line.path)) {
+      problems.push_back(shown + ": " + line.path + " lies outside the bag");
+    } else if (!entries.emplace(line.path, line.sha256).second) {
+      problems.push_back(shown + ": " + line.path + " is listed twice");
     }
-    const std::size_t space = line.find(' ');
-    std::optional<std::string> file;
-    if (space == 64) {
-      std::size_t start = space;
-      while (start < line.size() && line[start] == ' ') {
-        ++start;
-      }
-      file = decoded_manifest_path(std::string_view(line).substr(start));
-    }
-    if (!file || file->empty()) {
-      problems.push_back(shown + ":" + std::to_string(number) + ": not a manifest line");
-      continue;
-    }
-    entries[*file] = line.substr(0, 64);
   }
   return entries;
 }
@@ -74,19 +41,25 @@ std::map<std::string, std::string> read_manifest(const fs::path& path, const std
 BagCheck check_bag(const fs::path& bag) {
   BagCheck check;
   std::error_code error;
-  if (!fs::is_directory(bag, error) || !fs::is_regular_file(bag / "bagit.txt", error)) {
+  if (!fs::is_directory(bag, error) ||
+      !fs::is_regular_file(fs::symlink_status(bag / "bagit.txt", error))) {
     check.problems.push_back("not a bag: no bagit.txt");
     return check;
   }
+  StoreIo plain;
+  std::vector<std::byte> buffer(kChunkBytes);
   // The tag files first: a changed manifest would hide a changed file.
   const auto tags =
-      read_manifest(bag / "tagmanifest-sha256.txt", "tagmanifest-sha256.txt", check.problems);
-  check.tagmanifest_sha256 = file_sha256(bag / "tagmanifest-sha256.txt");
+      entries_of(bag / "tagmanifest-sha256.txt", "tagmanifest-sha256.txt", check.problems);
+  if (const Hashed tag_manifest = hash_file(bag / "tagmanifest-sha256.txt", plain, buffer);
+      tag_manifest.error == 0) {
+    check.tagmanifest_sha256 = tag_manifest.sha256;
+  }
   for (const auto& [file, sha] : tags) {
-    const auto now = file_sha256(bag / file);
-    if (!now) {
+    const Hashed now = hash_file(bag / file, plain, buffer);
+    if (now.error != 0) {
       check.problems.push_back(file + " is missing");
-    } else if (*now != sha) {
+    } else if (now.sha256 != sha) {
       check.problems.push_back(file + " has changed");
     }
   }
@@ -95,37 +68,30 @@ BagCheck check_bag(const fs::path& bag) {
   }
 
   const auto manifest =
-      read_manifest(bag / "manifest-sha256.txt", "manifest-sha256.txt", check.problems);
-  std::map<std::string, bool> seen;
-  for (const auto& entry : manifest) {
-    seen[entry.first] = false;
+      entries_of(bag / "manifest-sha256.txt", "manifest-sha256.txt", check.problems);
+  const PayloadTree tree = walk_payload(bag / "data");
+  if (tree.error) {
+    check.problems.push_back("data: " + *tree.error);
   }
-  const fs::path data = bag / "data";
-  for (auto it = fs::recursive_directory_iterator(data, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_directory(error) && !it->is_symlink(error)) {
-      continue;
-    }
-    const std::string file = "data/" + fs::relative(it->path(), data).generic_string();
+  for (const std::string& odd : tree.odd) {
+    check.added.push_back("data/" + odd);
+  }
+  for (const auto& [path, where] : tree.files) {
+    const std::string file = "data/" + path;
     const auto found = manifest.find(file);
-    if (found == manifest.end() || !it->is_regular_file(error) || it->is_symlink(error)) {
+    if (found == manifest.end()) {
       check.added.push_back(file);
       continue;
     }
-    seen[file] = true;
-    std::uint64_t size = 0;
-    const auto now = file_sha256(it->path(), &size);
+    const Hashed now = hash_file(where, plain, buffer);
     ++check.files;
-    check.bytes += size;
-    if (!now || *now != found->second) {
+    check.bytes += now.bytes;
+    if (now.error != 0 || now.sha256 != found->second) {
       check.changed.push_back(file);
     }
   }
-  if (error) {
-    check.problems.push_back("data: " + error.message());
-  }
-  for (const auto& [file, found] : seen) {
-    if (!found) {
+  for (const auto& [file, sha] : manifest) {
+    if (!file.starts_with("data/") || !tree.files.count(file.substr(5))) {
       check.missing.push_back(file);
     }
   }

@@ -4,10 +4,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "evidence/recorder_files.h"
@@ -32,9 +34,13 @@ int open_below(int folder, const char* name, int flags) {
 class MountedFolder final : public RecorderFiles {
  public:
   MountedFolder(link::Descriptor root, std::vector<RecordedFile> files)
-      : root_(std::move(root)), files_(std::move(files)), buffer_(kReadBytes) {}
+      : root_(std::move(root)),
+        serial_(fsid_of(root_.get())),
+        files_(std::move(files)),
+        buffer_(kReadBytes) {}
 
   std::string description() const override { return "a mounted folder"; }
+  std::string volume_serial() const override { return serial_; }
   const std::vector<RecordedFile>& files() const override { return files_; }
 
   std::optional<ReadFailure> read(std::size_t index, const Chunk& chunk) override {
@@ -67,7 +73,22 @@ class MountedFolder final : public RecorderFiles {
   }
 
  private:
+  // The file system's id as statfs gives it: the same for one mount of one volume.
+  static std::string fsid_of(int fd) {
+    struct statfs status {};
+    if (::fstatfs(fd, &status) != 0) {
+      return {};
+    }
+    std::uint32_t parts[2];
+    static_assert(sizeof parts == sizeof status.f_fsid);
+    std::memcpy(parts, &status.f_fsid, sizeof parts);
+    char text[32];
+    std::snprintf(text, sizeof text, "fsid %08x%08x", parts[0], parts[1]);
+    return text;
+  }
+
   link::Descriptor root_;
+  std::string serial_;
   std::vector<RecordedFile> files_;
   std::vector<std::byte> buffer_;
 };
@@ -123,10 +144,12 @@ std::optional<std::string> list(int folder, const std::string& prefix, int depth
       file.size = static_cast<std::uint64_t>(status.st_size);
       file.modified = status.st_mtim.tv_sec;
       file.accessed = status.st_atim.tv_sec;
+      file.address = status.st_ino;
       struct statx extended {};
       if (::statx(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME, &extended) == 0 &&
           (extended.stx_mask & STATX_BTIME)) {
         file.created = extended.stx_btime.tv_sec;
+        file.created_nano = extended.stx_btime.tv_nsec;
       }
       files.push_back(std::move(file));
     }

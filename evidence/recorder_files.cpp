@@ -54,6 +54,17 @@ std::string settled(const std::string& path) {
 
 }  // namespace
 
+FileIdentity identity_of(const RecordedFile& file) {
+  return {file.address,  file.first_block, file.size,
+          file.modified, file.created,     file.created_nano};
+}
+
+void sort_listing(std::vector<RecordedFile>& files) {
+  std::ranges::stable_sort(files, [](const RecordedFile& a, const RecordedFile& b) {
+    return a.path != b.path ? a.path < b.path : a.address < b.address;
+  });
+}
+
 void settle_paths(std::vector<RecordedFile>& files) {
   std::set<std::string> taken;
   // A folder of the bag may not also be a file of it.

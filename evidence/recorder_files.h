@@ -28,7 +28,29 @@ struct RecordedFile {
   std::int64_t modified = 0;
   std::int64_t created = 0;
   std::int64_t accessed = 0;
+  // What tells it from another file of the same name, size and times, such as one the recorder
+  // wrote in its place: where the volume keeps its metadata (a FAT directory entry's address, an
+  // inode), the first block of its data (0 for none), and its creation time's fraction of a
+  // second, which FAT keeps in hundredths.
+  std::uint64_t address = 0;
+  std::uint64_t first_block = 0;
+  std::uint32_t created_nano = 0;
 };
+
+// A file of the recorder as an offload cut short recorded it, to be held against what the
+// recorder lists when the offload goes on.
+struct FileIdentity {
+  std::uint64_t address = 0;
+  std::uint64_t first_block = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  std::int64_t created = 0;
+  std::uint32_t created_nano = 0;
+
+  bool operator==(const FileIdentity&) const = default;
+};
+
+FileIdentity identity_of(const RecordedFile& file);
 
 struct ReadFailure {
   std::string what;
@@ -43,6 +65,9 @@ class RecorderFiles {
   virtual ~RecorderFiles() = default;
   // What was read: "FAT32", "exFAT in partition 2", "a mounted folder".
   virtual std::string description() const = 0;
+  // The volume's serial number as blkid writes it ("1A2B-3C4D", FAT's volume ID or exFAT's volume
+  // serial); a mounted folder's file system id. Empty when the volume keeps none.
+  virtual std::string volume_serial() const = 0;
   // Every regular file, by path.
   virtual const std::vector<RecordedFile>& files() const = 0;
   // Hands the bytes of files()[index] on in order, from its start to its size. nullopt when all
@@ -61,6 +86,10 @@ Opened read_folder(const std::string& path);
 
 // A block device or an image file through read_volume, a folder through read_folder.
 Opened open_recorder_files(const std::string& path);
+
+// Sorts the listing by path, files of one path by their address, so that the same volume always
+// lists in the same order and settle_paths gives each file the same path.
+void sort_listing(std::vector<RecordedFile>& files);
 
 // Each path made one the bag can hold (see RecordedFile::path), in the order given; a path that
 // had to change keeps the recorder's own in recorder_path.

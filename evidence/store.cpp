@@ -1,94 +1,60 @@
 #include "evidence/store.h"
 
-#include "evidence/upload.h"
-
-#include <algorithm>
-#include <charconv>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <system_error>
-
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
+#include "evidence/bag_info.h"
+
 namespace kbc::evidence {
-std::optional<std::string> bag_info_value(const std::filesystem::path& bag,
-                                          std::string_view label) {
-  std::ifstream info(bag / "bag-info.txt");
-  for (std::string line; std::getline(info, line);) {
-    if (line.size() > label.size() && line.starts_with(label) && line[label.size()] == ':') {
-      std::string_view value = std::string_view(line).substr(label.size() + 1);
-      while (!value.empty() && value.front() == ' ') {
-        value.remove_prefix(1);
-      }
-      return std::string(value);
-    }
-  }
-  return std::nullopt;
-}
-
-bool read_payload_oxum(const std::filesystem::path& bag, std::uint64_t& bytes,
-                       std::uint64_t& files) {
-  const auto value = bag_info_value(bag, "Payload-Oxum");
-  const std::size_t dot = value ? value->find('.') : std::string::npos;
-  if (dot == std::string::npos) {
-    return false;
-  }
-  const auto number = [](std::string_view text, std::uint64_t& out) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
-    return error == std::errc() && end == text.data() + text.size();
-  };
-  const std::string_view text = *value;
-  return number(text.substr(0, dot), bytes) && number(text.substr(dot + 1), files);
-}
-
+namespace fs = std::filesystem;
 namespace {
 
-std::string utc_text(std::chrono::sys_seconds when, const char* format) {
-  const auto day = std::chrono::floor<std::chrono::days>(when);
-  const std::chrono::year_month_day date(day);
-  const std::chrono::hh_mm_ss time(when - day);
-  char text[32];
-  std::snprintf(text, sizeof text, format, static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                static_cast<int>(time.seconds().count()));
-  return text;
+bool plain_folder(const fs::directory_entry& entry) {
+  std::error_code error;
+  return entry.is_directory(error) && !entry.is_symlink(error);
+}
+
+// The bag at `path`, named `name`, when it is a verified one.
+std::optional<StoredBag> verified_bag(const fs::path& path, std::string_view stamp,
+                                      bool set_aside) {
+  std::error_code error;
+  const auto started = parse_utc_stamp(stamp);
+  if (!started || !fs::is_regular_file(path / "bagit.txt", error) ||
+      !fs::is_regular_file(path / "tagmanifest-sha256.txt", error)) {
+    return std::nullopt;
+  }
+  const auto info = read_bag_info(path);
+  if (!info) {
+    return std::nullopt;
+  }
+  const auto value = [&](std::string_view label) -> std::string_view {
+    const auto found = info->find(label);
+    return found != info->end() ? std::string_view(found->second) : std::string_view();
+  };
+  const auto oxum = parse_payload_oxum(value("Payload-Oxum"));
+  if (!oxum) {
+    return std::nullopt;
+  }
+  // A bag of an earlier version of the offload has no time of its verification: it counts as
+  // verified when it began.
+  const auto verified = parse_iso_utc(value("Offload-Verified"));
+  return StoredBag{path,        path.filename().string(),
+                   *started,    verified.value_or(*started),
+                   oxum->files, oxum->bytes,
+                   set_aside};
+}
+
+void by_verification(std::vector<StoredBag>& bags) {
+  std::ranges::stable_sort(bags, [](const StoredBag& a, const StoredBag& b) {
+    return a.verified != b.verified ? a.verified < b.verified : a.name < b.name;
+  });
 }
 
 }  // namespace
-
-std::string utc_stamp(std::chrono::sys_seconds when) {
-  return utc_text(when, "%04d%02u%02uT%02d%02d%02dZ");
-}
-
-std::string iso_utc(std::chrono::sys_seconds when) {
-  return utc_text(when, "%04d-%02u-%02uT%02d:%02d:%02dZ");
-}
-
-std::optional<std::chrono::sys_seconds> parse_utc_stamp(std::string_view stamp) {
-  if (stamp.size() != 16 || stamp[8] != 'T' || stamp[15] != 'Z') {
-    return std::nullopt;
-  }
-  int parts[6] = {};
-  const std::size_t starts[] = {0, 4, 6, 9, 11, 13};
-  const std::size_t lengths[] = {4, 2, 2, 2, 2, 2};
-  for (int i = 0; i < 6; ++i) {
-    const char* begin = stamp.data() + starts[i];
-    const auto [end, error] = std::from_chars(begin, begin + lengths[i], parts[i]);
-    if (error != std::errc() || end != begin + lengths[i]) {
-      return std::nullopt;
-    }
-  }
-  const std::chrono::year_month_day date{std::chrono::year(parts[0]),
-                                         std::chrono::month(static_cast<unsigned>(parts[1])),
-                                         std::chrono::day(static_cast<unsigned>(parts[2]))};
-  if (!date.ok() || parts[3] > 23 || parts[4] > 59 || parts[5] > 60) {
-    return std::nullopt;
-  }
-  return std::chrono::sys_days(date) + std::chrono::hours(parts[3]) +
-         std::chrono::minutes(parts[4]) + std::chrono::seconds(parts[5]);
-}
 
 std::string folder_name(std::optional<std::string_view> text) {
   std::string name;
@@ -100,7 +66,7 @@ std::string folder_name(std::optional<std::string_view> text) {
   return name.empty() ? "unknown" : name.substr(0, 64);
 }
 
-std::filesystem::path Store::officer_folder(const Officer& officer) const {
+fs::path Store::officer_folder(const Officer& officer) const {
   return root_ / folder_name(officer.unit_number) / folder_name(officer.user_number);
 }
 
@@ -108,55 +74,69 @@ std::string Store::bag_name(std::string_view serial, std::chrono::sys_seconds st
   return folder_name(serial) + "_" + utc_stamp(started);
 }
 
-std::vector<StoredBag> Store::verified_bags(std::string_view serial) const {
-  const std::string prefix = folder_name(serial) + "_";
-  std::vector<StoredBag> bags;
+std::string Store::set_aside_name(std::string_view serial, std::chrono::sys_seconds started) {
+  return bag_name(serial, started) + std::string(kSetAside);
+}
+
+void Store::for_each_bag(std::string_view prefix,
+                         const std::function<void(const fs::path&)>& each) const {
   std::error_code error;
-  // Two levels, unit then officer; nothing below them is followed.
-  for (const auto& unit : std::filesystem::directory_iterator(root_, error)) {
-    if (!unit.is_directory(error) || unit.is_symlink(error)) {
+  for (const auto& unit : fs::directory_iterator(root_, error)) {
+    if (!plain_folder(unit) || unit.path().filename().string().starts_with('.')) {
       continue;
     }
-    for (const auto& officer : std::filesystem::directory_iterator(unit.path(), error)) {
-      if (!officer.is_directory(error) || officer.is_symlink(error)) {
+    for (const auto& officer : fs::directory_iterator(unit.path(), error)) {
+      if (!plain_folder(officer)) {
         continue;
       }
-      for (const auto& entry : std::filesystem::directory_iterator(officer.path(), error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(prefix, 0) != 0 || !entry.is_directory(error) || entry.is_symlink(error)) {
-          continue;
+      for (const auto& entry : fs::directory_iterator(officer.path(), error)) {
+        if (plain_folder(entry) && entry.path().filename().string().starts_with(prefix)) {
+          each(entry.path());
         }
-        const auto started = parse_utc_stamp(std::string_view(name).substr(prefix.size()));
-        StoredBag bag{entry.path(), folder_name(serial), {}, 0, 0};
-        if (!started || !std::filesystem::is_regular_file(entry.path() / "bagit.txt", error) ||
-            !read_payload_oxum(entry.path(), bag.bytes, bag.files)) {
-          continue;
-        }
-        bag.started = *started;
-        bags.push_back(std::move(bag));
       }
     }
   }
-  std::ranges::sort(bags, {}, &StoredBag::started);
+}
+
+std::vector<StoredBag> Store::offloads(std::string_view serial) const {
+  const std::string prefix = folder_name(serial) + "_";
+  std::vector<StoredBag> bags;
+  for_each_bag(prefix, [&](const fs::path& path) {
+    const std::string name = path.filename().string();
+    if (auto bag = verified_bag(path, std::string_view(name).substr(prefix.size()), false)) {
+      bags.push_back(std::move(*bag));
+    }
+  });
+  by_verification(bags);
   return bags;
 }
 
-std::optional<StoredBag> Store::newest_verified(std::string_view serial) const {
-  std::vector<StoredBag> bags = verified_bags(serial);
+std::optional<StoredBag> Store::newest_offload(std::string_view serial) const {
+  std::vector<StoredBag> bags = offloads(serial);
   if (bags.empty()) {
     return std::nullopt;
   }
   return std::move(bags.back());
 }
 
-std::optional<console::OffloadFact> StoreLedger::newest_verified(std::string_view serial) {
-  const std::optional<StoredBag> bag = store_.newest_verified(serial);
-  if (!bag) {
-    return std::nullopt;
-  }
-  // Whether the agency's object store has it verified too.
-  const auto queued = UploadQueue(store_).find(bag->path.filename().string());
-  return console::OffloadFact{bag->started, bag->files, bag->bytes, queued && queued->stored};
+std::vector<StoredBag> Store::bags() const {
+  std::vector<StoredBag> bags;
+  for_each_bag("", [&](const fs::path& path) {
+    const std::string filename = path.filename().string();
+    std::string_view name = filename;
+    const bool set_aside = name.ends_with(kSetAside);
+    if (set_aside) {
+      name.remove_suffix(kSetAside.size());
+    }
+    const std::size_t stamp = name.rfind('_');
+    if (stamp != std::string_view::npos) {
+      if (auto bag = verified_bag(path, name.substr(stamp + 1), set_aside)) {
+        bags.push_back(std::move(*bag));
+      }
+    }
+  });
+  by_verification(bags);
+  return bags;
 }
 
 bool Store::shared() const {
@@ -164,19 +144,35 @@ bool Store::shared() const {
   return ::stat(root_.c_str(), &info) == 0 && (info.st_mode & S_IWGRP) != 0;
 }
 
-int Store::make_folder(const std::filesystem::path& folder) const {
-  const bool group = shared();
-  if (::mkdir(folder.c_str(), group ? 02770 : 0750) != 0) {
+int Store::make_folder(const fs::path& folder) const {
+  const mode_t mode = shared() ? 02770 : 0750;
+  if (::mkdir(folder.c_str(), mode) != 0) {
     return errno;
   }
   // mkdir took the umask off.
-  return group && ::chmod(folder.c_str(), 02770) != 0 ? errno : 0;
+  return ::chmod(folder.c_str(), mode) != 0 ? errno : 0;
+}
+
+int Store::make_folders(const fs::path& base, const fs::path& below,
+                        const std::function<void(const fs::path&)>& made) const {
+  fs::path at = base;
+  for (const fs::path& part : below) {
+    const fs::path next = at / part;
+    if (const int error = make_folder(next); error == 0) {
+      if (made) {
+        made(at);
+        made(next);
+      }
+    } else if (error != EEXIST) {
+      return error;
+    }
+    at = next;
+  }
+  return 0;
 }
 
 void Store::share_file(int fd) const {
-  if (shared()) {
-    ::fchmod(fd, 0660);
-  }
+  ::fchmod(fd, shared() ? 0660 : 0640);
 }
 
 std::optional<std::string> process_env(std::string_view name) {
@@ -184,12 +180,11 @@ std::optional<std::string> process_env(std::string_view name) {
   return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
 }
 
-std::filesystem::path default_store(const Getenv& getenv) {
+fs::path default_store(const Getenv& getenv) {
   if (const auto data = getenv("XDG_DATA_HOME"); data && data->starts_with('/')) {
-    return std::filesystem::path(*data) / "kbc-q7" / "evidence";
+    return fs::path(*data) / "kbc-q7" / "evidence";
   }
-  return std::filesystem::path(getenv("HOME").value_or("/")) / ".local" / "share" / "kbc-q7" /
-         "evidence";
+  return fs::path(getenv("HOME").value_or("/")) / ".local" / "share" / "kbc-q7" / "evidence";
 }
 
 }  // namespace kbc::evidence

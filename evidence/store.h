@@ -1,8 +1,12 @@
 // The station's evidence store: a folder of BagIt bags, one per offload,
 //   STORE/<unit number>/<user number>/<serial>_<yyyymmddThhmmssZ>/
-// a bag being written or cut short keeping the name with ".partial" after it. The names come
-// from the recorder, which is untrusted: each becomes one plain folder name here.
+// a bag being written or cut short keeping the name with ".partial" after it, and the files of
+// bags cut short that the recorder no longer held in a bag of their own beside them,
+// <serial>_<yyyymmddThhmmssZ>-set-aside. The names come from the recorder, which is untrusted:
+// each becomes one plain folder name here.
 #pragma once
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
@@ -13,11 +17,14 @@
 #include <string_view>
 #include <vector>
 
-#include "console/erase_guard.h"
-
 namespace kbc::evidence {
 
 inline constexpr std::string_view kPartial = ".partial";
+inline constexpr std::string_view kSetAside = "-set-aside";
+
+// A verified bag is its owner's alone to change: nobody may write it, its group and owner read it.
+inline constexpr mode_t kSealedFile = 0440;
+inline constexpr mode_t kSealedFolder = 02550;
 
 // Who the recorder belongs to, as its identity record says; nullopt where it is not known (an
 // offload from a disk switched by other means).
@@ -28,30 +35,19 @@ struct Officer {
   std::optional<std::string> unit_name;
 };
 
-// "20261208T143005Z".
-std::string utc_stamp(std::chrono::sys_seconds when);
-// "2026-12-08T14:30:05Z".
-std::string iso_utc(std::chrono::sys_seconds when);
-// The time of a stamp; nullopt for anything else.
-std::optional<std::chrono::sys_seconds> parse_utc_stamp(std::string_view stamp);
-
 // A recorder's text as one folder name: ASCII letters, digits, '-' and '_' kept, anything else
 // '_'; "unknown" for nothing, or for a text that is only dots.
 std::string folder_name(std::optional<std::string_view> text);
 
-// A value of a bag's bag-info.txt: "Recorder-Serial" gives "KBC0002"; nullopt when it has none.
-std::optional<std::string> bag_info_value(const std::filesystem::path& bag, std::string_view label);
-// "Payload-Oxum: BYTES.FILES" of a bag's bag-info.txt; false when it has none.
-bool read_payload_oxum(const std::filesystem::path& bag, std::uint64_t& bytes,
-                       std::uint64_t& files);
-
 // A verified bag of the store.
 struct StoredBag {
   std::filesystem::path path;
-  std::string serial_folder;  // folder_name(serial)
-  std::chrono::sys_seconds started{};
-  std::uint64_t files = 0;
+  std::string name;                     // its folder's
+  std::chrono::sys_seconds started{};   // from its name
+  std::chrono::sys_seconds verified{};  // bag-info's Offload-Verified
+  std::uint64_t files = 0;              // Payload-Oxum
   std::uint64_t bytes = 0;
+  bool set_aside = false;  // files of offloads cut short, not an offload of the recorder
 };
 
 class Store {
@@ -63,24 +59,38 @@ class Store {
   std::filesystem::path officer_folder(const Officer& officer) const;
   // The name of a bag of this serial begun at `started`, without ".partial".
   static std::string bag_name(std::string_view serial, std::chrono::sys_seconds started);
+  // The name of the bag of files set aside by the offload begun at `started`.
+  static std::string set_aside_name(std::string_view serial, std::chrono::sys_seconds started);
 
-  // Every verified bag of the serial (its Payload-Oxum read), oldest first.
-  std::vector<StoredBag> verified_bags(std::string_view serial) const;
-  // The newest of them; nullopt when there is none.
-  std::optional<StoredBag> newest_verified(std::string_view serial) const;
+  // Every verified offload of the serial, the one verified first first; set-aside bags are none.
+  std::vector<StoredBag> offloads(std::string_view serial) const;
+  // The one verified last; nullopt when there is none.
+  std::optional<StoredBag> newest_offload(std::string_view serial) const;
+  // Every verified bag of the store, set-aside ones included, the one verified first first.
+  std::vector<StoredBag> bags() const;
 
   // A store whose root its group may write (the packaged /var/lib/kbc-q7/evidence, 2770) is the
   // station's, shared by the operators and the upload service through that group: its folders
-  // are made 2770 and the files others append to 0660, whatever anyone's umask. Any other store
-  // is its owner's: 0750 and 0640.
+  // are made 2770 and the files others append to 0660. Any other store is its owner's: 0750 and
+  // 0640. Either whatever anyone's umask.
   bool shared() const;
   // Makes the folder (its parent there) with the store's mode: 0 when made, EEXIST when it was
   // there, else the errno.
   int make_folder(const std::filesystem::path& folder) const;
-  // Gives a file others of a shared store append to their write permission.
+  // Makes each missing folder of `folder` below `base` (which is there): 0, or the errno.
+  // `made` hears of each folder made, and of the folder it was made in.
+  int make_folders(const std::filesystem::path& base, const std::filesystem::path& below,
+                   const std::function<void(const std::filesystem::path&)>& made = {}) const;
+  // Gives a file others of a shared store append to their write permission (0660), and any
+  // other its owner's (0640), whatever the umask.
   void share_file(int fd) const;
 
  private:
+  // `each` for every folder of a bag's place (unit, then officer) whose name starts with
+  // `prefix`; nothing below them is followed.
+  void for_each_bag(std::string_view prefix,
+                    const std::function<void(const std::filesystem::path&)>& each) const;
+
   std::filesystem::path root_;
 };
 
@@ -91,15 +101,5 @@ std::optional<std::string> process_env(std::string_view name);
 // The store when neither the station file nor --store names one: $XDG_DATA_HOME/kbc-q7/evidence
 // (~/.local/share/kbc-q7/evidence).
 std::filesystem::path default_store(const Getenv& getenv = process_env);
-
-// The store as the erase question asks it: the newest verified bag of a serial number.
-class StoreLedger final : public console::OffloadLedger {
- public:
-  explicit StoreLedger(Store store) : store_(std::move(store)) {}
-  std::optional<console::OffloadFact> newest_verified(std::string_view serial) override;
-
- private:
-  Store store_;
-};
 
 }  // namespace kbc::evidence

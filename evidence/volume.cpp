@@ -4,7 +4,9 @@
 #include <tsk/libtsk.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -122,9 +124,51 @@ bool tsk_entry(const char* folder, const TSK_FS_FILE& file) {
 
 struct Listing {
   std::vector<RecordedFile> files;
-  std::vector<TSK_INUM_T> numbers;
   bool too_many = false;
 };
+
+// Where the file's data begins: the first block of its first run that is not sparse; 0 for a
+// file without data.
+std::uint64_t first_block(TSK_FS_FILE* file) {
+  const TSK_FS_ATTR* attribute = tsk_fs_file_attr_get(file);
+  if (attribute == nullptr || (attribute->flags & TSK_FS_ATTR_NONRES) == 0) {
+    tsk_error_reset();
+    return 0;
+  }
+  for (const TSK_FS_ATTR_RUN* run = attribute->nrd.run; run != nullptr; run = run->next) {
+    if ((run->flags & (TSK_FS_ATTR_RUN_FLAG_SPARSE | TSK_FS_ATTR_RUN_FLAG_FILLER)) == 0) {
+      return run->addr;
+    }
+  }
+  return 0;
+}
+
+// The volume's serial number as blkid writes it: the boot sector's FAT volume ID (FAT12/16 at
+// 39, FAT32 at 67, after the extended boot signature 0x29) or exFAT's volume serial (at 100).
+std::string serial_of(Blocks& blocks, const TSK_FS_INFO& fs) {
+  std::array<std::byte, 512> sector{};
+  if (fs.offset < 0 || blocks.read_at(static_cast<std::uint64_t>(fs.offset), sector) !=
+                           static_cast<std::int64_t>(sector.size())) {
+    return {};
+  }
+  std::size_t at = 0;
+  if (fs.ftype == TSK_FS_TYPE_EXFAT) {
+    at = 100;
+  } else {
+    const std::size_t signature = fs.ftype == TSK_FS_TYPE_FAT32 ? 66 : 38;
+    if (sector[signature] != std::byte{0x29}) {
+      return {};
+    }
+    at = signature + 1;
+  }
+  std::uint32_t id = 0;
+  for (int i = 3; i >= 0; --i) {
+    id = (id << 8) | std::to_integer<std::uint32_t>(sector[at + static_cast<std::size_t>(i)]);
+  }
+  char text[16];
+  std::snprintf(text, sizeof text, "%04X-%04X", id >> 16, id & 0xFFFF);
+  return text;
+}
 
 TSK_WALK_RET_ENUM list_file(TSK_FS_FILE* file, const char* folder, void* data) {
   auto& listing = *static_cast<Listing*>(data);
@@ -145,22 +189,24 @@ TSK_WALK_RET_ENUM list_file(TSK_FS_FILE* file, const char* folder, void* data) {
   recorded.modified = file->meta->mtime;
   recorded.created = file->meta->crtime;
   recorded.accessed = file->meta->atime;
+  recorded.address = file->meta->addr;
+  recorded.created_nano = static_cast<std::uint32_t>(file->meta->crtime_nano);
+  recorded.first_block = first_block(file);
   listing.files.push_back(std::move(recorded));
-  listing.numbers.push_back(file->meta->addr);
   return TSK_WALK_CONT;
 }
 
 class Volume final : public RecorderFiles {
  public:
   Volume(std::unique_ptr<Blocks> blocks, ImagePtr image, VolumesPtr volumes, FsPtr fs,
-         std::string description, Listing listing)
+         std::string description, std::vector<RecordedFile> files)
       : blocks_(std::move(blocks)),
         image_(std::move(image)),
         volumes_(std::move(volumes)),
         fs_(std::move(fs)),
         description_(std::move(description)),
-        files_(std::move(listing.files)),
-        numbers_(std::move(listing.numbers)),
+        serial_(serial_of(*blocks_, *fs_)),
+        files_(std::move(files)),
         buffer_(kReadBytes) {}
 
   ~Volume() override {
@@ -171,11 +217,12 @@ class Volume final : public RecorderFiles {
   }
 
   std::string description() const override { return description_; }
+  std::string volume_serial() const override { return serial_; }
   const std::vector<RecordedFile>& files() const override { return files_; }
 
   std::optional<ReadFailure> read(std::size_t index, const Chunk& chunk) override {
     const RecordedFile& recorded = files_.at(index);
-    const FilePtr file(tsk_fs_file_open_meta(fs_.get(), nullptr, numbers_.at(index)));
+    const FilePtr file(tsk_fs_file_open_meta(fs_.get(), nullptr, recorded.address));
     const TSK_FS_ATTR* attribute = file ? tsk_fs_file_attr_get(file.get()) : nullptr;
     if (attribute == nullptr) {
       return ReadFailure{"the volume has no data for it: " + tsk_problem()};
@@ -257,8 +304,8 @@ class Volume final : public RecorderFiles {
   VolumesPtr volumes_;
   FsPtr fs_;
   std::string description_;
+  std::string serial_;
   std::vector<RecordedFile> files_;
-  std::vector<TSK_INUM_T> numbers_;
   std::vector<std::byte> buffer_;
 };
 
@@ -323,22 +370,10 @@ Opened read_volume(std::unique_ptr<Blocks> blocks) {
   if (listing.too_many) {
     return "the volume lists more than " + std::to_string(kMostFiles) + " files";
   }
-  // By path, the order of the bag; the volume's numbers go along.
-  std::vector<std::size_t> order(listing.files.size());
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    order[i] = i;
-  }
-  std::ranges::sort(order, [&](std::size_t a, std::size_t b) {
-    return listing.files[a].path < listing.files[b].path;
-  });
-  Listing sorted;
-  for (const std::size_t i : order) {
-    sorted.files.push_back(std::move(listing.files[i]));
-    sorted.numbers.push_back(listing.numbers[i]);
-  }
-  settle_paths(sorted.files);
+  sort_listing(listing.files);
+  settle_paths(listing.files);
   return std::make_unique<Volume>(std::move(blocks), std::move(opened), std::move(volumes),
-                                  std::move(fs), std::move(description), std::move(sorted));
+                                  std::move(fs), std::move(description), std::move(listing.files));
 }
 
 }  // namespace kbc::evidence

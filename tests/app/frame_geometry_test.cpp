@@ -158,7 +158,7 @@ TEST_F(FrameGeometry, StatusBarWithTheRecorderListOfTwoRecordersWithScreenshots)
   frame->mark_simulated();
   // A station that uploads, with a bag the store refused at length.
   const evidence::testing::Scratch scratch;
-  const evidence::UploadQueue queue{evidence::Store(scratch / "store")};
+  const upload::UploadQueue queue{evidence::Store(scratch / "store")};
   ASSERT_TRUE(queue.enqueue(scratch / "store/KBC0001_20261208T143005Z"));
   std::ofstream(queue.folder() / "KBC0001_20261208T143005Z.state", std::ios::app)
       << "error station-07/440300000000/000001/KBC0001_20261208T143005Z/data/DCIM/0001.MP4: "
@@ -306,20 +306,20 @@ TEST_F(FrameGeometry, TheKeyboardAloneVerifiesGoesRoundAndSets) {
 }
 
 // The recorder's disk where a test puts it, or none until the offload is cancelled.
-class TestDiskWatch final : public evidence::DiskWatch {
+class TestDiskWatch final : public offload::DiskWatch {
  public:
   std::optional<std::string> disk;
   std::optional<std::string> port_of(std::string_view) override { return "1-1"; }
-  std::optional<std::string> wait_for_disk(std::string_view, std::chrono::milliseconds,
-                                           std::stop_token stop) override {
+  offload::WaitedDisk wait_for_disk(std::string_view, std::chrono::milliseconds,
+                                    std::stop_token stop) override {
     if (disk) {
-      return disk;
+      return {disk, {}};
     }
     std::mutex mutex;
     std::condition_variable_any stopped;
     std::unique_lock lock(mutex);
     stopped.wait(lock, stop, [] { return false; });
-    return std::nullopt;
+    return {};
   }
 };
 
@@ -345,18 +345,18 @@ TEST(OffloadPanelOnScreen, ARowGoesToVerifiedOrIsCancelledAndTheReceiptGoesToThe
   evidence::testing::make_fat32(image, {{"DCIM/V0001.MP4", evidence::testing::pattern(300000, 5)},
                                         {"DCIM/V0002.MP4", evidence::testing::pattern(1000, 6)}});
   TestDiskWatch watch;
-  evidence::OffloadSettings settings{evidence::Store(scratch / "store"), "kbc-q7 test"};
+  offload::OffloadSettings settings{evidence::Store(scratch / "store"), "kbc-q7 test"};
   settings.watch = &watch;
-  const evidence::UploadQueue queue(settings.store);
+  const upload::UploadQueue queue(settings.store);
   settings.upload = &queue;
   UploadStatus status(queue, nullptr);
   EXPECT_EQ(status.text(), QString::fromUtf8("已全部上传"));
   const auto switched = [](const char* location, const char* serial) {
-    evidence::Switched recorder;
+    offload::Switched recorder;
     recorder.receipt.location = location;
     recorder.receipt.serial = serial;
     recorder.receipt.officer = {"000001", "张三", "440300000000", "深圳市公安局"};
-    recorder.receipt.stage = evidence::Stage::waiting_for_disk;
+    recorder.receipt.stage = offload::Stage::waiting_for_disk;
     recorder.port = "1-1";
     return recorder;
   };
@@ -367,7 +367,7 @@ TEST(OffloadPanelOnScreen, ARowGoesToVerifiedOrIsCancelledAndTheReceiptGoesToThe
                    [&](const QStringList& lines) { receipts.push_back(lines); });
   panel.show();
   // Waiting for a disk that never comes, until the operator cancels.
-  std::vector<evidence::Switched> waiting;
+  std::vector<offload::Switched> waiting;
   waiting.push_back(switched("001/002", "KBC0002"));
   panel.start(std::move(waiting), settings);
   QTableWidget& table = *panel.table();
@@ -381,7 +381,7 @@ TEST(OffloadPanelOnScreen, ARowGoesToVerifiedOrIsCancelledAndTheReceiptGoesToThe
                                       QString::fromUtf8("导出已取消")}));
 
   watch.disk = image.string();
-  std::vector<evidence::Switched> going;
+  std::vector<offload::Switched> going;
   going.push_back(switched("001/001", "KBC0001"));
   panel.start(std::move(going), settings);
   wait_idle(panel);

@@ -100,29 +100,42 @@ class FakeLedger final : public OffloadLedger {
 TEST_F(StorageTest, TheEraseQuestionStatesTheNewestOffloadAndTheStationsRuleMayRefuse) {
   using std::chrono::minutes;
   const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-  const OffloadFact recent{now - minutes(10), 132, 3'800'000'000};
-  const OffloadFact old{now - minutes(45), 7, 512'000};
+  const OffloadFact recent{now - minutes(10),   132, 3'800'000'000, false, "/srv/e/KBC0001_1",
+                           std::string(64, 'a')};
+  const OffloadFact old{now - minutes(45),   7, 512'000, false, "/srv/e/KBC0001_0",
+                        std::string(64, 'b')};
   const ErasePolicy warn{};
   const ErasePolicy strict{EraseRule::require_offload, minutes(30)};
   const ErasePolicy uploaded{EraseRule::require_upload, minutes(30)};
+  // A window given in seconds or hours is said back in them.
+  const ErasePolicy seconds{EraseRule::require_offload, std::chrono::seconds(4), SpanUnit::seconds};
+  const ErasePolicy hours{EraseRule::require_offload, std::chrono::hours(2), SpanUnit::hours};
   OffloadFact stored = recent;
   stored.uploaded = true;
+  const char* const kRefused =
+      "按本站规定，最近30分钟内没有该记录仪已验证的导出，不能清除! 请先导出录像。";
   struct Row {
     const char* what;
     ErasePolicy policy;
     std::optional<OffloadFact> fact;
     bool without_offload;
-    bool asked;  // else refused
+    const char* refused;  // nullptr: asked
   };
   const Row rows[] = {
-      {"warn, none", warn, std::nullopt, false, true},
-      {"warn, old", warn, old, false, true},
-      {"strict, recent", strict, recent, false, true},
-      {"strict, none", strict, std::nullopt, false, false},
-      {"strict, too old", strict, old, false, false},
-      {"strict, none, overridden", strict, std::nullopt, true, true},
-      {"upload, offloaded only", uploaded, recent, false, false},
-      {"upload, stored at the object store", uploaded, stored, false, true},
+      {"warn, none", warn, std::nullopt, false, nullptr},
+      {"warn, old", warn, old, false, nullptr},
+      {"strict, recent", strict, recent, false, nullptr},
+      {"strict, none", strict, std::nullopt, false, kRefused},
+      {"strict, too old", strict, old, false, kRefused},
+      {"strict, none, overridden", strict, std::nullopt, true, nullptr},
+      {"upload, offloaded only", uploaded, recent, false,
+       "按本站规定，最近30分钟内没有该记录仪已上传并校验的导出，不能清除! 请等待上传完成。"},
+      {"upload, stored at the object store", uploaded, stored, false, nullptr},
+      {"4s, ten minutes old", seconds, recent, false,
+       "按本站规定，最近4秒内没有该记录仪已验证的导出，不能清除! 请先导出录像。"},
+      {"2h, 45 minutes old", hours, old, false, nullptr},
+      {"2h, none", hours, std::nullopt, false,
+       "按本站规定，最近2小时内没有该记录仪已验证的导出，不能清除! 请先导出录像。"},
   };
   FakeLedger ledger;
   FakeTrail trail;
@@ -143,15 +156,22 @@ TEST_F(StorageTest, TheEraseQuestionStatesTheNewestOffloadAndTheStationsRuleMayR
     ASSERT_EQ(trail.entries.size(), 1u);
     const AuditEntry& entry = trail.entries.front();
     EXPECT_EQ(entry.value, row.without_offload ? "without-offload" : "");
-    if (!row.asked) {
+    // The entry names the rule, and the bag the question stated, for an audit to check later.
+    const auto field = [&](const std::string& name) {
+      for (const auto& [key, value] : entry.fields) {
+        if (key == name) {
+          return value;
+        }
+      }
+      return std::string("(none)");
+    };
+    EXPECT_EQ(field("KBC_ERASE_RULE"), std::string(rule_name(row.policy.rule)));
+    EXPECT_EQ(field("KBC_BAG"), row.fact ? row.fact->bag : "(none)");
+    EXPECT_EQ(field("KBC_TAGMANIFEST_SHA256"), row.fact ? row.fact->tagmanifest_sha256 : "(none)");
+    if (row.refused != nullptr) {
       // Refused before any question, and entered so.
       EXPECT_TRUE(view.questions.empty());
-      EXPECT_EQ(view.lines,
-                Lines{row.policy.rule == EraseRule::require_upload
-                          ? "按本站规定，最近30分钟内没有该记录仪已上传并校验的导出，不能清除! "
-                            "请等待上传完成。"
-                          : "按本站规定，最近30分钟内没有该记录仪已验证的导出，不能清除! "
-                            "请先导出录像。"});
+      EXPECT_EQ(view.lines, Lines{row.refused});
       EXPECT_EQ(entry.outcome, AuditOutcome::refused);
       EXPECT_EQ(recorder.letters(), "J3");
       continue;

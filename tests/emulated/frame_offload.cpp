@@ -7,8 +7,8 @@
 
 #include "app/info_view.h"
 #include "app/offload_panel.h"
-#include "evidence/disk_watch.h"
 #include "frame_program.h"
+#include "offload/disk_watch.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   kbc::app::CMainFrame& frame = *window.frame;
-  kbc::evidence::UdevDiskWatch watch;
+  kbc::offload::UdevDiskWatch watch;
   frame.set_evidence(argv[1], {}, &watch, {});
   frame.show();
   kbc::emulated::settle(frame);

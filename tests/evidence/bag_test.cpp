@@ -12,9 +12,10 @@
 #include "evidence/bag.h"
 #include "evidence/bag_check.h"
 #include "evidence/recorder_files.h"
+#include "evidence/recorder_lock.h"
 #include "evidence/sha256.h"
-#include "evidence/upload.h"
 #include "recorder_disk.h"
+#include "upload/queue.h"
 
 namespace kbc::evidence::testing {
 namespace {
@@ -159,6 +160,20 @@ TEST(Volume, PathsTheStoreCannotHoldAreMadePlainAndUnique) {
   EXPECT_EQ(files[4].recorder_path, "");
 }
 
+int mode_of(const fs::path& path) {
+  struct stat info {};
+  ::lstat(path.c_str(), &info);
+  return static_cast<int>(info.st_mode & 07777);
+}
+
+// Every file and folder of a verified bag is read-only: nobody but its owner can change it.
+void expect_sealed(const fs::path& bag) {
+  EXPECT_EQ(mode_of(bag), 02550) << bag;
+  for (const auto& entry : fs::recursive_directory_iterator(bag)) {
+    EXPECT_EQ(mode_of(entry.path()), entry.is_directory() ? 02550 : 0440) << entry.path();
+  }
+}
+
 class BagTest : public ::testing::Test {
  protected:
   void SetUp() override { make_fat32(image, recordings()); }
@@ -176,7 +191,10 @@ class BagTest : public ::testing::Test {
     events.file_done = [&](const FileDone& done) {
       done_.push_back(done.file.path + (done.kept ? " kept" : ""));
     };
-    return write_bag(*volume_, store, info, kStarted, events, {}, io ? *io : plain);
+    Locked lock = lock_recorder(store, info.serial, "the test");
+    EXPECT_TRUE(std::holds_alternative<RecorderLock>(lock));
+    return write_bag(*volume_, store, std::get<RecorderLock>(lock), info, kStarted, events, {},
+                     io ? *io : plain);
   }
 
   std::function<void(TestBlocks&)> setup_blocks = [](TestBlocks&) {};
@@ -195,7 +213,7 @@ class BagTest : public ::testing::Test {
 
 TEST_F(BagTest, AVerifiedBagHoldsTheRecordingsWithManifestsAnyoneCanCheck) {
   const BagOutcome bag = offload();
-  ASSERT_TRUE(bag.verified) << ::testing::PrintToString(bag.problem_lines(false));
+  ASSERT_TRUE(bag.verified) << ::testing::PrintToString(english_lines(bag.problems));
   const fs::path where = scratch / "store/440300000000/000001/KBC0001_20261208T143005Z";
   EXPECT_EQ(bag.path, where);
   EXPECT_EQ(bag.files, 5u);
@@ -214,9 +232,12 @@ TEST_F(BagTest, AVerifiedBagHoldsTheRecordingsWithManifestsAnyoneCanCheck) {
        {"Payload-Oxum: 3964935.5\n", "External-Identifier: KBC0001\n", "Officer-Name: 张三\n",
         "Unit-Number: 440300000000\n", "Source-Organization: 深圳市公安局\n",
         "Station-Host: station-3\n", "Station-Operator: alice\n", "Recorder-Volume: FAT32\n",
-        "Offload-Started: 2026-12-08T14:30:05Z\n", "Bag-Software-Agent: kbcctl 0.2.0\n"}) {
+        "Offload-Started: 2026-12-08T14:30:05Z\n", "Bag-Software-Agent: kbcctl 0.2.0\n",
+        "Recorder-Volume-Serial: "}) {
     EXPECT_THAT(info_text, HasSubstr(line));
   }
+  EXPECT_THAT(info_text, ::testing::Not(HasSubstr("Recorder-Volume-Serial: unknown")));
+  expect_sealed(where);
   EXPECT_EQ(bag.tagmanifest_sha256, sha256_hex(slurp(where / "tagmanifest-sha256.txt")));
   const BagCheck check = check_bag(where);
   EXPECT_TRUE(check.intact()) << ::testing::PrintToString(check.problems);
@@ -226,47 +247,44 @@ TEST_F(BagTest, AVerifiedBagHoldsTheRecordingsWithManifestsAnyoneCanCheck) {
 }
 
 // A store its group may write is shared by the station's operators and the upload service: what
-// one makes the others can add to, whatever their umask. Anyone else's store stays private.
+// one makes the others can add to, whatever their umask. Anyone else's store stays private. A
+// verified bag is nobody's to change, whatever the umask.
 TEST_F(BagTest, AStoreItsGroupMayWriteGivesTheGroupItsFoldersAndQueue) {
-  const mode_t umask_was = ::umask(022);
-  for (const auto& [root_mode, folders, appended] :
-       {std::tuple{02770, 02770, 0660}, std::tuple{0700, 0750, 0640}}) {
-    SCOPED_TRACE(root_mode);
-    fs::remove_all(store.root());
+  for (const auto& [umask, root_mode, folders, appended] :
+       {std::tuple{022, 02770, 02770, 0660}, std::tuple{077, 02770, 02770, 0660},
+        std::tuple{022, 0700, 0750, 0640}, std::tuple{077, 0700, 0750, 0640}}) {
+    SCOPED_TRACE(std::to_string(umask) + " " + std::to_string(root_mode));
+    const mode_t umask_was = ::umask(static_cast<mode_t>(umask));
+    remove_tree(store.root());
     fs::create_directory(store.root());
     fs::permissions(store.root(), static_cast<fs::perms>(root_mode));
     const BagOutcome bag = offload();
     ASSERT_TRUE(bag.verified);
-    const UploadQueue queue(store);
+    const upload::UploadQueue queue(store);
     ASSERT_TRUE(queue.enqueue(bag.path));
-    const auto mode = [](const fs::path& path) {
-      struct stat info {};
-      ::stat(path.c_str(), &info);
-      return static_cast<int>(info.st_mode & 07777);
-    };
-    for (const fs::path& folder : {bag.path.parent_path().parent_path(), bag.path,
-                                   bag.path / "data/DCIM/100MEDIA", queue.folder()}) {
-      EXPECT_EQ(mode(folder), folders) << folder;
+    for (const fs::path& folder : {bag.path.parent_path().parent_path(), bag.path.parent_path(),
+                                   queue.folder(), store.root() / ".locks"}) {
+      EXPECT_EQ(mode_of(folder), folders) << folder;
     }
-    EXPECT_EQ(mode(queue.folder() / (bag.name + ".state")), appended);
-    // The evidence itself: nobody's to change.
-    EXPECT_EQ(mode(bag.path / "data/readme.txt"), 0640);
+    EXPECT_EQ(mode_of(queue.folder() / (bag.name + ".state")), appended);
+    // The evidence itself: nobody's to change, and readable by the upload service's group.
+    expect_sealed(bag.path);
+    ::umask(umask_was);
   }
-  ::umask(umask_was);
 }
 
 // Breaks the store's writes or reads as a test row says.
 class FaultyStore final : public StoreIo {
  public:
   ssize_t write(int fd, std::span<const std::byte> bytes) override {
-    if (room && written_ + bytes.size() > *room) {
+    if (full_after && written_ + bytes.size() > *full_after) {
       errno = ENOSPC;
       return -1;
     }
     written_ += bytes.size();
     return StoreIo::write(fd, bytes);
   }
-  ssize_t read(int fd, std::span<std::byte> bytes) override {
+  ssize_t read(int fd, std::uint64_t offset, std::span<std::byte> bytes) override {
     // The file is changed on the disk just before its first read back.
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
@@ -277,9 +295,25 @@ class FaultyStore final : public StoreIo {
       file.seekp(12345);
       file.put('\x5a');
     }
-    return StoreIo::read(fd, bytes);
+    return StoreIo::read(fd, offset, bytes);
   }
-  std::optional<std::uint64_t> room;
+  int rename_noreplace(const char* from, const char* to) override {
+    if (nfs) {
+      // As NFS answers renameat2's flags.
+      errno = EINVAL;
+      return -1;
+    }
+    return StoreIo::rename_noreplace(from, to);
+  }
+  std::optional<Room> room(const char* path) override {
+    if (free) {
+      return Room{*free, 4096};
+    }
+    return StoreIo::room(path);
+  }
+  std::optional<std::uint64_t> full_after;  // bytes; then ENOSPC
+  std::optional<std::uint64_t> free;        // what statvfs says is free
+  bool nfs = false;
   std::string change;
 
  private:
@@ -305,7 +339,7 @@ TEST_F(BagTest, NothingIsCalledVerifiedThatIsNotAndTheBagStaysPartial) {
       {"the disk pulled out",
        [&](TestBlocks& blocks, FaultyStore&) { blocks.gone_after = 2 << 20; },
        big + ": No such device", true},
-      {"the store full", [](TestBlocks&, FaultyStore& store) { store.room = 1 << 20; },
+      {"the store full", [](TestBlocks&, FaultyStore& store) { store.full_after = 1 << 20; },
        big + ": No space left on device", false},
       {"a byte changed in the store before it was read back",
        [](TestBlocks&, FaultyStore& store) { store.change = "IMG0001.JPG"; },
@@ -314,18 +348,43 @@ TEST_F(BagTest, NothingIsCalledVerifiedThatIsNotAndTheBagStaysPartial) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
-    fs::remove_all(store.root());
+    remove_tree(store.root());
     FaultyStore faulty;
     setup_blocks = [&](TestBlocks& blocks) { row.set(blocks, faulty); };
     const BagOutcome bag = offload(&faulty);
     EXPECT_FALSE(bag.verified);
     EXPECT_EQ(bag.disk_gone, row.gone);
-    EXPECT_THAT(bag.problem_lines(false), ::testing::Contains(row.names));
+    EXPECT_THAT(english_lines(bag.problems), ::testing::Contains(row.names));
     EXPECT_EQ(bag.path.extension(), ".partial");
     EXPECT_TRUE(fs::exists(bag.path));
-    EXPECT_FALSE(store.newest_verified("KBC0001"));
+    EXPECT_FALSE(store.newest_offload("KBC0001"));
     EXPECT_FALSE(fs::exists(bag.path / "manifest-sha256.txt"));
   }
+
+  // A store without the room for the recordings refuses before it writes a byte, with both
+  // figures; one that refuses renameat2's flags (NFS) still gets its bags, never over another.
+  remove_tree(store.root());
+  FaultyStore small;
+  small.free = 2 << 20;
+  setup_blocks = [](TestBlocks&) {};
+  const BagOutcome refused = offload(&small);
+  EXPECT_FALSE(refused.verified);
+  EXPECT_THAT(english_lines(refused.problems),
+              ElementsAre(::testing::MatchesRegex("the store has 2097152 bytes free; the offload "
+                                                  "needs [0-9]+")));
+  EXPECT_GT(refused.problems.front().needed, 3u << 20);
+  EXPECT_TRUE(refused.path.empty());
+  EXPECT_FALSE(fs::exists(store.officer_folder(info.officer) / "KBC0001_20261208T143005Z.partial"));
+  FaultyStore nfs;
+  nfs.nfs = true;
+  const BagOutcome renamed = offload(&nfs);
+  ASSERT_TRUE(renamed.verified) << ::testing::PrintToString(english_lines(renamed.problems));
+  EXPECT_TRUE(check_bag(renamed.path).intact());
+  EXPECT_FALSE(fs::exists(renamed.path / ".kbc-progress"));
+  const BagOutcome again = offload(&nfs);
+  ASSERT_TRUE(again.verified);
+  EXPECT_NE(again.path, renamed.path);
+  EXPECT_TRUE(check_bag(renamed.path).intact());
 }
 
 TEST_F(BagTest, ABagCutShortIsFinishedByTheNextOffloadReadingOnlyWhatItLacks) {
@@ -339,21 +398,140 @@ TEST_F(BagTest, ABagCutShortIsFinishedByTheNextOffloadReadingOnlyWhatItLacks) {
   done_.clear();
   setup_blocks = [](TestBlocks&) {};
   const BagOutcome resumed = offload();
-  ASSERT_TRUE(resumed.verified) << ::testing::PrintToString(resumed.problem_lines(false));
+  ASSERT_TRUE(resumed.verified) << ::testing::PrintToString(english_lines(resumed.problems));
   EXPECT_EQ(resumed.kept, 2u);
-  EXPECT_EQ(resumed.path, scratch / "store/440300000000/000001/KBC0001_20261208T143005Z");
+  EXPECT_TRUE(resumed.set_aside.empty());
   EXPECT_THAT(done_, ElementsAre("DCIM/100MEDIA/20261208_143005_0001.MP4 kept",
                                  "DCIM/100MEDIA/执法记录仪 2026年12月8日 长名字录像.MP4 kept",
                                  "DCIM/PHOTO/IMG0001.JPG", "RECORD/empty.wav", "readme.txt"));
   // Only the files it lacked were read off the recorder this time.
   EXPECT_LT(blocks_->bytes_read, 100u * 1024 + 7 + (1u << 20));
   EXPECT_TRUE(check_bag(resumed.path).intact());
+  // No ".partial" bag is left, and the erase counts from the verification, not the name.
+  EXPECT_EQ(std::distance(fs::directory_iterator(resumed.path.parent_path()), {}), 1);
+  const auto newest = store.newest_offload("KBC0001");
+  ASSERT_TRUE(newest);
+  EXPECT_GE(newest->verified, std::chrono::floor<std::chrono::seconds>(
+                                  std::chrono::system_clock::now() - std::chrono::minutes(1)));
+}
+
+// The recorder changed between an offload cut short and the next: a file erased, or another
+// written in a file's place with the same name, size and time. The bag verified lists exactly
+// what it holds, and the file the recorder no longer has is kept in a verified bag of its own.
+TEST_F(BagTest, FilesTheRecorderNoLongerHoldsAreSetAsideInAVerifiedBagOfTheirOwn) {
+  const std::string photo = "DCIM/PHOTO/IMG0001.JPG";
+  const std::string big = "DCIM/100MEDIA/20261208_143005_0001.MP4";
+  const struct {
+    const char* change;
+    std::function<void(std::int64_t modified)> make;
+    std::string set_aside;  // the file set aside
+    std::uint64_t files;    // in the bag verified
+    std::string reason;
+  } rows[] = {
+      {"a file erased", [&](std::int64_t) { delete_file(image, photo); }, photo, 4,
+       "not-on-recorder"},
+      {"a file replaced by one of the same name, size and time",
+       [&](std::int64_t modified) {
+         replace_file(image, photo, pattern(100 * 1024, 77), modified);
+       },
+       photo, 5, "replaced-on-recorder"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.change);
+    remove_tree(store.root());
+    make_fat32(image, recordings());
+    // Cut after the big file and the photo, the long-named one left for later.
+    setup_blocks = [&](TestBlocks& blocks) {
+      const std::uint64_t at = offset_of(image, recordings()[1].bytes.substr(0, 64));
+      blocks.bad_range = {{at, at + 1}};
+    };
+    const BagOutcome cut = offload();
+    ASSERT_FALSE(cut.verified);
+    std::int64_t modified = 0;
+    for (const RecordedFile& file : volume_->files()) {
+      modified = file.path == photo ? file.modified : modified;
+    }
+    volume_.reset();
+    row.make(modified);
+    setup_blocks = [](TestBlocks&) {};
+    done_.clear();
+    const BagOutcome resumed = offload();
+    ASSERT_TRUE(resumed.verified) << ::testing::PrintToString(english_lines(resumed.problems));
+    EXPECT_EQ(resumed.files, row.files);
+    EXPECT_THAT(done_, ::testing::Contains(big + " kept"));
+    EXPECT_THAT(done_, ::testing::Not(::testing::Contains(photo + " kept")));
+    const BagCheck check = check_bag(resumed.path);
+    EXPECT_TRUE(check.intact()) << ::testing::PrintToString(check.added);
+    EXPECT_EQ(check.files, row.files);
+    expect_sealed(resumed.path);
+
+    ASSERT_EQ(resumed.set_aside.size(), 1u);
+    const SetAsideBag& aside = resumed.set_aside.front();
+    ASSERT_TRUE(aside.verified) << ::testing::PrintToString(english_lines(aside.problems));
+    EXPECT_EQ(aside.files, 1u);
+    EXPECT_TRUE(check_bag(aside.path).intact());
+    expect_sealed(aside.path);
+    EXPECT_TRUE(slurp(aside.path / "data" / cut.name / photo) == recordings()[2].bytes);
+    EXPECT_THAT(slurp(aside.path / "set-aside-files.txt"),
+                HasSubstr(cut.name + "/" + photo + "\twhole\t102400\t" +
+                          sha256_hex(recordings()[2].bytes) + "\t" + row.reason + "\n"));
+    EXPECT_THAT(slurp(aside.path / "bag-info.txt"), HasSubstr("Set-Aside-From: " + cut.name));
+    // Set aside, it is no offload of the recorder: the erase counts only the bag verified.
+    EXPECT_EQ(store.newest_offload("KBC0001")->path, resumed.path);
+    EXPECT_EQ(store.bags().size(), 2u);
+  }
+}
+
+// One offload of a recorder at a time: a second finds the first's lock and who holds it.
+TEST_F(BagTest, ASecondRunOfTheRecorderFindsItsLockAndWhoHoldsIt) {
+  Locked first = lock_recorder(store, "KBC0001", lock_holder_text("station-3", "alice"));
+  ASSERT_TRUE(std::holds_alternative<RecorderLock>(first));
+  const Locked second = lock_recorder(store, "KBC0001", "someone else");
+  ASSERT_TRUE(std::holds_alternative<LockBusy>(second));
+  EXPECT_THAT(std::get<LockBusy>(second).holder,
+              ::testing::MatchesRegex("host station-3, pid [0-9]+, user alice, since "
+                                      "20[0-9-]+T[0-9:]+Z"));
+  // Another recorder is another lock; the lock goes with its holder.
+  EXPECT_TRUE(std::holds_alternative<RecorderLock>(lock_recorder(store, "KBC0002", "x")));
+  first = LockFailed{0};
+  EXPECT_TRUE(std::holds_alternative<RecorderLock>(lock_recorder(store, "KBC0001", "x")));
+}
+
+// A crash between a bag's verification and its queueing, or in the middle of its state file's
+// first line, is mended by the next upload before it sends anything.
+TEST_F(BagTest, TheUploadQueueQueuesAVerifiedBagItMissedAndMendsATornStateFile) {
+  const BagOutcome first = offload();
+  ASSERT_TRUE(first.verified);
+  const BagOutcome second = offload();
+  ASSERT_TRUE(second.verified);
+  const upload::UploadQueue queue(store);
+  ASSERT_EQ(queue.make_folder(), 0);
+  std::ofstream(queue.state_file(second.name)) << "bag KBC00";
+  const upload::UploadQueue::Repaired repaired = queue.repair();
+  EXPECT_THAT(repaired.problems, IsEmpty());
+  EXPECT_THAT(repaired.done,
+              ::testing::UnorderedElementsAre(first.name + ": verified but not queued; queued now",
+                                              second.name + ": its torn state file written anew"));
+  for (const BagOutcome* bag : {&first, &second}) {
+    const auto queued = queue.find(bag->name);
+    ASSERT_TRUE(queued);
+    EXPECT_EQ(queued->bag, bag->path);
+    EXPECT_EQ(queued->files, 5u);
+  }
+  EXPECT_THAT(queue.repair().done, IsEmpty());
+  // A line that cannot be appended is a failure, never a step done.
+  EXPECT_NE(upload::append_state(queue.folder() / "gone.state", "stored x"), 0);
 }
 
 TEST_F(BagTest, ACheckSaysWhichFilesAreMissingChangedOrAdded) {
   const BagOutcome bag = offload();
   ASSERT_TRUE(bag.verified);
   const fs::path data = bag.path / "data";
+  // Whoever changes a verified bag has made it writable first.
+  for (const auto& entry : fs::recursive_directory_iterator(bag.path)) {
+    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add);
+  }
+  fs::permissions(bag.path, fs::perms::owner_write, fs::perm_options::add);
   fs::remove(data / "readme.txt");
   std::fstream(data / "DCIM/PHOTO/IMG0001.JPG", std::ios::in | std::ios::out | std::ios::binary)
       .put('!');
@@ -365,7 +543,6 @@ TEST_F(BagTest, ACheckSaysWhichFilesAreMissingChangedOrAdded) {
   EXPECT_THAT(check.added, ElementsAre("data/DCIM/extra.mp4"));
 
   // A manifest rewritten to hide a change is itself a change the tag manifest shows.
-  std::ofstream(bag.path / "manifest-sha256.txt", std::ios::app) << "";
   std::ofstream(bag.path / "manifest-sha256.txt", std::ios::app)
       << sha256_hex("planted") << "  data/DCIM/extra.mp4\n";
   EXPECT_THAT(check_bag(bag.path).problems, ::testing::Contains("manifest-sha256.txt has changed"));

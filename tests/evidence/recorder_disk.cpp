@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -74,9 +75,20 @@ Scratch::Scratch() {
 }
 
 Scratch::~Scratch() {
+  remove_tree(path_);
+}
+
+void remove_tree(const fs::path& path) {
   std::error_code error;
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
-  fs::remove_all(path_, error);
+  // A verified bag is read-only, its folders too: its owner gives itself the right again first.
+  fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, error);
+  for (auto it = fs::recursive_directory_iterator(path, error);
+       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_directory(error) && !it->is_symlink(error)) {
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    }
+  }
+  fs::remove_all(path, error);
 }
 
 void make_fat32(const fs::path& image, const std::vector<DiskFile>& files, int megabytes,
@@ -125,6 +137,22 @@ void make_fat32(const fs::path& image, const std::vector<DiskFile>& files, int m
     write_file(source, file.bytes);
     ASSERT_EQ(run({"mcopy", "-i", target, source.string(), "::/" + file.path}), 0) << file.path;
   }
+}
+
+void delete_file(const fs::path& image, const std::string& path) {
+  ASSERT_EQ(run({"mdel", "-i", image.string(), "::/" + path}), 0) << path;
+}
+
+void replace_file(const fs::path& image, const std::string& path, const std::string& bytes,
+                  std::int64_t modified) {
+  delete_file(image, path);
+  const Scratch staging;
+  const fs::path source = staging / "new";
+  write_file(source, bytes);
+  const timespec times[2] = {{modified, 0}, {modified, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+  // -m keeps the source's modification time.
+  ASSERT_EQ(run({"mcopy", "-m", "-i", image.string(), source.string(), "::/" + path}), 0) << path;
 }
 
 bool unpack_exfat_sample(const fs::path& image) {

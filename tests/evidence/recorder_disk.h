@@ -36,10 +36,19 @@ class Scratch {
   std::filesystem::path path_;
 };
 
+// Removes the folder and all in it, read-only bags included.
+void remove_tree(const std::filesystem::path& path);
+
 // A FAT32 image of `megabytes` holding the files, at `image`; with `partitioned`, the volume lies
 // in the first partition of an MBR partition table. Fails the test on any problem.
 void make_fat32(const std::filesystem::path& image, const std::vector<DiskFile>& files,
                 int megabytes = 40, bool partitioned = false);
+
+// The recorder's disk changed as a recorder changes it after an offload was cut short: a file
+// erased, or one written anew in a file's place with the same name, size and modification time.
+void delete_file(const std::filesystem::path& image, const std::string& path);
+void replace_file(const std::filesystem::path& image, const std::string& path,
+                  const std::string& bytes, std::int64_t modified);
 
 // The exFAT sample image (an MBR partition holding exFAT), unpacked at `image`; false where the
 // package is not installed.

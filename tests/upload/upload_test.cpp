@@ -16,14 +16,27 @@
 
 #include "console/audit.h"
 #include "evidence/bag.h"
+#include "evidence/manifest.h"
 #include "evidence/recorder_files.h"
+#include "evidence/recorder_lock.h"
 #include "evidence/sha256.h"
 #include "evidence/store.h"
-#include "evidence/upload.h"
+#include "link/descriptor.h"
+#include "offload/ledger.h"
+#include "offload/upload_entry.h"
 #include "recorder_disk.h"
+#include "upload/drain.h"
+#include "upload/objects.h"
 
-namespace kbc::evidence::testing {
+namespace kbc::upload::testing {
 namespace {
+
+using evidence::sha256_hex;
+using evidence::Store;
+using evidence::testing::DiskFile;
+using evidence::testing::make_fat32;
+using evidence::testing::pattern;
+using evidence::testing::Scratch;
 
 namespace fs = std::filesystem;
 using ::testing::Contains;
@@ -32,6 +45,11 @@ using ::testing::HasSubstr;
 
 const std::string kScript = KBC_RGW_SCRIPT;
 const std::chrono::sys_seconds kNow{std::chrono::seconds(1796740205)};  // 2026-12-08T14:30:05Z
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 class RecordedPause final : public link::Pause {
  public:
@@ -80,18 +98,27 @@ class UploadToRgw : public ::testing::Test {
   fs::path queued_bag(const std::string& serial, const std::vector<DiskFile>& files) {
     const fs::path image = scratch_ / (serial + ".img");
     make_fat32(image, files, 160);
-    auto opened = open_recorder_files(image.string());
-    auto& volume = *std::get<std::unique_ptr<RecorderFiles>>(opened);
-    StoreIo plain;
-    const BagOutcome bag =
-        write_bag(volume, store_, {serial, {}, "station-7", "alice", "test"}, kNow, {}, {}, plain);
+    auto opened = evidence::open_recorder_files(image.string());
+    auto& volume = *std::get<std::unique_ptr<evidence::RecorderFiles>>(opened);
+    evidence::StoreIo plain;
+    auto lock = evidence::lock_recorder(store_, serial, "the test");
+    const evidence::BagOutcome bag =
+        evidence::write_bag(volume, store_, std::get<evidence::RecorderLock>(lock),
+                            {serial, {}, "station-7", "alice", "test"}, kNow, {}, {}, plain);
     EXPECT_TRUE(bag.verified);
     EXPECT_TRUE(queue_.enqueue(bag.path));
     return bag.path;
   }
 
+  // The bags the drain took up; each one's entry goes to the trail as the station's does.
   std::vector<Uploaded> drain_with(S3Client& client, UploadIo& io, UploadEvents events = {}) {
-    return drain(queue_, {client, settings_, &trail_, pause_, io, std::move(events), kNow});
+    return drained_with(client, io, std::move(events)).bags;
+  }
+  Drained drained_with(S3Client& client, UploadIo& io, UploadEvents events = {}) {
+    events.finished = [&](const Uploaded& bag) {
+      trail_.write(offload::upload_entry(bag, settings_));
+    };
+    return drain(queue_, {client, settings_, pause_, io, std::move(events), kNow});
   }
 
   // The objects' versions and the multipart uploads open in the bucket.
@@ -115,7 +142,7 @@ TEST_F(UploadToRgw, EitherVerificationStoresTheBagUnderRetentionWhichRefusesADel
   const std::vector<DiskFile> files{{"DCIM/0001.MP4", pattern(70 << 20, 1)},
                                     {"DCIM/执法 记录.MP4", pattern(300000, 2)}};
   const fs::path first = queued_bag("KBC0001", files);
-  StoreLedger ledger(store_);
+  offload::StoreLedger ledger(store_);
   EXPECT_FALSE(ledger.newest_verified("KBC0001")->uploaded);
 
   std::vector<std::string> sent;
@@ -159,20 +186,57 @@ TEST_F(UploadToRgw, EitherVerificationStoresTheBagUnderRetentionWhichRefusesADel
   EXPECT_EQ(sent.size(), 6u);
   sent.clear();
   EXPECT_TRUE(drain_with(client, plain_io_).empty());
-  const UploadRun run{client, settings_, nullptr, pause_, plain_io_, {}, kNow};
+  const UploadRun run{client, settings_, pause_, plain_io_, {}, kNow};
   EXPECT_TRUE(check_remote(first, queue_, run).empty());
   EXPECT_TRUE(check_remote(second, queue_, run).empty());
   EXPECT_TRUE(pause_.pauses.empty());
+
+  // The store's copy is held against what the queue noted at the upload: the very version, and
+  // a retention no shorter than was asked, in either way of verifying.
+  const std::string version = head.header("x-amz-version-id");
+  const struct {
+    const char* noted;
+    const char* problem;
+  } rows[] = {
+      {"2027-06-06T14:30:05Z", nullptr},
+      {"2099-01-01T00:00:00Z", "retains it until 2027-06-06T14:30:05"},
+  };
+  const fs::path state = queue_.state_file(first.filename().string());
+  const std::string kept = slurp(state);
+  for (const auto verify : {UploadSettings::Verify::head, UploadSettings::Verify::read_back}) {
+    settings_.verify = verify;
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.noted);
+      std::ofstream(state, std::ios::app)
+          << "object " << sha256_hex(files[0].bytes) << " " << files[0].bytes.size() << " "
+          << version << " " << row.noted << " " << evidence::manifest_path(key) << "\n";
+      const auto problems = check_remote(first, queue_, run);
+      if (row.problem == nullptr) {
+        EXPECT_THAT(problems, ::testing::IsEmpty());
+      } else {
+        EXPECT_THAT(problems, ElementsAre(HasSubstr(row.problem)));
+      }
+    }
+    std::ofstream(state, std::ios::app)
+        << "object " << sha256_hex(files[0].bytes) << " " << files[0].bytes.size()
+        << " 0123456789abcdef "
+        << "2027-06-06T14:30:05Z " << evidence::manifest_path(key) << "\n";
+    EXPECT_THAT(
+        check_remote(first, queue_, run),
+        ElementsAre(HasSubstr("the version uploaded, 0123456789abcdef, is not at the store")));
+    std::ofstream(state, std::ios::trunc) << kept;
+  }
 }
 
 TEST_F(UploadToRgw, AWrongSecretIsRefusedOnceAndNothingIsMarkedStored) {
   queued_bag("KBC0001", {{"DCIM/0001.MP4", pattern(1000, 1)}});
   S3Client wrong(account("not-the-secret"));
-  const auto uploaded = drain_with(wrong, plain_io_);
-  ASSERT_EQ(uploaded.size(), 1u);
-  EXPECT_FALSE(uploaded[0].stored);
-  EXPECT_TRUE(uploaded[0].permanent);
-  EXPECT_THAT(uploaded[0].problem.value_or(""), HasSubstr("403"));
+  const Drained drained = drained_with(wrong, plain_io_);
+  ASSERT_TRUE(drained.bucket);
+  EXPECT_TRUE(drained.bags.empty());
+  EXPECT_FALSE(drained.bucket->stored);
+  EXPECT_TRUE(drained.bucket->permanent);
+  EXPECT_THAT(drained.bucket->problem.value_or(""), HasSubstr("403"));
   EXPECT_TRUE(pause_.pauses.empty());  // a refusal is not tried again
   EXPECT_FALSE(queue_.bags().at(0).stored);
 
@@ -208,9 +272,9 @@ TEST_F(UploadToRgw, AGatewayKilledMidUploadLeavesNeitherADuplicateNorAnOrphanedM
     // While another drain holds the queue this one leaves it alone.
     const link::Descriptor other(::open(queue_.folder().c_str(), O_RDONLY | O_DIRECTORY));
     ASSERT_EQ(::flock(other.get(), LOCK_EX), 0);
-    const auto busy = drain_with(client, plain_io_);
-    ASSERT_EQ(busy.size(), 1u);
-    EXPECT_TRUE(busy[0].busy);
+    const Drained busy = drained_with(client, plain_io_);
+    EXPECT_TRUE(busy.busy);
+    EXPECT_TRUE(busy.bags.empty());
   }
   const auto resumed = drain_with(client, plain_io_);
   ASSERT_EQ(resumed.size(), 1u);
@@ -252,10 +316,10 @@ TEST_F(UploadToRgw, APayloadChangedOnItsWayIsRefusedByTheStoreAndSentAgain) {
   ASSERT_EQ(uploaded.size(), 1u);
   EXPECT_TRUE(uploaded[0].stored) << uploaded[0].problem.value_or("");
   EXPECT_THAT(pause_.pauses, ElementsAre(1000));
-  const UploadRun run{client, settings_, nullptr, pause_, plain_io_, {}, kNow};
+  const UploadRun run{client, settings_, pause_, plain_io_, {}, kNow};
   settings_.verify = UploadSettings::Verify::read_back;
   EXPECT_TRUE(check_remote(bag, queue_, run).empty());
 }
 
 }  // namespace
-}  // namespace kbc::evidence::testing
+}  // namespace kbc::upload::testing

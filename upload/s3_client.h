@@ -17,7 +17,7 @@
 
 #include "link/secret.h"
 
-namespace kbc::evidence {
+namespace kbc::upload {
 
 struct S3Account {
   std::string endpoint;  // "http://127.0.0.1:17480", no trailing slash
@@ -87,4 +87,4 @@ std::string xml_value(std::string_view xml, std::string_view tag);
 // Bytes in base64, as Content-MD5 and x-amz-checksum-sha256 take a digest.
 std::string base64(std::span<const unsigned char> bytes);
 
-}  // namespace kbc::evidence
+}  // namespace kbc::upload

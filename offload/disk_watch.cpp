@@ -1,17 +1,18 @@
-#include "evidence/disk_watch.h"
+#include "offload/disk_watch.h"
 
 #include <libudev.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
 #include "link/descriptor.h"
 #include "link/owned.h"
 
-namespace kbc::evidence {
+namespace kbc::offload {
 namespace {
 
 using Udev = link::Owned<udev, udev_unref>;
@@ -37,11 +38,28 @@ bool fat(std::string_view type) {
   return type == "vfat" || type == "exfat";
 }
 
-// The device node to read when `device` is the recorder's disk, or its FAT partition.
-std::optional<std::string> disk_node(udev_device* device, std::string_view port) {
+constexpr std::string_view kRecorderVendor = "4255";
+
+// The device node to read when `device` is the recorder's disk, or its FAT partition. A disk of
+// another vendor on the port is named in `ignored`, once.
+std::optional<std::string> disk_node(udev_device* device, std::string_view port,
+                                     std::vector<std::string>& ignored) {
   // The parent is owned by the child: no reference of ours.
   udev_device* usb = udev_device_get_parent_with_subsystem_devtype(device, "usb", "usb_device");
   if (usb == nullptr || text(udev_device_get_sysname(usb)) != port) {
+    return std::nullopt;
+  }
+  const std::string_view vendor = text(udev_device_get_sysattr_value(usb, "idVendor"));
+  if (vendor != kRecorderVendor) {
+    const char* node = udev_device_get_devnode(device);
+    const std::string named =
+        std::string(node != nullptr ? node : "a disk") + " (USB " + std::string(vendor) + ":" +
+        std::string(text(udev_device_get_sysattr_value(usb, "idProduct"))) + ")";
+    if (udev_device_get_devtype(device) != nullptr &&
+        text(udev_device_get_devtype(device)) == "disk" &&
+        std::find(ignored.begin(), ignored.end(), named) == ignored.end()) {
+      ignored.push_back(named);
+    }
     return std::nullopt;
   }
   const std::string_view type = text(udev_device_get_property_value(device, "ID_FS_TYPE"));
@@ -81,15 +99,15 @@ std::optional<std::string> UdevDiskWatch::port_of(std::string_view location) {
   return std::nullopt;
 }
 
-std::optional<std::string> UdevDiskWatch::wait_for_disk(std::string_view port,
-                                                        std::chrono::milliseconds timeout,
-                                                        std::stop_token stop) {
+WaitedDisk UdevDiskWatch::wait_for_disk(std::string_view port, std::chrono::milliseconds timeout,
+                                        std::stop_token stop) {
+  WaitedDisk waited;
   const Udev context(udev_new());
   const Monitor monitor(context ? udev_monitor_new_from_netlink(context.get(), "udev") : nullptr);
   if (!monitor ||
       udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), "block", nullptr) < 0 ||
       udev_monitor_enable_receiving(monitor.get()) < 0) {
-    return std::nullopt;
+    return waited;
   }
   // Listening before looking, so that no disk comes between the two unseen.
   const Enumerate present(udev_enumerate_new(context.get()));
@@ -101,8 +119,8 @@ std::optional<std::string> UdevDiskWatch::wait_for_disk(std::string_view port,
       const Device block(
           udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
       if (block) {
-        if (auto node = disk_node(block.get(), port)) {
-          return node;
+        if ((waited.node = disk_node(block.get(), port, waited.ignored))) {
+          return waited;
         }
       }
     }
@@ -119,24 +137,24 @@ std::optional<std::string> UdevDiskWatch::wait_for_disk(std::string_view port,
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
-      return std::nullopt;
+      return waited;
     }
     pollfd fds[2] = {{udev_monitor_get_fd(monitor.get()), POLLIN, 0}, {wake.get(), POLLIN, 0}};
     const int ready = ::poll(fds, 2, static_cast<int>(left.count()));
     if (ready < 0 && errno != EINTR) {
-      return std::nullopt;
+      return waited;
     }
     if (ready <= 0 || (fds[0].revents & POLLIN) == 0) {
       continue;
     }
     const Device block(udev_monitor_receive_device(monitor.get()));
     if (block && text(udev_device_get_action(block.get())) != "remove") {
-      if (auto node = disk_node(block.get(), port)) {
-        return node;
+      if ((waited.node = disk_node(block.get(), port, waited.ignored))) {
+        return waited;
       }
     }
   }
-  return std::nullopt;
+  return waited;
 }
 
-}  // namespace kbc::evidence
+}  // namespace kbc::offload

@@ -1,8 +1,9 @@
-#include "evidence/offload.h"
+#include "offload/offload.h"
 
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <mutex>
@@ -11,11 +12,13 @@
 #include "console/disk_switch.h"
 #include "console/erase_guard.h"
 #include "console/messages.h"
+#include "console/offload_messages.h"
+#include "console/printable.h"
 #include "journal/journal_trail.h"
 #include "link/recorders.h"
 #include "link/trace.h"
 
-namespace kbc::evidence {
+namespace kbc::offload {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -28,7 +31,7 @@ std::optional<std::string> field_text(const link::IdentityRecord& record,
   return text.empty() ? std::nullopt : std::optional(text);
 }
 
-Officer officer_of(const link::IdentityRecord& record) {
+evidence::Officer officer_of(const link::IdentityRecord& record) {
   return {field_text(record, link::IdentityField::user_number),
           field_text(record, link::IdentityField::user_name),
           field_text(record, link::IdentityField::unit_number),
@@ -38,6 +41,21 @@ Officer officer_of(const link::IdentityRecord& record) {
 std::string host_name() {
   char name[256] = {};
   return ::gethostname(name, sizeof name - 1) == 0 ? name : "unknown";
+}
+
+std::optional<std::string> printable(const std::optional<std::string>& text) {
+  return text ? std::optional(console::printable(*text)) : std::nullopt;
+}
+
+// What bag-info.txt says of the offload, each text one line of plain text.
+evidence::BagInfo bag_info(const Offloaded& receipt, const std::string& tool) {
+  const evidence::Officer& officer = receipt.officer;
+  return {console::printable(receipt.serial),
+          {printable(officer.user_number), printable(officer.user_name),
+           printable(officer.unit_number), printable(officer.unit_name)},
+          console::printable(host_name()),
+          console::printable(journal::real_user_name()),
+          console::printable(tool)};
 }
 
 // The trail as the recorders' threads share it: asked once whether it keeps entries, written one
@@ -58,6 +76,18 @@ class SharedTrail {
   console::AuditTrail* trail_;
   std::mutex mutex_;
 };
+
+std::vector<std::pair<std::string, std::string>> bag_fields(const std::filesystem::path& path,
+                                                            const std::string& name,
+                                                            std::uint64_t files,
+                                                            std::uint64_t bytes,
+                                                            const std::string& tagmanifest) {
+  return {{"KBC_BAG", path.string()},
+          {"KBC_BAG_NAME", name},
+          {"KBC_FILES", std::to_string(files)},
+          {"KBC_BYTES", std::to_string(bytes)},
+          {"KBC_TAGMANIFEST_SHA256", tagmanifest}};
+}
 
 // One recorder's run, from the disk on: status, the bag, its entries.
 class Run {
@@ -83,22 +113,30 @@ class Run {
                   std::move(report), false, std::move(fields)});
   }
 
-  void bag(const std::string& disk, std::stop_token stop) {
-    auto opened = open_recorder_files(disk);
+  // Ends the run before any bag.
+  void end(Stage stage, std::string report, std::string_view action,
+           console::AuditOutcome outcome) {
+    receipt_.stage = stage;
+    receipt_.report = std::move(report);
+    enter(action, outcome, {}, {*receipt_.report});
+    tell(stage);
+  }
+
+  void bag(const std::string& disk, const evidence::RecorderLock& lock, std::stop_token stop) {
+    auto opened = evidence::open_recorder_files(disk);
     if (auto* problem = std::get_if<std::string>(&opened)) {
-      receipt_.report = "无法读取记录仪的磁盘: " + *problem;
+      receipt_.report = std::string(console::msg::offload_disk_unreadable) + *problem;
       receipt_.stage = Stage::failed;
       enter("offload-bag", console::AuditOutcome::failed, disk, {*receipt_.report});
+      tell(receipt_.stage);
       return;
     }
-    RecorderFiles& files = *std::get<0>(opened);
-    for (const RecordedFile& file : files.files()) {
+    evidence::RecorderFiles& files = *std::get<0>(opened);
+    for (const evidence::RecordedFile& file : files.files()) {
       status_.bytes_total += file.size;
     }
     status_.files_total = files.files().size();
-    BagInfo info{receipt_.serial, receipt_.officer, host_name(), journal::real_user_name(),
-                 settings_.tool};
-    BagEvents bag_events;
+    evidence::BagEvents bag_events;
     Clock::time_point first{};
     bag_events.started = [&](const std::filesystem::path&, bool) {
       first = Clock::now();
@@ -111,7 +149,7 @@ class Run {
         tell(status_.stage);
       }
     };
-    bag_events.file_done = [&](const FileDone& done) {
+    bag_events.file_done = [&](const evidence::FileDone& done) {
       ++status_.files_done;
       enter("offload-file", console::AuditOutcome::ok, done.file.path,
             {done.sha256 + " " + std::to_string(done.file.size) + (done.kept ? " kept" : "")},
@@ -123,13 +161,23 @@ class Run {
       }
     };
     bag_events.verifying = [&] { tell(Stage::verifying); };
-    StoreIo plain;
+    evidence::StoreIo plain;
     const auto started = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
-    receipt_.bag = write_bag(files, settings_.store, info, started, bag_events, stop,
-                             settings_.io != nullptr ? *settings_.io : plain);
-    const BagOutcome& bag = receipt_.bag;
-    if (bag.verified && settings_.upload != nullptr && !settings_.upload->enqueue(bag.path)) {
-      link::tracef("Cannot queue %s for upload: %s", bag.path.c_str(), std::strerror(errno));
+    receipt_.bag = evidence::write_bag(files, settings_.store, lock,
+                                       bag_info(receipt_, settings_.tool), started, bag_events,
+                                       stop, settings_.io != nullptr ? *settings_.io : plain);
+    const evidence::BagOutcome& bag = receipt_.bag;
+    for (const evidence::SetAsideBag& aside : bag.set_aside) {
+      enter("offload-set-aside",
+            aside.verified ? console::AuditOutcome::ok : console::AuditOutcome::failed,
+            aside.path.string(), evidence::english_lines(aside.problems),
+            bag_fields(aside.path, aside.name, aside.files, aside.bytes, aside.tagmanifest_sha256));
+      if (aside.verified) {
+        queue(aside.path);
+      }
+    }
+    if (bag.verified) {
+      queue(bag.path);
     }
     receipt_.stage = bag.verified                            ? Stage::verified
                      : bag.cancelled && bag.problems.empty() ? Stage::cancelled
@@ -139,15 +187,20 @@ class Run {
         : receipt_.stage == Stage::cancelled ? console::AuditOutcome::cancelled
                                              : console::AuditOutcome::failed;
     enter("offload-bag", outcome, bag.path.string(), receipt_.lines(),
-          {{"KBC_BAG", bag.path.string()},
-           {"KBC_BAG_NAME", bag.name},
-           {"KBC_FILES", std::to_string(bag.files)},
-           {"KBC_BYTES", std::to_string(bag.bytes)},
-           {"KBC_TAGMANIFEST_SHA256", bag.tagmanifest_sha256}});
+          bag_fields(bag.path, bag.name, bag.files, bag.bytes, bag.tagmanifest_sha256));
     tell(receipt_.stage);
   }
 
  private:
+  // A verified bag waits for the object store; a bag not queued now is queued by the next upload,
+  // which first looks for verified bags without a state file.
+  void queue(const std::filesystem::path& bag) {
+    if (settings_.upload != nullptr && !settings_.upload->enqueue(bag)) {
+      link::tracef("Cannot queue %s for upload now (the next upload queues it): %s", bag.c_str(),
+                   std::strerror(errno));
+    }
+  }
+
   std::size_t index_;
   const OffloadSettings& settings_;
   const OffloadEvents& events_;
@@ -156,6 +209,27 @@ class Run {
   OffloadStatus status_;
   Clock::time_point told_{};
 };
+
+// The recorder's lock, or the run ended with who holds it.
+std::optional<evidence::RecorderLock> locked(const OffloadSettings& settings, Run& run,
+                                             const std::string& serial) {
+  evidence::Locked taken = evidence::lock_recorder(
+      settings.store, serial, evidence::lock_holder_text(host_name(), journal::real_user_name()));
+  if (auto* lock = std::get_if<evidence::RecorderLock>(&taken)) {
+    return std::move(*lock);
+  }
+  char report[768];
+  if (const auto* busy = std::get_if<evidence::LockBusy>(&taken)) {
+    std::snprintf(report, sizeof report, console::msg::offload_locked_format,
+                  console::printable(busy->holder).c_str());
+    run.end(Stage::failed, report, "offload", console::AuditOutcome::refused);
+  } else {
+    std::snprintf(report, sizeof report, console::msg::offload_lock_failed_format,
+                  std::strerror(std::get<evidence::LockFailed>(taken).error));
+    run.end(Stage::failed, report, "offload", console::AuditOutcome::failed);
+  }
+  return std::nullopt;
+}
 
 // The switch of one recorder of the bus, on its own thread.
 Switched switch_target(link::Link link, std::size_t index, const console::Target& target,
@@ -173,12 +247,18 @@ Switched switch_target(link::Link link, std::size_t index, const console::Target
     serial = link::read_serial(link, target.device);
   }
   receipt.serial = serial ? serial->to_utf8() : std::string();
+  receipt.reached = serial.has_value();
+  // The recorder is this run's before it is switched: a second run switches nothing.
+  result.lock = locked(settings, run, receipt.serial);
+  if (!result.lock) {
+    return result;
+  }
   // Where the recorder sits now is where its disk will appear.
   result.port =
       settings.watch != nullptr ? settings.watch->port_of(receipt.location) : std::nullopt;
 
   const console::DiskSwitch switched = console::switch_for_offload(link, target.device, password);
-  receipt.reached = switched.outcome == console::Outcome::gate_failed ||
+  receipt.reached = receipt.reached || switched.outcome == console::Outcome::gate_failed ||
                     switched.outcome == console::Outcome::body_failed || switched.switched();
   if (switched.record) {
     receipt.officer = officer_of(*switched.record);
@@ -196,10 +276,8 @@ Switched switch_target(link::Link link, std::size_t index, const console::Target
   run.enter("offload", console::AuditOutcome::ok, {}, {std::string(console::msg::msdc_done)});
   receipt.stage = Stage::waiting_for_disk;
   if (!result.port) {
-    receipt.report = "无法确定记录仪的USB端口，不能辨认它的磁盘";
-    receipt.stage = Stage::failed;
-    run.enter("offload-bag", console::AuditOutcome::failed, {}, {*receipt.report});
-    run.tell(receipt.stage);
+    run.end(Stage::failed, std::string(console::msg::offload_no_port), "offload-bag",
+            console::AuditOutcome::failed);
   }
   return result;
 }
@@ -214,23 +292,36 @@ Offloaded offload_target(Switched switched, const OffloadSettings& settings,
   const link::TraceContext context(receipt.location);
   Run run(switched.index, settings, events, trail, receipt);
   run.tell(Stage::waiting_for_disk);
-  const std::optional<std::string> disk =
-      settings.watch->wait_for_disk(*switched.port, settings.disk_wait, stop);
-  if (!disk) {
-    receipt.stage = stop.stop_requested() ? Stage::cancelled : Stage::failed;
-    receipt.report = stop.stop_requested()
-                         ? std::string("导出已取消")
-                         : "记录仪的磁盘在" + std::to_string(settings.disk_wait.count() / 1000) +
-                               "秒内没有出现在它的USB端口 " + *switched.port + " 上";
-    run.enter(
-        "offload-bag",
-        stop.stop_requested() ? console::AuditOutcome::cancelled : console::AuditOutcome::failed,
-        {}, {*receipt.report});
-    run.tell(receipt.stage);
+  const WaitedDisk disk = settings.watch->wait_for_disk(*switched.port, settings.disk_wait, stop);
+  for (const std::string& ignored : disk.ignored) {
+    link::tracef("A disk of another device came on the recorder's port and was ignored: %s",
+                 ignored.c_str());
+  }
+  if (!disk.node) {
+    if (stop.stop_requested()) {
+      run.end(Stage::cancelled, std::string(console::msg::offload_cancelled), "offload-bag",
+              console::AuditOutcome::cancelled);
+      return receipt;
+    }
+    char report[512];
+    std::snprintf(
+        report, sizeof report, console::msg::offload_no_disk_format,
+        console::span_text(std::chrono::duration_cast<std::chrono::seconds>(settings.disk_wait),
+                           console::SpanUnit::seconds)
+            .c_str(),
+        switched.port->c_str());
+    std::string text = report;
+    if (!disk.ignored.empty()) {
+      text += "; " + std::string(console::msg::offload_ignored_disks);
+      for (std::size_t i = 0; i < disk.ignored.size(); ++i) {
+        text += (i > 0 ? ", " : "") + disk.ignored[i];
+      }
+    }
+    run.end(Stage::failed, std::move(text), "offload-bag", console::AuditOutcome::failed);
     return receipt;
   }
-  link::tracef("The recorder's disk is %s", disk->c_str());
-  run.bag(*disk, stop);
+  link::tracef("The recorder's disk is %s", disk.node->c_str());
+  run.bag(*disk.node, *switched.lock, stop);
   return receipt;
 }
 
@@ -241,9 +332,13 @@ struct StageWords {
 
 // In the order of Stage.
 constexpr StageWords kStageWords[] = {
-    {"switching", "切换为磁盘"}, {"waiting-for-disk", "等待磁盘"}, {"copying", "复制中"},
-    {"verifying", "校验中"},     {"verified", "已验证"},           {"failed", "失败"},
-    {"cancelled", "已取消"},
+    {"switching", console::msg::stage_switching},
+    {"waiting-for-disk", console::msg::stage_waiting_for_disk},
+    {"copying", console::msg::stage_copying},
+    {"verifying", console::msg::stage_verifying},
+    {"verified", console::msg::stage_verified},
+    {"failed", console::msg::stage_failed},
+    {"cancelled", console::msg::stage_cancelled},
 };
 static_assert(std::size(kStageWords) == static_cast<std::size_t>(Stage::cancelled) + 1);
 
@@ -270,31 +365,6 @@ std::optional<long long> OffloadStatus::seconds_left() const {
   return static_cast<long long>(static_cast<double>(bytes_total - bytes_done) / bytes_a_second);
 }
 
-std::vector<std::string> Offloaded::lines() const {
-  if (report) {
-    return {*report};
-  }
-  std::vector<std::string> lines;
-  const std::string count = std::to_string(bag.files) + "个文件, " + console::size_text(bag.bytes);
-  switch (stage) {
-    case Stage::verified:
-      lines.push_back("导出已验证: " + bag.path.string() + " (" + count + ")");
-      if (bag.kept > 0) {
-        lines.push_back("其中" + std::to_string(bag.kept) + "个文件沿用上次未完成的导出");
-      }
-      return lines;
-    case Stage::cancelled:
-      lines.push_back("导出已取消，未完成的导出保留在: " + bag.path.string());
-      return lines;
-    default:
-      lines.push_back("导出失败，录像仍在记录仪上；未完成的导出保留在: " + bag.path.string());
-      for (const std::string& problem : bag.problem_lines(true)) {
-        lines.push_back(problem);
-      }
-      return lines;
-  }
-}
-
 Offloaded offload_from(const std::string& disk, const std::string& serial,
                        const OffloadSettings& settings, const OffloadEvents& events,
                        std::stop_token stop) {
@@ -304,8 +374,12 @@ Offloaded offload_from(const std::string& disk, const std::string& serial,
   receipt.reached = true;
   SharedTrail trail(settings.trail);
   Run run(0, settings, events, trail, receipt);
+  const std::optional<evidence::RecorderLock> lock = locked(settings, run, serial);
+  if (!lock) {
+    return receipt;
+  }
   run.enter("offload", console::AuditOutcome::ok, disk, {"--from " + disk});
-  run.bag(disk, stop);
+  run.bag(disk, *lock, stop);
   return receipt;
 }
 
@@ -350,4 +424,4 @@ void offload_recorders(const link::Link& link, std::span<const console::Target> 
   }
 }
 
-}  // namespace kbc::evidence
+}  // namespace kbc::offload

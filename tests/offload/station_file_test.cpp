@@ -6,12 +6,15 @@
 
 #include <fstream>
 
-#include "evidence/station.h"
-#include "evidence/upload.h"
+#include "offload/station_file.h"
+#include "offload/upload_account.h"
 #include "recorder_disk.h"
 
-namespace kbc::evidence::testing {
+namespace kbc::offload::testing {
 namespace {
+
+using evidence::testing::Scratch;
+using upload::UploadSettings;
 
 using ::testing::HasSubstr;
 
@@ -67,45 +70,86 @@ TEST(Station, EachKeyIsTakenOrRefusedWithItsLine) {
   }
 }
 
+// The environment of a user whose own file is `user` (under XDG_CONFIG_HOME) and who may name
+// another with $KBC_STATION_FILE.
+evidence::Getenv environment(const Scratch& scratch, const char* named) {
+  return [&scratch, named](std::string_view name) -> std::optional<std::string> {
+    if (name == "KBC_STATION_FILE" && named != nullptr) {
+      return (scratch / named).string();
+    }
+    if (name == "XDG_CONFIG_HOME") {
+      return (scratch / "config").string();
+    }
+    return std::nullopt;
+  };
+}
+
 TEST(Station, TheUsersFileGoesOverTheSystemsKeyByKey) {
   const Scratch scratch;
+  std::filesystem::create_directories(scratch / "config/kbc-q7");
   std::ofstream(scratch / "system.toml")
       << "store = \"/srv/evidence\"\nerase = \"require-offload\"\n";
-  std::ofstream(scratch / "user.toml") << "offload-window = \"1h\"\n";
-  const auto read = read_station(scratch / "system.toml", scratch / "user.toml");
+  std::ofstream(scratch / "config/kbc-q7/station.toml") << "offload-window = \"10min\"\n";
+  const auto read = read_station({scratch / "system.toml", environment(scratch, nullptr)});
   ASSERT_TRUE(std::holds_alternative<Station>(read));
   const Station& station = std::get<Station>(read);
   EXPECT_EQ(station.store, "/srv/evidence");
   EXPECT_EQ(station.erase.rule, console::EraseRule::require_offload);
-  EXPECT_EQ(station.erase.window, std::chrono::hours(1));
+  EXPECT_EQ(station.erase.window, std::chrono::minutes(10));
   EXPECT_EQ(station.files.size(), 2u);
   // Without either file, the defaults: the seed's questions, no store named.
-  const auto none = read_station(scratch / "none.toml", scratch / "nor.toml");
-  EXPECT_EQ(std::get<Station>(none).erase.rule, console::EraseRule::warn);
-  EXPECT_FALSE(std::get<Station>(none).store);
-
-  // $KBC_STATION_FILE names the one file read, the user's left out; named, it must be there.
-  std::filesystem::create_directories(scratch / "config/kbc-q7");
-  std::ofstream(scratch / "config/kbc-q7/station.toml") << "erase = \"warn\"\n";
-  const auto environment = [&](const char* named) {
-    return [&, named](std::string_view name) -> std::optional<std::string> {
-      if (name == "KBC_STATION_FILE" && named != nullptr) {
-        return (scratch / named).string();
-      }
-      if (name == "XDG_CONFIG_HOME") {
-        return (scratch / "config").string();
-      }
-      return std::nullopt;
-    };
-  };
-  const auto alone = read_station(environment("system.toml"));
-  ASSERT_TRUE(std::holds_alternative<Station>(alone));
-  EXPECT_EQ(std::get<Station>(alone).erase.rule, console::EraseRule::require_offload);
-  EXPECT_EQ(std::get<Station>(alone).files, std::vector{scratch / "system.toml"});
-  const auto missing = read_station(environment("none.toml"));
-  ASSERT_TRUE(std::holds_alternative<std::vector<StationProblem>>(missing));
-  EXPECT_THAT(station_problem_lines(std::get<std::vector<StationProblem>>(missing), false).front(),
+  const auto none = read_station({scratch / "none.toml", environment(scratch, "nor.toml")});
+  ASSERT_TRUE(std::holds_alternative<std::vector<StationProblem>>(none));
+  EXPECT_THAT(station_problem_lines(std::get<std::vector<StationProblem>>(none), false).front(),
               HasSubstr("No such file"));
+  const auto nothing = read_station(
+      {scratch / "none.toml", [](std::string_view) { return std::optional<std::string>(); }});
+  EXPECT_EQ(std::get<Station>(nothing).erase.rule, console::EraseRule::warn);
+  EXPECT_FALSE(std::get<Station>(nothing).store);
+}
+
+// The station's own rule, /etc/kbc-q7/station.toml's, holds over whatever else is read: a file
+// may make it stricter, never weaker, and one that asks for less is said.
+TEST(Station, TheStationsOwnRuleHoldsOverAWeakerOneAndTakesAStricter) {
+  const Scratch scratch;
+  std::filesystem::create_directories(scratch / "config/kbc-q7");
+  std::ofstream(scratch / "system.toml")
+      << "store = \"/srv/evidence\"\nerase = \"require-offload\"\noffload-window = \"30min\"\n";
+  using console::EraseRule;
+  const struct {
+    const char* user;   // the user's file
+    const char* named;  // $KBC_STATION_FILE's, instead
+    EraseRule rule;
+    std::chrono::seconds window;
+    bool weakened;
+  } rows[] = {
+      {"erase = \"warn\"\n", nullptr, EraseRule::require_offload, std::chrono::minutes(30), true},
+      {"offload-window = \"1d\"\n", nullptr, EraseRule::require_offload, std::chrono::minutes(30),
+       true},
+      {"offload-window = \"90s\"\n", nullptr, EraseRule::require_offload, std::chrono::seconds(90),
+       false},
+      {"erase = \"require-upload\"\n", nullptr, EraseRule::require_upload, std::chrono::minutes(30),
+       false},
+      {"", "erase = \"warn\"\nstore = \"/tmp/mine\"\n", EraseRule::require_offload,
+       std::chrono::minutes(30), true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.named != nullptr ? row.named : row.user);
+    std::ofstream(scratch / "config/kbc-q7/station.toml") << row.user;
+    if (row.named != nullptr) {
+      std::ofstream(scratch / "named.toml") << row.named;
+    }
+    const auto read =
+        read_station({scratch / "system.toml",
+                      environment(scratch, row.named != nullptr ? "named.toml" : nullptr)});
+    ASSERT_TRUE(std::holds_alternative<Station>(read));
+    const Station& station = std::get<Station>(read);
+    EXPECT_EQ(station.erase.rule, row.rule);
+    EXPECT_EQ(station.erase.window, row.window);
+    EXPECT_EQ(station.weakened.size(), row.weakened ? 1u : 0u);
+    // Under the station's rule the erase asks the station's store, whatever is named.
+    EXPECT_EQ(station.erase_store, "/srv/evidence");
+  }
 }
 
 TEST(Station, CredentialsNobodyElseMayReadOrSystemdsOwn) {
@@ -121,19 +165,20 @@ TEST(Station, CredentialsNobodyElseMayReadOrSystemdsOwn) {
   EXPECT_THAT(std::get<std::string>(open), HasSubstr("may be read by anyone"));
   ::chmod(settings.credentials.c_str(), 0640);
   const auto mine = load_account(settings, nullptr);
-  ASSERT_TRUE(std::holds_alternative<S3Account>(mine));
-  EXPECT_EQ(std::get<S3Account>(mine).secret_key.view(), "SECRET");
+  ASSERT_TRUE(std::holds_alternative<upload::S3Account>(mine));
+  EXPECT_EQ(std::get<upload::S3Account>(mine).secret_key.view(), "SECRET");
 
   // systemd's credential "s3" comes first; a file that is no TOML is not quoted back.
   std::filesystem::create_directories(scratch / "credentials");
   std::ofstream(scratch / "credentials" / "s3") << "access-key = \"AK2\"\nsecret-key = \"S2\"\n";
   const std::string directory = (scratch / "credentials").string();
-  EXPECT_EQ(std::get<S3Account>(load_account(settings, directory.c_str())).access_key.view(),
-            "AK2");
+  EXPECT_EQ(
+      std::get<upload::S3Account>(load_account(settings, directory.c_str())).access_key.view(),
+      "AK2");
   std::ofstream(settings.credentials) << "secret-key = SECRET-IN-CLEAR\n";
   const auto broken = load_account(settings, nullptr);
   EXPECT_THAT(std::get<std::string>(broken), ::testing::Not(HasSubstr("SECRET-IN-CLEAR")));
 }
 
 }  // namespace
-}  // namespace kbc::evidence::testing
+}  // namespace kbc::offload::testing

@@ -1,4 +1,4 @@
-#include "evidence/s3.h"
+#include "upload/s3_client.h"
 
 #include <openssl/evp.h>
 #include <algorithm>
@@ -10,7 +10,7 @@
 #include "evidence/sha256.h"
 #include "link/owned.h"
 
-namespace kbc::evidence {
+namespace kbc::upload {
 namespace {
 
 // What a request sends and gets, for curl's callbacks.
@@ -140,7 +140,7 @@ S3Response S3Client::request(std::string_view method, std::string_view key, std:
   const std::uint64_t size = payload.fd >= 0 ? payload.size : payload.bytes.size();
   std::string sha = payload.sha256;
   if (sha.empty()) {
-    Sha256 hash;
+    evidence::Sha256 hash;
     hash.update(payload.bytes);
     sha = hash.hex();
   }
@@ -248,4 +248,4 @@ std::string base64(std::span<const unsigned char> bytes) {
   return out;
 }
 
-}  // namespace kbc::evidence
+}  // namespace kbc::upload

@@ -1,0 +1,34 @@
+// What is wrong with a station file, in both languages: kbcctl says it in English, the window in
+// Chinese.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "console/wording.h"
+
+namespace kbc::console::station_words {
+
+Wording not_toml(std::string_view description);
+// "store = "/srv/evidence"": an absolute folder in quotes.
+Wording takes_folder(std::string_view example);
+// An absolute file in quotes.
+Wording takes_file();
+// A text of the list, in quotes: "takes \"warn\", \"require-offload\" or \"require-upload\"".
+Wording takes_one_of(std::string_view english_list, std::string_view chinese_list);
+Wording takes_span();
+Wording takes_text();
+Wording takes_address();
+Wording takes_table(std::string_view table);
+enum class Counted { days, connections, recorders };
+Wording takes_count(Counted counted, long long most);
+// "'colour' is no key of a station file; the keys: ..."
+Wording no_key(std::string_view key, std::string_view table, std::string_view keys);
+// "[upload] needs endpoint, bucket and credentials"
+Wording needs(std::string_view table, std::string_view keys);
+// A share of the store or a size: "15%", "200G".
+Wording takes_room();
+// The station's rule holds over a weaker one: "the user's file asks erase = "warn"; ...".
+Wording weaker_rule(std::string_view file, std::string_view asked, std::string_view holds);
+
+}  // namespace kbc::console::station_words

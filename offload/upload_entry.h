@@ -1,0 +1,14 @@
+// A bag's upload as the audit trail keeps it: stored, with every object's key, version and
+// SHA-256 and the retention asked, or why not.
+#pragma once
+
+#include "console/audit.h"
+#include "upload/drain.h"
+#include "upload/settings.h"
+
+namespace kbc::offload {
+
+console::AuditEntry upload_entry(const upload::Uploaded& bag,
+                                 const upload::UploadSettings& settings);
+
+}  // namespace kbc::offload
