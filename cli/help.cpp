@@ -150,6 +150,8 @@ Exit status:
   3  several recorders and none chosen, or --serial matched none or several; the
      recorders are listed on standard error and nothing but their serial numbers was asked
   4  no recorder was reached: none found, access denied, or the chosen one is gone
+  5  check: every bag's manifests match, but the journal cannot confirm one (it cannot
+     be read here, or holds no entry of the bag's verification)
 )help";
 
 std::string padded(std::string text, std::size_t width) {

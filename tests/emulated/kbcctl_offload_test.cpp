@@ -17,6 +17,7 @@
 #include "command_wire.h"
 #include "emulated_run.h"
 #include "evidence/bag_check.h"
+#include "evidence/recorder_lock.h"
 #include "recorder_disk.h"
 
 extern char** environ;
@@ -208,6 +209,22 @@ TEST(OffloadCutShort, AnOffloadKilledWhileCopyingIsFinishedByTheNextReadingOnlyT
   EXPECT_EQ(json_value(receipt, "kept"), std::to_string(kept));
   EXPECT_EQ(json_value(receipt, "files"), std::to_string(files.size()));
   EXPECT_TRUE(evidence::check_bag(json_value(receipt, "bag")).intact());
+
+  // While another run holds the recorder, a second says who and touches nothing.
+  {
+    const evidence::Store held{store};
+    auto lock = evidence::lock_recorder(held, "KBC0001", "host station-3, pid 4242, user alice");
+    ASSERT_TRUE(std::holds_alternative<evidence::RecorderLock>(lock));
+    std::vector<std::string> text_args = args;
+    text_args.erase(text_args.begin() + 1);
+    const BusRun busy = run_program(text_args);
+    EXPECT_EQ(busy.status, 1) << busy.output << busy.errors;
+    EXPECT_THAT(busy.output, HasSubstr("该记录仪的导出正在另一处进行 (host station-3, pid 4242, user "
+                                       "alice, since "));
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(json_value(receipt, "bag")).parent_path()),
+                            {}),
+              1);
+  }
 }
 
 }  // namespace
