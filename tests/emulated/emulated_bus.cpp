@@ -50,6 +50,9 @@
 //   --stray-disk IMAGE
 //                    just before that, a flash disk of another vendor is plugged in on a port
 //                    of its own, holding the FAT volume IMAGE: a disk no offload may take
+//   --foreign-disk IMAGE
+//                    or on the recorder's own port, for a moment before the recorder's disk
+//                    comes there: a disk of another vendor where the recorder was
 //   --verbose        every request on standard error too
 //   --journal        let the programs reach the system journal. Without it, where journald
 //                    runs, the bus and its programs get a mount namespace of their own (and a
@@ -111,6 +114,7 @@ struct Options {
   std::optional<std::string> wire;
   std::optional<DiskImage> disk;
   std::optional<DiskImage> stray_disk;
+  std::optional<DiskImage> foreign_disk;
   std::vector<Plug> layout = *parse_layout(kDefaultLayout);
   std::optional<std::string> control;
   Faults faults;
@@ -200,7 +204,7 @@ std::optional<Options> parse(int argc, char** argv) {
       if (!file || !(options.identity = read_identity(*file))) {
         return std::nullopt;
       }
-    } else if (arg == "--disk" || arg == "--stray-disk") {
+    } else if (arg == "--disk" || arg == "--stray-disk" || arg == "--foreign-disk") {
       const auto text = value(arg);
       if (!text) {
         return std::nullopt;
@@ -215,7 +219,9 @@ std::optional<Options> parse(int argc, char** argv) {
           return std::nullopt;
         }
       }
-      (arg == "--disk" ? options.disk : options.stray_disk) = image;
+      (arg == "--disk"         ? options.disk
+       : arg == "--stray-disk" ? options.stray_disk
+                               : options.foreign_disk) = image;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--journal") {
@@ -435,18 +441,19 @@ class Bus {
     return G_SOURCE_REMOVE;
   }
 
-  // A new USB disk on `port` at the next device number, its block devices holding `image`.
-  // With the lock held.
-  void plug_disk(int port, const std::string& sysfs, std::uint16_t vendor, std::uint16_t product,
-                 const DiskImage& image) {
+  // A new USB disk on `port` at the next device number, its block devices holding `image`:
+  // its device number, or 0. With the lock held.
+  int plug_disk(int port, const std::string& sysfs, std::uint16_t vendor, std::uint16_t product,
+                const DiskImage& image) {
     if (next_devnum_ > kLastDevnum) {
       complain("the bus has no device number left");
-      return;
+      return 0;
     }
-    BusDevice usb = disk_device(next_devnum_++, port, vendor, product);
+    const int devnum = next_devnum_++;
+    BusDevice usb = disk_device(devnum, port, vendor, product);
     usb.sysfs = sysfs;
     if (!place(usb, true)) {
-      return;
+      return 0;
     }
     // The nodes' bytes are there before udev tells of them.
     const std::string name = std::string("sd") + static_cast<char>('b' + disks_);
@@ -465,6 +472,7 @@ class Bus {
     if (!umockdev_testbed_add_from_string(testbed_.get(), described.c_str(), &error)) {
       complain(std::string("cannot add the disk: ") + error->message);
     }
+    return devnum;
   }
 
   // The recorder at `devnum` leaves the bus and its disk arrives on the same port; just before,
@@ -483,7 +491,28 @@ class Bus {
     const int port = node.device->port;
     const std::string sysfs = node.device->sysfs;
     pull_out(node);
+    if (options_.foreign_disk) {
+      // Another vendor's disk on the port first; the recorder's comes once it has gone.
+      const int foreign = plug_disk(port, sysfs, kFlashVendor, 0x5567, *options_.foreign_disk);
+      later_.push_back({foreign, port, sysfs});
+      g_timeout_add(300, &Bus::on_foreign_gone, this);
+      return;
+    }
     plug_disk(port, sysfs, kRecorderVendor, kRecorderDiskProduct, *options_.disk);
+  }
+
+  // Runs on the main loop: the foreign disk leaves, the recorder's disk comes on its port.
+  static gboolean on_foreign_gone(gpointer data) {
+    auto& bus = *static_cast<Bus*>(data);
+    std::lock_guard lock(bus.mutex_);
+    for (const Later& later : std::exchange(bus.later_, {})) {
+      if (later.devnum > 0) {
+        bus.pull_out(*bus.nodes_.at(later.devnum));
+      }
+      bus.plug_disk(later.port, later.sysfs, kRecorderVendor, kRecorderDiskProduct,
+                    *bus.options_.disk);
+    }
+    return G_SOURCE_REMOVE;
   }
 
   static gboolean on_control(gint, GIOCondition, gpointer data) {
@@ -745,6 +774,13 @@ class Bus {
   int next_port_ = 1;
   std::size_t recorders_ = 0;
   std::vector<int> switched_;  // recorders that took switch_msdc, to become disks
+  // A foreign disk on a recorder's port, to leave for the recorder's disk.
+  struct Later {
+    int devnum;
+    int port;
+    std::string sysfs;
+  };
+  std::vector<Later> later_;
   int disks_ = 0;
   bool stray_plugged_ = false;
   std::string root_;

@@ -140,6 +140,30 @@ TEST_F(OffloadOnTheBus, TheDiskOnTheRecordersPortBecomesAVerifiedBagAndTheEraseW
   EXPECT_EQ(out.back(), "清除文件成功");
 }
 
+// A disk of another vendor on the recorder's port, where the recorder was a moment before, is
+// named and never opened; the recorder's own disk that comes after it is bagged.
+TEST_F(OffloadOnTheBus, AnotherVendorsDiskOnTheRecordersPortIsIgnored) {
+  const fs::path disk = scratch_.file("recorder.img");
+  const fs::path foreign = scratch_.file("foreign.img");
+  make_fat32(disk, {{"DCIM/0001.MP4", pattern(100 * 1024, 21)}});
+  make_fat32(foreign, {{"not-evidence.txt", "someone's flash disk"}});
+  const BusRun run = run_recorded({"--disk", disk.string(), "--foreign-disk", foreign.string(),
+                                   "--", "env", "KBC_STATION_FILE=" + station_.string(),
+                                   "KBC_PASSWORD=000000", kKbcctl, "-v", "--json", "offload"});
+  EXPECT_EQ(run.status, 0) << run.output << run.errors;
+  EXPECT_THAT(run.errors, ::testing::MatchesRegex(
+                              "(.|\n)*came on the recorder's port and was ignored: /dev/sd[a-z] "
+                              "\\(USB 0781:5567\\)(.|\n)*"));
+  std::string receipt;
+  for (const std::string& line : lines(run.output)) {
+    receipt = json_value(line, "event") == "recorder" ? line : receipt;
+  }
+  const fs::path bag = json_value(receipt, "bag");
+  EXPECT_TRUE(evidence::check_bag(bag).intact());
+  EXPECT_TRUE(fs::exists(bag / "data/DCIM/0001.MP4"));
+  EXPECT_FALSE(fs::exists(bag / "data/not-evidence.txt"));
+}
+
 TEST_F(OffloadOnTheBus, AnExfatVolumeInAPartitionIsReadAsWell) {
   const fs::path disk = scratch_.file("fs.exfat");
   if (!evidence::testing::unpack_exfat_sample(disk)) {
