@@ -33,19 +33,7 @@ std::string error_text(int error) {
 // recorder-files.txt: each file's path in the bag, its size and times, and the recorder's own
 // path where it had to change.
 std::string recorder_files(const std::vector<RecordedFile>& files) {
-  const auto field = [](std::string_view value) {
-    std::string out;
-    for (const char c : value) {
-      if (c == '%' || c == '\t' || c == '\r' || c == '\n') {
-        char escape[4];
-        std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
-        out += escape;
-      } else {
-        out += c;
-      }
-    }
-    return out;
-  };
+  const auto field = [](std::string_view value) { return percent_encoded(value, "%\t\r\n"); };
   const auto when = [](std::int64_t seconds) {
     return seconds > 0 ? iso_utc(std::chrono::sys_seconds{std::chrono::seconds(seconds)})
                        : std::string();

@@ -9,9 +9,13 @@
 namespace kbc::evidence {
 
 std::string manifest_path(std::string_view path) {
+  return percent_encoded(path, "%\r\n");
+}
+
+std::string percent_encoded(std::string_view text, std::string_view special) {
   std::string out;
-  for (const char c : path) {
-    if (c == '%' || c == '\r' || c == '\n') {
+  for (const char c : text) {
+    if (special.find(c) != std::string_view::npos) {
       char escape[4];
       std::snprintf(escape, sizeof escape, "%%%02X", static_cast<unsigned char>(c));
       out += escape;

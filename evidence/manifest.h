@@ -13,6 +13,8 @@ namespace kbc::evidence {
 
 // A path as a manifest writes it: '%', CR and LF percent-encoded.
 std::string manifest_path(std::string_view path);
+// `text` with each character of `special` percent-encoded ("%09" for a tab).
+std::string percent_encoded(std::string_view text, std::string_view special);
 // The path a manifest line names; nullopt for a '%' not followed by two hex digits.
 std::optional<std::string> decoded_manifest_path(std::string_view encoded);
 

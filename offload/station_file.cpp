@@ -219,8 +219,11 @@ StationRead read_station(const StationSources& sources) {
   } else if (const auto home = sources.getenv("HOME")) {
     other = std::filesystem::path(*home) / ".config" / "kbc-q7" / "station.toml";
   }
-  // The named file alone, or the user's over the system's, key by key.
-  StationRead read = read_over(named ? Station{} : station, other, named);
+  // The named file alone, or the user's over the system's, key by key; either way the rule it
+  // does not name is the station's.
+  Station base;
+  base.erase = station.erase;
+  StationRead read = read_over(named ? std::move(base) : station, other, named);
   if (auto* result = std::get_if<Station>(&read)) {
     const console::ErasePolicy& floor = station.erase;
     if (console::weaker(result->erase, floor)) {

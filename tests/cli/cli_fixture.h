@@ -110,7 +110,8 @@ class CliTest : public ::testing::Test {
       }
       return simulated_bus.link();
     };
-    const int status = run(args, lookup, io, {usb_bus.link(), simulate, clock}, journal);
+    const int status =
+        run(args, lookup, io, {usb_bus.link(), simulate, clock, nullptr, system_station}, journal);
     ::close(pipe_ends[0]);
     return status;
   }
@@ -124,6 +125,8 @@ class CliTest : public ::testing::Test {
   Journal journal;  // none: nothing entered, audit cannot read
   FakeTerminal terminal;
   std::map<std::string, std::string> env{{"KBC_STATION_FILE", KBC_TEST_STATION}};
+  // The station's own file, in place of /etc/kbc-q7/station.toml.
+  std::filesystem::path system_station = KBC_TEST_STATION;
   std::istringstream in;              // what standard input holds
   Charset charset = Charset::utf8();  // the terminal's
   SourceWait wait{};

@@ -1,9 +1,12 @@
 #include <gmock/gmock.h>
 
+#include <fstream>
+
 #include "cli/options.h"
 #include "cli_fixture.h"
 #include "console/setting_tables.h"
 #include "link/trace.h"
+#include "recorder_disk.h"
 
 namespace kbc::cli::testing {
 namespace {
@@ -146,6 +149,52 @@ TEST_F(CliTest, EraseWithoutTerminalAnswersNo) {
   // The serial number for the question's word on the recorder's offloads, then the erase.
   EXPECT_EQ(usb.letters(), "J3");
   EXPECT_EQ(usb.state().erase_count, 0);
+}
+
+// The station's own rule holds whatever the user names: a weaker erase rule is said and the
+// station's refuses; the store it names is the one the erase asks.
+TEST_F(CliTest, TheStationsOwnEraseRuleHoldsOverTheUsersFileAndStore) {
+  const evidence::testing::Scratch scratch;
+  system_station = scratch / "system.toml";
+  std::ofstream(system_station) << "store = \"" << (scratch / "station-store").string()
+                                << "\"\nerase = \"require-offload\"\noffload-window = \"2h\"\n";
+  std::ofstream(scratch / "mine.toml") << "erase = \"warn\"\n";
+  env["KBC_STATION_FILE"] = (scratch / "mine.toml").string();
+  env["KBC_PASSWORD"] = kAdmin;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--yes", "erase"},
+        std::vector<std::string>{"--yes", "--store", (scratch / "elsewhere").string(), "erase"}}) {
+    EXPECT_EQ(kbcctl(args, false), kFailed);
+    EXPECT_THAT(output(), ElementsAre("按本站规定，最近2小时内没有该记录仪已验证的导出，不能清除! "
+                                      "请先导出录像。"));
+    EXPECT_THAT(err.str(), HasSubstr("weaker than the station's erase = \"require-offload\""));
+    EXPECT_EQ(usb.state().erase_count, 0);
+  }
+}
+
+// check: 0 intact and confirmed by the journal, 1 damaged, 5 intact but unconfirmed, so that a
+// station without the journal still sees an intact bag as intact.
+TEST_F(CliTest, CheckTellsIntactFromDamagedAndFromUnconfirmed) {
+  const evidence::testing::Scratch scratch;
+  const std::filesystem::path image = scratch / "disk.img";
+  evidence::testing::make_fat32(image, {{"DCIM/A.MP4", evidence::testing::pattern(5000, 1)}});
+  const std::string store = (scratch / "store").string();
+  ASSERT_EQ(kbcctl({"--json", "offload", "--from", image.string(), "--serial", "KBC0001", "--store",
+                    store},
+                   false),
+            kSucceeded)
+      << err.str();
+  const std::string receipt = output().back();
+  const std::size_t at = receipt.find("\"bag\":\"") + 7;
+  const std::filesystem::path bag = receipt.substr(at, receipt.find('"', at) - at);
+  EXPECT_EQ(kbcctl({"check", bag.string()}, false), kUnconfirmed);
+  EXPECT_THAT(output().front(),
+              HasSubstr(": manifests match (1 files, 5000 bytes), not confirmed"));
+  std::filesystem::permissions(bag / "data/DCIM/A.MP4", std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+  std::ofstream(bag / "data/DCIM/A.MP4", std::ios::app) << "x";
+  EXPECT_EQ(kbcctl({"check", bag.string()}, false), kFailed);
+  EXPECT_THAT(output(), ::testing::Contains("  changed: data/DCIM/A.MP4"));
 }
 
 // --- passwd ---

@@ -243,10 +243,11 @@ TEST(OffloadCutShort, AnOffloadKilledWhileCopyingIsFinishedByTheNextReadingOnlyT
     text_args.erase(text_args.begin() + 1);
     const BusRun busy = run_program(text_args);
     EXPECT_EQ(busy.status, 1) << busy.output << busy.errors;
-    EXPECT_THAT(busy.output, HasSubstr("该记录仪的导出正在另一处进行 (host station-3, pid 4242, user "
-                                       "alice, since "));
-    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(json_value(receipt, "bag")).parent_path()),
-                            {}),
+    EXPECT_THAT(busy.output,
+                HasSubstr("该记录仪的导出正在另一处进行 (host station-3, pid 4242, user "
+                          "alice, since "));
+    EXPECT_EQ(std::distance(
+                  fs::directory_iterator(fs::path(json_value(receipt, "bag")).parent_path()), {}),
               1);
   }
 }

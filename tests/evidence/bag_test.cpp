@@ -11,6 +11,8 @@
 
 #include "evidence/bag.h"
 #include "evidence/bag_check.h"
+#include "evidence/manifest.h"
+#include "evidence/progress.h"
 #include "evidence/recorder_files.h"
 #include "evidence/recorder_lock.h"
 #include "evidence/sha256.h"
@@ -289,6 +291,11 @@ class FaultyStore final : public StoreIo {
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     const std::string path = fs::read_symlink(link).string();
+    if (!plant.empty() && !planted_ && path.find(".partial/data/") != std::string::npos) {
+      // Someone else's file put into the bag while it is read back.
+      planted_ = true;
+      std::ofstream(path.substr(0, path.find("/data/") + 6) + plant) << "planted";
+    }
     if (!change.empty() && path.ends_with(change) && !changed_) {
       changed_ = true;
       std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
@@ -298,6 +305,10 @@ class FaultyStore final : public StoreIo {
     return StoreIo::read(fd, offset, bytes);
   }
   int rename_noreplace(const char* from, const char* to) override {
+    if (!refuse_rename.empty() && std::string_view(to).find(refuse_rename) != std::string::npos) {
+      errno = EIO;
+      return -1;
+    }
     if (nfs) {
       // As NFS answers renameat2's flags.
       errno = EINVAL;
@@ -314,11 +325,14 @@ class FaultyStore final : public StoreIo {
   std::optional<std::uint64_t> full_after;  // bytes; then ENOSPC
   std::optional<std::uint64_t> free;        // what statvfs says is free
   bool nfs = false;
+  std::string refuse_rename;  // a bag whose name holds this is not renamed into place
   std::string change;
+  std::string plant;
 
  private:
   std::uint64_t written_ = 0;
   bool changed_ = false;
+  bool planted_ = false;
 };
 
 TEST_F(BagTest, NothingIsCalledVerifiedThatIsNotAndTheBagStaysPartial) {
@@ -345,6 +359,9 @@ TEST_F(BagTest, NothingIsCalledVerifiedThatIsNotAndTheBagStaysPartial) {
        [](TestBlocks&, FaultyStore& store) { store.change = "IMG0001.JPG"; },
        "DCIM/PHOTO/IMG0001.JPG: the stored copy differs from what was read off the recorder",
        false},
+      {"a file put into the bag while it is verified",
+       [](TestBlocks&, FaultyStore& store) { store.plant = "DCIM/planted.mp4"; },
+       "DCIM/planted.mp4: not listed in the bag", false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.fault);
@@ -480,6 +497,33 @@ TEST_F(BagTest, FilesTheRecorderNoLongerHoldsAreSetAsideInAVerifiedBagOfTheirOwn
     EXPECT_EQ(store.newest_offload("KBC0001")->path, resumed.path);
     EXPECT_EQ(store.bags().size(), 2u);
   }
+
+  // A set-aside bag that could not be finished keeps its files and its record; the next offload
+  // of the recorder finishes it before anything else.
+  remove_tree(store.root());
+  make_fat32(image, recordings());
+  setup_blocks = [&](TestBlocks& blocks) {
+    const std::uint64_t at = offset_of(image, recordings()[1].bytes.substr(0, 64));
+    blocks.bad_range = {{at, at + 1}};
+  };
+  ASSERT_FALSE(offload().verified);
+  volume_.reset();
+  delete_file(image, photo);
+  setup_blocks = [](TestBlocks&) {};
+  FaultyStore refusing;
+  refusing.refuse_rename = "-set-aside";
+  const BagOutcome unfinished = offload(&refusing);
+  ASSERT_TRUE(unfinished.verified);
+  ASSERT_EQ(unfinished.set_aside.size(), 1u);
+  EXPECT_FALSE(unfinished.set_aside.front().verified);
+  EXPECT_EQ(unfinished.set_aside.front().path.extension(), ".partial");
+  const BagOutcome next = offload();
+  ASSERT_TRUE(next.verified);
+  ASSERT_EQ(next.set_aside.size(), 1u);
+  EXPECT_TRUE(next.set_aside.front().verified);
+  EXPECT_TRUE(check_bag(next.set_aside.front().path).intact());
+  EXPECT_THAT(slurp(next.set_aside.front().path / "set-aside-files.txt"),
+              HasSubstr(photo + "\twhole\t"));
 }
 
 // One offload of a recorder at a time: a second finds the first's lock and who holds it.
@@ -521,6 +565,52 @@ TEST_F(BagTest, TheUploadQueueQueuesAVerifiedBagItMissedAndMendsATornStateFile) 
   EXPECT_THAT(queue.repair().done, IsEmpty());
   // A line that cannot be appended is a failure, never a step done.
   EXPECT_NE(upload::append_state(queue.folder() / "gone.state", "stored x"), 0);
+}
+
+// What the store's records say is read back as it was written, and a line a crash cut short, or
+// one that is no line of the record, is nobody's word: a manifest, a bag's progress, a queue's
+// state.
+TEST(Records, OnlyWholeLinesAreRead) {
+  const std::string sha(64, 'a');
+  const Manifest manifest = parse_manifest(std::string(64, 'A') + "  data/a%0Ab\r\n" + sha +
+                                           "\tdata/c\n" + "xyz  data/d\n" + sha + "  data/%zz\n");
+  ASSERT_EQ(manifest.lines.size(), 2u);
+  EXPECT_EQ(manifest.lines[0].sha256, sha);
+  EXPECT_EQ(manifest.lines[0].path, "data/a\nb");
+  EXPECT_EQ(manifest.lines[1].path, "data/c");
+  EXPECT_THAT(manifest.bad_lines, ElementsAre(3, 4));
+  for (const auto& [path, inside] :
+       {std::pair{"data/a/b", true}, std::pair{"../etc/passwd", false},
+        std::pair{"/etc/passwd", false}, std::pair{"data/./a", false}, std::pair{"data//a", false},
+        std::pair{"data/a/", false}, std::pair{"", false}}) {
+    EXPECT_EQ(inside_bag(path), inside) << path;
+  }
+
+  const Scratch scratch;
+  const FileIdentity id{39, 1295, 7, 1796740205, 1796740205, 500};
+  std::ofstream(scratch / "progress")
+      << progress_start("1A2B-3C4D") << held_line("DCIM/A.MP4", id, sha)
+      << "held " + sha + " 39 1295 7 1796740205 1796740205 500 DCIM/B.M";
+  const Progress progress = read_progress(scratch / "progress");
+  EXPECT_EQ(progress.volume, "1A2B-3C4D");
+  ASSERT_EQ(progress.files.size(), 2u);
+  EXPECT_TRUE(progress.files.at("DCIM/A.MP4").whole);
+  EXPECT_EQ(progress.files.at("DCIM/A.MP4").identity, id);
+  // A record of an earlier version names no volume: nothing of it is ever kept.
+  std::ofstream(scratch / "old") << sha << " 7 1796740205 DCIM/A.MP4\n";
+  EXPECT_FALSE(read_progress(scratch / "old").volume);
+
+  std::ofstream(scratch / "state") << "bag 440300000000/000001/KBC0001_20261208T143005Z\n"
+                                   << "object " << sha << " 7 v1 2027-06-06T14:30:05Z k%20a\n"
+                                   << "object " << sha << " v0 old\n"
+                                   << "stored 2027-06-06T14:30:05Z";
+  const upload::QueueState state = upload::read_state(scratch / "state");
+  EXPECT_EQ(state.bag, "440300000000/000001/KBC0001_20261208T143005Z");
+  EXPECT_FALSE(state.stored);  // its line has no end
+  ASSERT_EQ(state.objects.size(), 2u);
+  EXPECT_EQ(state.objects.at("k a").retain_until, "2027-06-06T14:30:05Z");
+  EXPECT_EQ(state.objects.at("k a").size, 7u);
+  EXPECT_EQ(state.objects.at("old").version, "v0");
 }
 
 TEST_F(BagTest, ACheckSaysWhichFilesAreMissingChangedOrAdded) {
