@@ -17,6 +17,7 @@ constexpr std::string_view kHead = R"(Usage: kbcctl [OPTION]... COMMAND [TEXT]
   or:  kbcctl [--serial SERIAL] [--store DIR] --from PATH offload
   or:  kbcctl [--json] [--remote] check BAG...
   or:  kbcctl [--json] [--store DIR] upload
+  or:  kbcctl [--json] [--store DIR] [--dry-run] prune
   or:  kbcctl [--serial SERIAL] [--since TIME] audit [--json]
 Manage a KBC-Q7 body-worn video recorder over USB. Each COMMAND is one button of the
 settings console; what the recorder answers is printed one line per report. list shows
@@ -24,7 +25,8 @@ every recorder on the bus: its location, a tab and its serial number ('-' when u
 apply sets the clock and a station profile's settings on recorders, at once, with a
 receipt for each. offload copies every recording off recorders into the station's
 evidence store, verified, as one BagIt bag per recorder; check checks stored bags;
-upload sends verified bags on to the agency's S3 object store.
+upload sends verified bags on to the agency's S3 object store; prune removes from the
+station the bags the object store has held longer than keep-local.
 What kbcctl does to a recorder on the bus is entered in the system journal; audit shows
 these entries, of kbcctl and of the window alike.
 
@@ -38,9 +40,10 @@ Options:
       --from PATH           offload: the disk of a recorder switched by other means: a
                             block device, an image file or a mounted folder; no
                             recorder on the bus is asked, --serial names the recorder
-      --store DIR           offload, upload, erase: the evidence store, instead of the
+      --store DIR           offload, upload, prune, erase: the evidence store, instead of the
                             station file's or $XDG_DATA_HOME/kbc-q7/evidence
       --remote              check: the bag's copy at the object store instead
+      --dry-run             prune: say which bags would be removed, remove none
       --without-offload     erase: in spite of the station's rule erase = "require-
                             offload"; the audit entry says so
       --simulate[=N]        use N built-in simulated recorders (1 without N; serial
@@ -57,8 +60,8 @@ Options:
                             user_number, user_name, unit_number, unit_name; list: an
                             array of {"location":..., "serial":...}; apply: one object
                             per recorder per line as each finishes; offload: an object
-                            per file stored and per recorder done; check, upload: one
-                            per bag; audit: one object per entry
+                            per file stored and per recorder done; check, upload,
+                            prune: one per bag; audit: one object per entry
   -h, --help                show this help and exit
       --version             show the version and exit
 
@@ -68,6 +71,7 @@ Commands:
   offload           every recording off the recorder into the evidence store (below)
   check BAG...      re-hash stored bags against their manifests and the journal
   upload            send the queued bags to the object store, once (below)
+  prune             remove bags the object store has held longer than keep-local
   audit             who did what to which recorder, from the journal
 )";
 
@@ -121,6 +125,13 @@ with its SHA-256, in parts above 64 MiB, checks every object at the store (HEAD,
 back and hashed) and only then marks the bag stored. Failures of the network or the
 store are tried again, after 1, 2, 4 and 8 s, then at the next upload; a refusal stops
 that bag. The kbcctl-upload.timer runs it every five minutes as the user kbc-upload.
+
+With keep-local = "30d" in the station file, prune removes from the station every bag the
+object store has held (its queue says stored) for longer, once each of its objects was
+checked at the store again (size, SHA-256, COMPLIANCE retention still ahead, the version
+uploaded); a bag not stored, or whose check fails or cannot be made, stays, with the
+reason. The queue's record of a removed bag stays for erase and check --remote. Without
+keep-local nothing is removed.
 
 Passwords are never taken from the command line. The password comes from the first line
 of --password-file, else from the environment variable KBC_PASSWORD, else from a prompt

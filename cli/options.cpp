@@ -41,9 +41,9 @@ constexpr std::string_view kNoPasswordOption =
     "there is no password option: other users can read the command line; use --password-file, "
     "KBC_PASSWORD or the prompt";
 
-constexpr std::array<std::string_view, 8> kFlags{
-    "--help", "--version",         "--yes",   "--verbose", "--json",
-    "--all",  "--without-offload", "--remote"};
+constexpr std::array<std::string_view, 9> kFlags{
+    "--help", "--version",         "--yes",    "--verbose", "--json",
+    "--all",  "--without-offload", "--remote", "--dry-run"};
 
 Parsed usage_error(std::string error) {
   return {Parsed::Action::usage_error, {}, std::move(error)};
@@ -166,6 +166,8 @@ Parsed parse_arguments(std::span<const std::string> args) {
       options.without_offload = true;
     } else if (arg == "--remote") {
       options.remote = true;
+    } else if (arg == "--dry-run") {
+      options.dry_run = true;
     } else if (const auto* valued = std::ranges::find(kValued, option_name(arg), &Valued::name);
                valued != kValued.end()) {
       std::optional<std::string> value = value_of(*valued, args, i);
@@ -211,22 +213,25 @@ Parsed parse_arguments(std::span<const std::string> args) {
     return usage_error("--from goes with offload only");
   }
   if (options.store && operands[0] != "offload" && operands[0] != "erase" &&
-      operands[0] != "upload") {
-    return usage_error("--store goes with offload, upload and erase only");
+      operands[0] != "upload" && operands[0] != "prune") {
+    return usage_error("--store goes with offload, upload, prune and erase only");
+  }
+  if (options.dry_run && operands[0] != "prune") {
+    return usage_error("--dry-run goes with prune only");
   }
   if (options.remote && operands[0] != "check") {
     return usage_error("--remote goes with check only");
   }
-  if (operands[0] == "upload") {
+  if (operands[0] == "upload" || operands[0] == "prune") {
     if (operands.size() > 1) {
-      return usage_error("upload takes no TEXT");
+      return usage_error(std::string(operands[0]) + " takes no TEXT");
     }
     if (options.device || options.serial || options.simulate > 0) {
-      return usage_error(
-          "upload sends stored bags; --device, --serial and --simulate are for "
-          "recorders");
+      return usage_error(std::string(operands[0]) +
+                         " works on stored bags; --device, --serial and --simulate are for "
+                         "recorders");
     }
-    parsed.action = Parsed::Action::upload;
+    parsed.action = operands[0] == "upload" ? Parsed::Action::upload : Parsed::Action::prune;
     return parsed;
   }
   if (options.without_offload && operands[0] != "erase") {

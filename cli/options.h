@@ -39,6 +39,7 @@ struct Options {
   bool all = false;                   // apply, offload: every recorder on the bus
   bool without_offload = false;       // erase: in spite of the station's rule
   bool remote = false;                // check: the object store's copy
+  bool dry_run = false;               // prune: say what would be removed, remove nothing
   std::optional<std::string> device;  // --device LOCATION
   std::optional<std::string> serial;  // --serial SERIAL; for audit, the recorder's entries
   std::optional<std::string> since;   // --since TIME, for audit
@@ -51,7 +52,19 @@ struct Options {
 };
 
 struct Parsed {
-  enum class Action { run, list, apply, offload, upload, check, audit, help, version, usage_error };
+  enum class Action {
+    run,
+    list,
+    apply,
+    offload,
+    upload,
+    prune,
+    check,
+    audit,
+    help,
+    version,
+    usage_error
+  };
   Action action;
   Options options;
   std::string error;  // for usage_error: what was wrong, in one line

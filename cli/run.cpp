@@ -14,6 +14,7 @@
 #include "cli/offload_command.h"
 #include "cli/options.h"
 #include "cli/passwords.h"
+#include "cli/prune_command.h"
 #include "cli/selection.h"
 #include "cli/terminal_view.h"
 #include "cli/undumpable.h"
@@ -236,6 +237,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
       }
       break;
     case Parsed::Action::upload:
+    case Parsed::Action::prune:
     case Parsed::Action::run:
     case Parsed::Action::list:
     case Parsed::Action::apply:
@@ -281,8 +283,9 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   // The station's store and its erase rule, for offload and erase.
   std::optional<offload::Station> station;
   std::optional<evidence::Store> store;
+  const bool prune_action = parsed.action == Parsed::Action::prune;
   if (parsed.action == Parsed::Action::offload || parsed.action == Parsed::Action::upload ||
-      parsed.action == Parsed::Action::check ||
+      prune_action || parsed.action == Parsed::Action::check ||
       (options.command != nullptr && options.command->button == idc::erase)) {
     auto read = offload::read_station({recorders.station_file, env});
     if (auto* problems = std::get_if<std::vector<offload::StationProblem>>(&read)) {
@@ -300,7 +303,12 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   if (station && station->upload) {
     queue.emplace(*store);
   }
-  if (parsed.action == Parsed::Action::upload || parsed.action == Parsed::Action::check) {
+  if (prune_action && !station->keep_local) {
+    io.out << "the station file has no keep-local: the station keeps every bag\n" << std::flush;
+    return kSucceeded;
+  }
+  if (parsed.action == Parsed::Action::upload || parsed.action == Parsed::Action::check ||
+      prune_action) {
     if (!station->upload) {
       return usage(
           io, "the station file has no [upload] table: there is no object store to " +
@@ -327,6 +335,15 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
         client, *station->upload,
         pause,  plain,
         events, std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())};
+    if (prune_action) {
+      const upload::PruneRun pruning{run, *station->keep_local, options.dry_run,
+                                     [&](const upload::Pruned& bag) {
+                                       if (entered) {
+                                         trail->write(offload::prune_entry(bag, *station->upload));
+                                       }
+                                     }};
+      return prune(options, *queue, pruning, io);
+    }
     return parsed.action == Parsed::Action::upload ? upload(options, *queue, run, io)
                                                    : check_remote(options, *queue, run, io);
   }

@@ -4,16 +4,27 @@
 
 #include "cli/json.h"
 #include "console/printable.h"
+#include "evidence/bag_info.h"
 
 namespace kbc::cli {
 namespace {
 
 void print_bag(const Options& options, const upload::Uploaded& bag, const Io& io) {
+  const std::optional<std::string> deferred =
+      bag.deferred_until ? std::optional(evidence::iso_utc(*bag.deferred_until)) : std::nullopt;
   if (options.json) {
     io.out << "{\"bag\":" << json_string(bag.bag)
            << ",\"stored\":" << (bag.stored ? "true" : "false") << ",\"objects\":" << bag.objects
            << ",\"bytes\":" << bag.bytes << ",\"permanent\":" << (bag.permanent ? "true" : "false")
+           << ",\"deferred_until\":" << json_or_null(deferred)
            << ",\"problem\":" << json_or_null(bag.problem) << "}\n";
+    return;
+  }
+  if (deferred) {
+    io.out << io.charset.from_utf8(console::printable(bag.bag) + ": not tried again before " +
+                                   *deferred + ", after failing upload after upload: " +
+                                   console::printable(bag.problem.value_or("")))
+           << '\n';
     return;
   }
   io.out << io.charset.from_utf8(

@@ -247,7 +247,8 @@ class Writer {
       ::unlink(file.c_str());
     }
     for (const fs::path& earlier : plan.earlier) {
-      if (std::ranges::find(plan.unreadable, earlier) != plan.unreadable.end()) {
+      if (std::find(plan.unreadable.begin(), plan.unreadable.end(), earlier) !=
+          plan.unreadable.end()) {
         continue;
       }
       for (const fs::path& folder : walk_payload(earlier / "data").folders) {

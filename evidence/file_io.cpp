@@ -179,9 +179,11 @@ PayloadTree walk_payload(const std::filesystem::path& data) {
   if (error && error != std::errc::no_such_file_or_directory) {
     tree.error = error.message();
   }
-  std::ranges::stable_sort(tree.folders, [](const fs::path& a, const fs::path& b) {
-    return std::distance(a.begin(), a.end()) > std::distance(b.begin(), b.end());
-  });
+  // Not std::ranges: clang 14 takes a path, which is a range itself, for no element type.
+  std::stable_sort(tree.folders.begin(), tree.folders.end(),
+                   [](const fs::path& a, const fs::path& b) {
+                     return std::distance(a.begin(), a.end()) > std::distance(b.begin(), b.end());
+                   });
   tree.folders.push_back(data);
   return tree;
 }

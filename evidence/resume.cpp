@@ -64,7 +64,7 @@ std::vector<fs::path> partial_bags(const fs::path& folder, std::string_view seri
       found.push_back(entry.path());
     }
   }
-  std::ranges::sort(found, std::greater<>());
+  std::sort(found.begin(), found.end(), std::greater<>());
   return found;
 }
 
@@ -125,8 +125,9 @@ ResumePlan plan_resume(const RecorderFiles& files, const fs::path& folder, std::
       }
     }
   }
-  std::ranges::sort(plan.unreadable);
-  plan.unreadable.erase(std::ranges::unique(plan.unreadable).begin(), plan.unreadable.end());
+  std::sort(plan.unreadable.begin(), plan.unreadable.end());
+  plan.unreadable.erase(std::unique(plan.unreadable.begin(), plan.unreadable.end()),
+                        plan.unreadable.end());
   return plan;
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 namespace words = console::station_words;
 
-constexpr std::string_view kKeys = "store, erase, offload-window, [upload]";
+constexpr std::string_view kKeys = "store, erase, offload-window, keep-local, [upload]";
 constexpr std::string_view kUploadKeys =
     "endpoint, region, bucket, prefix, retention-days, verify, connections, credentials";
 
@@ -40,9 +40,10 @@ void read_upload(const toml::node& node, const std::string& shown_as, Station& s
   upload::UploadSettings settings = station.upload.value_or(upload::UploadSettings{});
   for (const auto& [name, value] : *table) {
     const std::string key(name.str());
+    // Not `value` in the lambda: clang 14 does not capture structured bindings.
+    const std::size_t line = value.source().begin.line;
     const auto refuse = [&](const console::Wording& said) {
-      problems.push_back(
-          {shown_as, value.source().begin.line, console::prefixed("upload." + key + ": ", said)});
+      problems.push_back({shown_as, line, console::prefixed("upload." + key + ": ", said)});
     };
     const std::optional<std::string> text = value.value<std::string>();
     if (key == "retention-days") {
@@ -181,6 +182,12 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
       if (const auto span = value ? parse_span(*value) : std::nullopt) {
         base.erase.window = span->length;
         base.erase.unit = span->unit;
+      } else {
+        refuse(words::takes_span());
+      }
+    } else if (key == "keep-local") {
+      if (const auto span = value ? parse_span(*value) : std::nullopt) {
+        base.keep_local = span->length;
       } else {
         refuse(words::takes_span());
       }

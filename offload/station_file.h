@@ -3,6 +3,7 @@
 //   store = "/srv/evidence"
 //   erase = "require-offload"      # or "warn", the default, or "require-upload"
 //   offload-window = "30min"       # how recent a verified offload must be: "90s", "2h", "1d"
+//   keep-local = "30d"             # bags the object store holds this long leave the station
 //
 //   [upload]                       # verified bags go on to the agency's S3 store
 //   endpoint = "http://127.0.0.1:17480"
@@ -44,7 +45,9 @@ struct Station {
   std::optional<std::filesystem::path> store;    // the default store where none is named
   console::ErasePolicy erase;                    // the station's rule, made stricter where asked
   std::optional<upload::UploadSettings> upload;  // the [upload] table: verified bags go on to S3
-  std::vector<std::filesystem::path> files;      // the station files read, system's first
+  // How long the station keeps a bag the object store holds; none: for ever.
+  std::optional<std::chrono::seconds> keep_local;
+  std::vector<std::filesystem::path> files;  // the station files read, system's first
 
   // Where the erase looks for offloads when the station's own rule requires one: the system
   // file's store, whatever else is named. nullopt: the store as chosen.

@@ -30,4 +30,24 @@ console::AuditEntry upload_entry(const upload::Uploaded& bag,
   return entry;
 }
 
+console::AuditEntry prune_entry(const upload::Pruned& bag, const upload::UploadSettings& settings) {
+  std::string listed;
+  for (const std::string& object : bag.listed) {
+    listed += (listed.empty() ? "" : "\n") + object;
+  }
+  return {"prune",
+          bag.path.string(),
+          settings.endpoint + "/" + settings.bucket,
+          bag.serial,
+          console::AuditOutcome::ok,
+          {"removed from the station: " + std::to_string(bag.listed.size()) +
+           " objects checked at the object store"},
+          true,
+          {{"KBC_BAG", bag.path.string()},
+           {"KBC_BAG_NAME", bag.bag},
+           {"KBC_BUCKET", settings.bucket},
+           {"KBC_OBJECTS", listed},
+           {"KBC_TAGMANIFEST_SHA256", bag.tagmanifest_sha256}}};
+}
+
 }  // namespace kbc::offload

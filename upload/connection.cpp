@@ -64,7 +64,8 @@ long UploadIo::read(int fd, std::uint64_t offset, std::span<std::byte> into) {
 }
 
 Failure failure(const std::string& key, const S3Response& response, const std::string& what) {
-  return {!response.transient(), (key.empty() ? "" : key + ": ") + what + ": " + response.what()};
+  return {!response.transient(), (key.empty() ? "" : key + ": ") + what + ": " + response.what(),
+          response.status == 0};
 }
 
 Failure refusal(std::string problem) {

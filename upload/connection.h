@@ -33,6 +33,7 @@ class UploadIo {
 struct Failure {
   bool permanent = false;  // refused (403, 400): trying again will not help until it is mended
   std::string problem;
+  bool unreachable = false;  // no answer came: the store is out of reach, for every bag
 };
 
 // A failure of the store's answer: transient or not as the answer is.

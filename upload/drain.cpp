@@ -14,6 +14,7 @@
 #include "evidence/bag_info.h"
 #include "evidence/manifest.h"
 #include "link/descriptor.h"
+#include "link/trace.h"
 #include "upload/store_checks.h"
 
 namespace kbc::upload {
@@ -84,6 +85,7 @@ class Drain {
     }
     Uploaded result;
     result.permanent = failed.permanent;
+    result.unreachable = failed.unreachable;
     result.problem = failed.problem;
     return result;
   }
@@ -131,12 +133,19 @@ class Drain {
     if (const auto problems = verify(bag, objects, at_store); !problems.empty()) {
       return stopped(state_file, std::move(result), refusal(problems.front()));
     }
-    if (const int error = append_state(state_file, "stored " + retain); error != 0) {
+    if (const int error =
+            append_state(state_file, "stored " + retain + " " + evidence::iso_utc(run_.now));
+        error != 0) {
       return stopped(state_file, std::move(result),
                      Failure{false, state_file.string() + ": " + std::strerror(error)});
     }
     result.stored = true;
     result.retain_until = retain;
+    // Out of the waiting ones; a crash before it is mended by the next drain's repair.
+    if (const int error = queue_.settle(result.bag); error != 0) {
+      link::tracef("The stored bag %s stays among the waiting ones for now: %s", result.bag.c_str(),
+                   std::strerror(error));
+    }
     if (run_.events.finished) {
       run_.events.finished(result);
     }
@@ -201,8 +210,10 @@ class Drain {
   // The bag not stored this time: its problem noted in its state and told.
   Uploaded stopped(const fs::path& state_file, Uploaded result, Failure failed) {
     result.permanent = failed.permanent;
+    result.unreachable = failed.unreachable;
     result.problem = std::move(failed.problem);
     append_state(state_file, "error " + evidence::manifest_path(*result.problem));
+    append_state(state_file, "failed " + evidence::iso_utc(run_.now));
     if (run_.events.finished) {
       run_.events.finished(result);
     }
@@ -229,7 +240,7 @@ Drained drain(const UploadQueue& queue, const UploadRun& run) {
   }
   drained.repaired = queue.repair();
   const std::vector<QueuedBag> bags = queue.bags();
-  if (std::ranges::none_of(bags, [](const QueuedBag& bag) { return !bag.stored; })) {
+  if (bags.empty()) {
     return drained;
   }
   Drain draining(queue, run);
@@ -238,12 +249,20 @@ Drained drain(const UploadQueue& queue, const UploadRun& run) {
     return drained;
   }
   for (const QueuedBag& bag : bags) {
-    if (bag.stored) {
+    const fs::path state_file = queue.state_file(bag.name);
+    const QueueState state = read_state(state_file);
+    if (state.failed_at && run.now < *state.failed_at + backoff(state.failures)) {
+      Uploaded deferred;
+      deferred.bag = bag.name;
+      deferred.path = bag.bag;
+      deferred.problem = state.error;
+      deferred.deferred_until = *state.failed_at + backoff(state.failures);
+      drained.bags.push_back(std::move(deferred));
       continue;
     }
-    drained.bags.push_back(draining.upload_bag(queue.state_file(bag.name)));
+    drained.bags.push_back(draining.upload_bag(state_file));
     // The store out of reach: the next drain tries again.
-    if (!drained.bags.back().stored && !drained.bags.back().permanent) {
+    if (drained.bags.back().unreachable) {
       break;
     }
   }

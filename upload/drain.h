@@ -26,8 +26,11 @@ struct Uploaded {
   bool stored = false;
   std::uint64_t objects = 0;
   std::uint64_t bytes = 0;
-  bool permanent = false;  // refused (403, 400): trying again will not help until it is mended
+  bool permanent = false;    // refused (403, 400): trying again will not help until it is mended
+  bool unreachable = false;  // no answer came: the drain ends, and the next one goes on
   std::optional<std::string> problem;
+  // A bag that failed upload after upload waits until then before it is tried again.
+  std::optional<std::chrono::sys_seconds> deferred_until;
   // Once stored: "KEY VERSION SHA256" of each object, and the retention asked.
   std::vector<std::string> listed;
   std::string retain_until;
@@ -58,10 +61,10 @@ struct Drained {
   std::vector<Uploaded> bags;
 };
 
-// Mends the queue (UploadQueue::repair), then uploads every queued bag not stored yet, once. A
-// transient failure that outlasts its tries ends the drain (the store is out of reach); a
-// refusal ends only its bag. One drain at a time, under a lock on the queue's folder: the
-// timer's and an operator's find the other busy.
+// Mends the queue (UploadQueue::repair), then uploads every waiting bag once, the oldest offload
+// first. A store that gives no answer ends the drain; any other failure ends only its bag, and a
+// bag that failed drain after drain waits (backoff) so that it holds no other back. One drain at
+// a time, under a lock on the queue's folder: the timer's and an operator's find the other busy.
 Drained drain(const UploadQueue& queue, const UploadRun& run);
 
 // The object store's copy of a stored bag checked again, as the settings verify, against what

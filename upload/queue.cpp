@@ -22,8 +22,27 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kState = ".state";
+constexpr std::string_view kStored = "stored";
+
+// The offload's stamp in a bag's name, "<serial>_<stamp>" or "<serial>_<stamp>-set-aside".
+std::string stamp_of(std::string_view name) {
+  if (name.ends_with(evidence::kSetAside)) {
+    name.remove_suffix(evidence::kSetAside.size());
+  }
+  const std::size_t underscore = name.rfind('_');
+  return std::string(underscore == std::string_view::npos ? name : name.substr(underscore + 1));
+}
 
 }  // namespace
+
+std::chrono::seconds backoff(int failures) {
+  constexpr int kFreeTries = 3;
+  if (failures < kFreeTries) {
+    return std::chrono::seconds(0);
+  }
+  const auto hours = std::chrono::hours(1) * (1 << std::min(failures - kFreeTries, 5));
+  return std::min<std::chrono::seconds>(hours, std::chrono::hours(24));
+}
 
 QueueState read_state(const fs::path& file) {
   QueueState state;
@@ -71,8 +90,28 @@ QueueState read_state(const fs::path& file) {
       state.open_uploads.erase(id);
     } else if (word == "error") {
       state.error = tail();
+    } else if (word == "failed") {
+      std::string when;
+      words >> when;
+      ++state.failures;
+      state.failed_at = evidence::parse_iso_utc(when);
+    } else if (word == "pruned") {
+      std::string when, verified;
+      PrunedBag pruned;
+      words >> when >> verified >> pruned.files >> pruned.bytes >> pruned.tagmanifest_sha256;
+      pruned.serial = tail();
+      const auto at = evidence::parse_iso_utc(when);
+      const auto made = evidence::parse_iso_utc(verified);
+      if (at && made && evidence::is_sha256_hex(pruned.tagmanifest_sha256)) {
+        pruned.when = *at;
+        pruned.verified = *made;
+        state.pruned = std::move(pruned);
+      }
     } else if (word == "stored") {
+      std::string retain, when;
+      words >> retain >> when;
       state.stored = true;
+      state.stored_at = evidence::parse_iso_utc(when);
       state.error.reset();
     }
   }
@@ -97,7 +136,22 @@ int UploadQueue::make_folder() const {
 }
 
 fs::path UploadQueue::state_file(const std::string& name) const {
-  return folder_ / (name + std::string(kState));
+  const fs::path stored = folder_ / kStored / (name + std::string(kState));
+  std::error_code error;
+  return fs::exists(stored, error) ? stored : folder_ / (name + std::string(kState));
+}
+
+int UploadQueue::settle(const std::string& name) const {
+  const fs::path stored = folder_ / kStored;
+  if (const int error = store_.make_folder(stored); error != 0 && error != EEXIST) {
+    return error;
+  }
+  const std::string file = name + std::string(kState);
+  if (::rename((folder_ / file).c_str(), (stored / file).c_str()) != 0) {
+    return errno;
+  }
+  const int error = evidence::fsync_folder(stored);
+  return error != 0 ? error : evidence::fsync_folder(folder_);
 }
 
 int UploadQueue::write_new(const fs::path& file, const fs::path& bag, bool replace) const {
@@ -139,7 +193,12 @@ bool UploadQueue::enqueue(const fs::path& bag) const {
     errno = error;
     return false;
   }
-  const int error = write_new(state_file(bag.filename().string()), bag, false);
+  const std::string name = bag.filename().string();
+  std::error_code there;
+  if (fs::exists(folder_ / kStored / (name + std::string(kState)), there)) {
+    return true;
+  }
+  const int error = write_new(folder_ / (name + std::string(kState)), bag, false);
   if (error != 0 && error != EEXIST) {
     errno = error;
     return false;
@@ -152,6 +211,14 @@ UploadQueue::Repaired UploadQueue::repair() const {
   if (const int error = make_folder(); error != 0) {
     repaired.problems.push_back(folder_.string() + ": " + std::strerror(error));
     return repaired;
+  }
+  // A stored bag whose state a crash left among the waiting ones.
+  for (const QueuedBag& waiting : bags()) {
+    if (waiting.stored) {
+      if (const int error = settle(waiting.name); error != 0) {
+        repaired.problems.push_back(waiting.name + ": " + std::strerror(error));
+      }
+    }
   }
   for (const evidence::StoredBag& bag : store_.bags()) {
     const fs::path file = state_file(bag.name);
@@ -170,20 +237,26 @@ UploadQueue::Repaired UploadQueue::repair() const {
   return repaired;
 }
 
-std::vector<QueuedBag> UploadQueue::bags() const {
-  std::vector<fs::path> files;
+std::vector<QueuedBag> UploadQueue::listed(const fs::path& folder) const {
+  std::vector<QueuedBag> bags;
   std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder_, error)) {
-    if (entry.path().extension() == kState) {
-      files.push_back(entry.path());
+  for (const auto& entry : fs::directory_iterator(folder, error)) {
+    if (entry.path().extension() == kState && entry.is_regular_file(error)) {
+      bags.push_back(queued(entry.path()));
     }
   }
-  std::ranges::sort(files);
-  std::vector<QueuedBag> bags;
-  for (const fs::path& file : files) {
-    bags.push_back(queued(file));
-  }
+  std::ranges::sort(bags, [](const QueuedBag& a, const QueuedBag& b) {
+    return a.stamp != b.stamp ? a.stamp < b.stamp : a.name < b.name;
+  });
   return bags;
+}
+
+std::vector<QueuedBag> UploadQueue::bags() const {
+  return listed(folder_);
+}
+
+std::vector<QueuedBag> UploadQueue::stored_bags() const {
+  return listed(folder_ / kStored);
 }
 
 std::optional<QueuedBag> UploadQueue::find(const std::string& name) const {
@@ -203,6 +276,8 @@ QueuedBag UploadQueue::queued(const fs::path& state_file) const {
   evidence::read_payload_oxum(bag.bag, bag.bytes, bag.files);
   bag.stored = state.stored;
   bag.error = state.error;
+  bag.stamp = stamp_of(bag.name);
+  bag.pruned = state.pruned;
   return bag;
 }
 

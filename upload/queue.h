@@ -7,11 +7,16 @@
 //   completed ID | aborted ID                   ... and ended
 //   object SHA256 SIZE VERSION RETAIN-UNTIL KEY an object stored, with the retention asked
 //   error TEXT                                  why the last upload did not store the bag
-//   stored RETAIN-UNTIL                         every object verified at the store
+//   failed WHEN                                 and when
+//   stored RETAIN-UNTIL [WHEN]                  every object verified at the store
+//   pruned WHEN VERIFIED FILES BYTES TAG-SHA256 SERIAL   the station's copy removed
 //
-// Paths, keys and texts are last on their line and percent-encoded as in a manifest.
+// Paths, keys and texts are last on their line and percent-encoded as in a manifest. A stored
+// bag's state file leaves the folder of waiting ones for .uploads/stored, where the erase rule
+// and check --remote still find it: what waits is all that a drain or the window reads.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -31,15 +36,35 @@ struct NotedObject {
   std::string retain_until;  // asked for when it was stored; empty for an earlier version's line
 };
 
+// A bag whose station copy was removed once the object store had held it long enough: what the
+// erase rule still needs of it.
+struct PrunedBag {
+  std::chrono::sys_seconds when{};
+  std::chrono::sys_seconds verified{};
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+  std::string tagmanifest_sha256;
+  std::string serial;
+};
+
 struct QueueState {
   std::optional<std::filesystem::path> bag;    // relative to the store; nullopt for a torn file
   std::map<std::string, NotedObject> objects;  // by key
   std::map<std::string, std::string> open_uploads;  // upload id: key
   bool stored = false;
+  std::optional<std::chrono::sys_seconds> stored_at;
   std::optional<std::string> error;
+  int failures = 0;                                   // uploads that did not store it
+  std::optional<std::chrono::sys_seconds> failed_at;  // the last of them
+  std::optional<PrunedBag> pruned;
 };
 
 QueueState read_state(const std::filesystem::path& file);
+
+// How long a bag that failed `failures` times in a row waits before it is tried again: not at
+// all for the first few, then an hour, doubling to a day; so that a bag one object of which the
+// store refuses every time holds no other back.
+std::chrono::seconds backoff(int failures);
 
 // A line appended to a state file and on the disk before anything depends on it: 0, or the
 // errno.
@@ -53,6 +78,8 @@ struct QueuedBag {
   std::uint64_t bytes = 0;
   bool stored = false;               // verified at the object store
   std::optional<std::string> error;  // of its last upload, while not stored
+  std::string stamp;                 // its offload's, by which the queue is ordered
+  std::optional<PrunedBag> pruned;   // its station copy removed
 };
 
 class UploadQueue {
@@ -71,16 +98,22 @@ class UploadQueue {
     std::vector<std::string> problems;
   };
   Repaired repair() const;
-  // Every queued bag, oldest first, stored ones included.
+  // Every bag waiting for the object store, oldest offload first.
   std::vector<QueuedBag> bags() const;
-  // The bag's place, by its name; nullopt when it was never queued.
+  // Every bag the object store holds, by their state files in .uploads/stored.
+  std::vector<QueuedBag> stored_bags() const;
+  // The bag's place, by its name, waiting or stored; nullopt when it was never queued.
   std::optional<QueuedBag> find(const std::string& name) const;
+  // Where the bag's state file is: among the stored ones once it is, else among the waiting.
   std::filesystem::path state_file(const std::string& name) const;
+  // A stored bag's state file moved out of the waiting ones: 0, or the errno.
+  int settle(const std::string& name) const;
   const std::filesystem::path& folder() const { return folder_; }
   const evidence::Store& store() const { return store_; }
 
  private:
   QueuedBag queued(const std::filesystem::path& state_file) const;
+  std::vector<QueuedBag> listed(const std::filesystem::path& folder) const;
   // A new state file for the bag, whole or not at all, put in place of a torn one (`replace`) or
   // only where there is none: 0, or the errno (EEXIST: there is one).
   int write_new(const std::filesystem::path& file, const std::filesystem::path& bag,

@@ -23,6 +23,7 @@ want=(
   "$prefix/share/metainfo/io.github.kbcq7.kbcctl.metainfo.xml"
   "$(under_prefix "$completions")/kbcctl"
   "$(under_prefix "$udev_rules")/60-kbc-q7.rules"
+  "$(under_prefix "$units")/kbcctl-prune.service"
   "$(under_prefix "$units")/kbcctl-upload.service"
   "$(under_prefix "$units")/kbcctl-upload.timer"
   "$prefix/lib/sysusers.d/kbcctl.conf"
@@ -55,5 +56,8 @@ grep -qx "ExecStart=$prefix/bin/kbcctl upload" "$service" ||
   { echo "the service does not start $prefix/bin/kbcctl: $(grep ExecStart "$service")"; exit 1; }
 mkdir "$stage/units"
 sed "s|^ExecStart=|ExecStart=$stage|" "$service" >"$stage/units/kbcctl-upload.service"
+sed "s|^ExecStart=|ExecStart=$stage|" "$stage$(under_prefix "$units")/kbcctl-prune.service" \
+  >"$stage/units/kbcctl-prune.service"
 cp "$stage$(under_prefix "$units")/kbcctl-upload.timer" "$stage/units/"
-systemd-analyze verify --man=no "$stage/units/kbcctl-upload.service" "$stage/units/kbcctl-upload.timer"
+systemd-analyze verify --man=no "$stage/units/kbcctl-upload.service" \
+  "$stage/units/kbcctl-prune.service" "$stage/units/kbcctl-upload.timer"

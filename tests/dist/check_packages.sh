@@ -43,6 +43,7 @@ udev_rules=$(pkg-config --variable=udevdir udev)/rules.d
 units=$(pkg-config --variable=systemdsystemunitdir systemd)
 check_files kbcctl \
   /usr/bin/kbcctl \
+  "$units/kbcctl-prune.service" \
   "$units/kbcctl-upload.service" \
   "$units/kbcctl-upload.timer" \
   /usr/lib/sysusers.d/kbcctl.conf \

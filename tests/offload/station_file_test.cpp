@@ -21,6 +21,7 @@ using ::testing::HasSubstr;
 TEST(Station, EachKeyIsTakenOrRefusedWithItsLine) {
   const auto good = parse_station(
       "store = \"/srv/evidence\"\nerase = \"require-upload\"\noffload-window = \"2h\"\n"
+      "keep-local = \"30d\"\n"
       "[upload]\nendpoint = \"http://127.0.0.1:17480/\"\nbucket = \"evidence\"\n"
       "prefix = \"station-07\"\nretention-days = 365\nverify = \"read-back\"\n"
       "connections = 8\ncredentials = \"/etc/kbc-q7/s3.toml\"\n",
@@ -30,6 +31,7 @@ TEST(Station, EachKeyIsTakenOrRefusedWithItsLine) {
   EXPECT_EQ(station.store, "/srv/evidence");
   EXPECT_EQ(station.erase.rule, console::EraseRule::require_upload);
   EXPECT_EQ(station.erase.window, std::chrono::hours(2));
+  EXPECT_EQ(station.keep_local, std::chrono::days(30));
   ASSERT_TRUE(station.upload);
   EXPECT_EQ(station.upload->endpoint, "http://127.0.0.1:17480");
   EXPECT_EQ(station.upload->region, "us-east-1");
@@ -47,6 +49,7 @@ TEST(Station, EachKeyIsTakenOrRefusedWithItsLine) {
       {"\nerase = \"never\"\n", "station.toml:2: erase: takes \"warn\", \"require-offload\"",
        "station.toml 第2行: erase: 须为"},
       {"offload-window = \"30 min\"\n", "offload-window: takes a span", "须为时长"},
+      {"keep-local = 30\n", "keep-local: takes a span", "须为时长"},
       {"colour = 1\n", "'colour' is no key of a station file", "不是站点配置文件的设置项"},
       {"[upload]\nendpoint = \"ftp://x\"\nbucket = \"b\"\ncredentials = \"/c\"\n",
        "station.toml:2: upload.endpoint: takes an http:// or https:// address",

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 
 #include "console/audit.h"
@@ -27,6 +28,7 @@
 #include "recorder_disk.h"
 #include "upload/drain.h"
 #include "upload/objects.h"
+#include "upload/prune.h"
 
 namespace kbc::upload::testing {
 namespace {
@@ -114,11 +116,12 @@ class UploadToRgw : public ::testing::Test {
   std::vector<Uploaded> drain_with(S3Client& client, UploadIo& io, UploadEvents events = {}) {
     return drained_with(client, io, std::move(events)).bags;
   }
-  Drained drained_with(S3Client& client, UploadIo& io, UploadEvents events = {}) {
+  Drained drained_with(S3Client& client, UploadIo& io, UploadEvents events = {},
+                       std::chrono::sys_seconds now = kNow) {
     events.finished = [&](const Uploaded& bag) {
       trail_.write(offload::upload_entry(bag, settings_));
     };
-    return drain(queue_, {client, settings_, pause_, io, std::move(events), kNow});
+    return drain(queue_, {client, settings_, pause_, io, std::move(events), now});
   }
 
   // The objects' versions and the multipart uploads open in the bucket.
@@ -319,6 +322,115 @@ TEST_F(UploadToRgw, APayloadChangedOnItsWayIsRefusedByTheStoreAndSentAgain) {
   const UploadRun run{client, settings_, pause_, plain_io_, {}, kNow};
   settings_.verify = UploadSettings::Verify::read_back;
   EXPECT_TRUE(check_remote(bag, queue_, run).empty());
+}
+
+// keep-local: the station lets go only of what the object store has held long enough, checked
+// there again; nothing it cannot check, nothing with a dry run.
+TEST_F(UploadToRgw, PruneRemovesOnlyStoredRecheckedOldEnoughBags) {
+  using std::chrono::days;
+  const fs::path old_bag = queued_bag("KBC0001", {{"DCIM/0001.MP4", pattern(3000, 1)}});
+  S3Client client(account());
+  ASSERT_TRUE(drain_with(client, plain_io_).at(0).stored);
+  const fs::path recent = queued_bag("KBC0002", {{"DCIM/0002.MP4", pattern(3000, 2)}});
+  ASSERT_TRUE(drained_with(client, plain_io_, {}, kNow + days(20)).bags.at(0).stored);
+  const fs::path waiting = queued_bag("KBC0003", {{"DCIM/0003.MP4", pattern(3000, 3)}});
+  S3Client wrong(account("not-the-secret"));
+  const struct {
+    const char* what;
+    S3Client& client;
+    std::chrono::sys_seconds now;
+    bool dry_run;
+    const char* kept;  // why the old bag stays; nullptr: removed
+  } rows[] = {
+      {"a dry run", client, kNow + days(31), true, nullptr},
+      {"refused keys", wrong, kNow + days(31), false, "403"},
+      {"its retention over", client, kNow + days(200), false, "its retention at the store ended"},
+      {"removed", client, kNow + days(31), false, nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const UploadRun run{row.client, settings_, pause_, plain_io_, {}, row.now};
+    std::vector<Pruned> told;
+    const std::vector<Pruned> pruned = prune(
+        queue_, {run, days(30), row.dry_run, [&](const Pruned& bag) { told.push_back(bag); }});
+    std::map<std::string, const Pruned*> by_name;
+    for (const Pruned& bag : pruned) {
+      by_name[bag.bag] = &bag;
+    }
+    ASSERT_TRUE(by_name.count(old_bag.filename().string()));
+    const Pruned& old = *by_name[old_bag.filename().string()];
+    EXPECT_EQ(by_name[waiting.filename().string()]->kept, "not stored at the object store yet");
+    // Stored at the object store 11 days ago: not a candidate yet, said nothing of.
+    EXPECT_EQ(by_name.count(recent.filename().string()), row.now == kNow + days(31) ? 0u : 1u);
+    if (row.kept != nullptr) {
+      EXPECT_FALSE(old.removed);
+      EXPECT_THAT(old.kept.value_or(""), HasSubstr(row.kept));
+    } else {
+      EXPECT_TRUE(old.removed) << old.kept.value_or("");
+      EXPECT_EQ(old.listed.size(), 6u);
+    }
+    EXPECT_EQ(fs::exists(old_bag), row.dry_run || row.kept != nullptr);
+    EXPECT_EQ(told.size(), fs::exists(old_bag) ? 0u : 1u);
+  }
+  // Gone from the station, the bag still counts for the erase rule and is checked at the store
+  // from what the queue noted.
+  EXPECT_TRUE(fs::exists(recent));
+  const auto fact = offload::StoreLedger(store_).newest_verified("KBC0001");
+  ASSERT_TRUE(fact);
+  EXPECT_TRUE(fact->uploaded);
+  EXPECT_EQ(fact->files, 1u);
+  EXPECT_EQ(fact->tagmanifest_sha256.size(), 64u);
+  const UploadRun run{client, settings_, pause_, plain_io_, {}, kNow + days(31)};
+  EXPECT_THAT(check_remote(old_bag, queue_, run), ::testing::IsEmpty());
+  EXPECT_THAT(drain_with(client, plain_io_), ::testing::SizeIs(1));  // only the waiting bag
+}
+
+// Damages every read of one recorder's files: a bag the store refuses each time it is sent.
+class AlwaysDamagingIo final : public UploadIo {
+ public:
+  long read(int fd, std::uint64_t offset, std::span<std::byte> into) override {
+    const long n = UploadIo::read(fd, offset, into);
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    if (n > 0 && fs::read_symlink(link).string().find("KBC0001_") != std::string::npos) {
+      into[0] ^= std::byte{1};
+    }
+    return n;
+  }
+};
+
+// Over months: the queue goes oldest first, a bag the store refuses every time waits after a few
+// tries and holds no other back, and a stored bag's state leaves the waiting ones.
+TEST_F(UploadToRgw, ABagThatAlwaysFailsWaitsAndHoldsNoOtherBack) {
+  queued_bag("KBC0001", {{"DCIM/0001.MP4", pattern(3000, 1)}});
+  queued_bag("KBC0002", {{"DCIM/0002.MP4", pattern(3000, 2)}});
+  S3Client client(account());
+  AlwaysDamagingIo damaging;
+  for (int drain = 1; drain <= 4; ++drain) {
+    SCOPED_TRACE(drain);
+    pause_.pauses.clear();
+    const std::vector<Uploaded> bags = drain_with(client, damaging);
+    ASSERT_FALSE(bags.empty());
+    EXPECT_THAT(bags[0].bag, HasSubstr("KBC0001_"));
+    EXPECT_FALSE(bags[0].stored);
+    EXPECT_FALSE(bags[0].unreachable);
+    if (drain <= 3) {
+      // Tried, and tried again within the drain, then the next bag's turn.
+      EXPECT_FALSE(bags[0].deferred_until);
+      EXPECT_FALSE(pause_.pauses.empty());
+    } else {
+      EXPECT_EQ(bags[0].deferred_until, kNow + std::chrono::hours(1));
+      EXPECT_TRUE(pause_.pauses.empty());
+    }
+    if (drain == 1) {
+      ASSERT_EQ(bags.size(), 2u);
+      EXPECT_TRUE(bags[1].stored) << bags[1].problem.value_or("");
+    }
+  }
+  ASSERT_EQ(queue_.bags().size(), 1u);
+  EXPECT_THAT(queue_.bags()[0].name, HasSubstr("KBC0001_"));
+  ASSERT_EQ(queue_.stored_bags().size(), 1u);
+  EXPECT_TRUE(queue_.find(queue_.stored_bags()[0].name)->stored);
 }
 
 }  // namespace
