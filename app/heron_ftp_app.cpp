@@ -212,6 +212,7 @@ bool CHeronFtpApp::InitInstance() {
   frame_->set_evidence(station.store.value_or(evidence::default_store()), station.erase,
                        simulated_ ? nullptr : &disk_watch_, problems, station.upload.has_value(),
                        station.erase_store);
+  frame_->show_store_space(station, station.store.value_or(evidence::default_store()));
   if (simulated_) {
     frame_->mark_simulated();
     frame_->follow(*simulated_);

@@ -33,6 +33,7 @@
 #include "app/profile_problems.h"
 #include "app/recorder_picker.h"
 #include "app/settings_bar.h"
+#include "app/store_space.h"
 #include "app/strings.h"
 #include "app/upload_status.h"
 #include "console/control_ids.h"
@@ -138,7 +139,8 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
   setCentralWidget(client);
 
   statusBar()->setSizeGripEnabled(false);
-  statusBar()->addWidget(new QLabel(text::idle(), statusBar()), 1);
+  idle_ = new QLabel(text::idle(), statusBar());
+  statusBar()->addWidget(idle_, 1);
   picker_ = new RecorderPicker(statusBar());
   statusBar()->addPermanentWidget(picker_);
   connect(picker_, &RecorderPicker::picked, this, [this](const console::ConnectedRecorder& picked) {
@@ -322,6 +324,16 @@ void CMainFrame::apply_profile_file(const QString& path, console::ApplyTo to) {
   });
 }
 
+void CMainFrame::show_store_space(const offload::Station& station,
+                                  const std::filesystem::path& store) {
+  // It takes the message pane's place: "就绪" while the store has room.
+  store_space_ = new StoreSpace(station, evidence::Store(store), statusBar());
+  statusBar()->removeWidget(idle_);
+  idle_->deleteLater();
+  idle_ = store_space_;
+  statusBar()->insertWidget(0, store_space_, 1);
+}
+
 void CMainFrame::set_evidence(const std::filesystem::path& store, console::ErasePolicy policy,
                               offload::DiskWatch* watch, const QStringList& station_problems,
                               bool upload,
@@ -385,6 +397,9 @@ void CMainFrame::start_offload(console::ApplyTo to) {
         connect(offload_panel_, &OffloadPanel::receipt, this, [this](const QStringList& lines) {
           for (const QString& line : lines) {
             pane_->append_info(line);
+          }
+          if (store_space_ != nullptr) {
+            store_space_->refresh();
           }
         });
       }

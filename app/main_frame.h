@@ -24,6 +24,7 @@
 #include "link/session.h"
 #include "offload/ledger.h"
 #include "offload/offload.h"
+#include "offload/station_file.h"
 
 class QLabel;
 class QScreen;
@@ -36,6 +37,7 @@ namespace kbc::app {
 
 class CFtpInfoView;
 class OffloadPanel;
+class StoreSpace;
 class UploadStatus;
 class RecorderPicker;
 class SettingsBar;
@@ -103,6 +105,9 @@ class CMainFrame final : public QMainWindow, public console::View {
                     const std::optional<std::filesystem::path>& erase_store = std::nullopt);
   // With an [upload] table: the queue's word in the status bar; nullptr without.
   UploadStatus* upload_status() const { return upload_status_; }
+  // The status bar's word on the store's room, read again after each offload.
+  void show_store_space(const offload::Station& station, const std::filesystem::path& store);
+  StoreSpace* store_space() const { return store_space_; }
   // Offloads the recorder the buttons talk to, or every one: the switch on the console thread,
   // the rest in the offload panel.
   void start_offload(console::ApplyTo to);
@@ -164,6 +169,8 @@ class CMainFrame final : public QMainWindow, public console::View {
   OffloadPanel* offload_panel_ = nullptr;
   std::unique_ptr<upload::UploadQueue> upload_queue_;
   UploadStatus* upload_status_ = nullptr;
+  StoreSpace* store_space_ = nullptr;
+  QLabel* idle_ = nullptr;            // the message pane
   std::vector<std::string> plugged_;  // locations heard of since the queued refresh was queued
   bool refresh_queued_ = false;
   sim::SimBus* followed_bus_ = nullptr;

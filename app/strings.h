@@ -123,6 +123,18 @@ inline QString upload_waiting(int bags, const QString& size) {
 inline QString upload_failed() {
   return QStringLiteral("上传出错: ");
 }
+inline QString store_free(const QString& size) {
+  return QStringLiteral("证据库剩余 %1").arg(size);
+}
+inline QString store_low(const QString& size) {
+  return QStringLiteral("证据库仅剩 %1").arg(size);
+}
+inline QString store_days_left(long long days) {
+  return QStringLiteral("，约%1天").arg(days);
+}
+inline QString store_low_tip(long long days) {
+  return QStringLiteral("证据库空间不足；按近一周的用量约可再用%1天").arg(days);
+}
 inline QString station_problem() {
   return QStringLiteral("站点配置文件有误，清除前须先导出: ");
 }

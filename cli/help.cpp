@@ -18,6 +18,7 @@ constexpr std::string_view kHead = R"(Usage: kbcctl [OPTION]... COMMAND [TEXT]
   or:  kbcctl [--json] [--remote] check BAG...
   or:  kbcctl [--json] [--store DIR] upload
   or:  kbcctl [--json] [--store DIR] [--dry-run] prune
+  or:  kbcctl [--json | --prometheus] [--store DIR] status
   or:  kbcctl [--serial SERIAL] [--since TIME] audit [--json]
 Manage a KBC-Q7 body-worn video recorder over USB. Each COMMAND is one button of the
 settings console; what the recorder answers is printed one line per report. list shows
@@ -40,10 +41,11 @@ Options:
       --from PATH           offload: the disk of a recorder switched by other means: a
                             block device, an image file or a mounted folder; no
                             recorder on the bus is asked, --serial names the recorder
-      --store DIR           offload, upload, prune, erase: the evidence store, instead of the
+      --store DIR           offload, upload, prune, status, erase: the evidence store, not the
                             station file's or $XDG_DATA_HOME/kbc-q7/evidence
       --remote              check: the bag's copy at the object store instead
       --dry-run             prune: say which bags would be removed, remove none
+      --prometheus          status: as metrics in Prometheus's text exposition format
       --without-offload     erase: in spite of the station's rule erase = "require-
                             offload"; the audit entry says so
       --simulate[=N]        use N built-in simulated recorders (1 without N; serial
@@ -72,6 +74,7 @@ Commands:
   check BAG...      re-hash stored bags against their manifests and the journal
   upload            send the queued bags to the object store, once (below)
   prune             remove bags the object store has held longer than keep-local
+  status            the store's room, the upload queue, the rules, overdue recorders
   audit             who did what to which recorder, from the journal
 )";
 
@@ -161,6 +164,7 @@ Exit status:
   3  several recorders and none chosen, or --serial matched none or several; the
      recorders are listed on standard error and nothing but their serial numbers was asked
   4  no recorder was reached: none found, access denied, or the chosen one is gone
+  1  also status: something needs attention (each is named)
   5  check: every bag's manifests match, but the journal cannot confirm one (it cannot
      be read here, or holds no entry of the bag's verification)
 )help";

@@ -41,9 +41,9 @@ constexpr std::string_view kNoPasswordOption =
     "there is no password option: other users can read the command line; use --password-file, "
     "KBC_PASSWORD or the prompt";
 
-constexpr std::array<std::string_view, 9> kFlags{
+constexpr std::array<std::string_view, 10> kFlags{
     "--help", "--version",         "--yes",    "--verbose", "--json",
-    "--all",  "--without-offload", "--remote", "--dry-run"};
+    "--all",  "--without-offload", "--remote", "--dry-run", "--prometheus"};
 
 Parsed usage_error(std::string error) {
   return {Parsed::Action::usage_error, {}, std::move(error)};
@@ -168,6 +168,8 @@ Parsed parse_arguments(std::span<const std::string> args) {
       options.remote = true;
     } else if (arg == "--dry-run") {
       options.dry_run = true;
+    } else if (arg == "--prometheus") {
+      options.prometheus = true;
     } else if (const auto* valued = std::ranges::find(kValued, option_name(arg), &Valued::name);
                valued != kValued.end()) {
       std::optional<std::string> value = value_of(*valued, args, i);
@@ -213,8 +215,11 @@ Parsed parse_arguments(std::span<const std::string> args) {
     return usage_error("--from goes with offload only");
   }
   if (options.store && operands[0] != "offload" && operands[0] != "erase" &&
-      operands[0] != "upload" && operands[0] != "prune") {
-    return usage_error("--store goes with offload, upload, prune and erase only");
+      operands[0] != "upload" && operands[0] != "prune" && operands[0] != "status") {
+    return usage_error("--store goes with offload, upload, prune, status and erase only");
+  }
+  if (options.prometheus && operands[0] != "status") {
+    return usage_error("--prometheus goes with status only");
   }
   if (options.dry_run && operands[0] != "prune") {
     return usage_error("--dry-run goes with prune only");
@@ -222,7 +227,7 @@ Parsed parse_arguments(std::span<const std::string> args) {
   if (options.remote && operands[0] != "check") {
     return usage_error("--remote goes with check only");
   }
-  if (operands[0] == "upload" || operands[0] == "prune") {
+  if (operands[0] == "upload" || operands[0] == "prune" || operands[0] == "status") {
     if (operands.size() > 1) {
       return usage_error(std::string(operands[0]) + " takes no TEXT");
     }
@@ -231,7 +236,9 @@ Parsed parse_arguments(std::span<const std::string> args) {
                          " works on stored bags; --device, --serial and --simulate are for "
                          "recorders");
     }
-    parsed.action = operands[0] == "upload" ? Parsed::Action::upload : Parsed::Action::prune;
+    parsed.action = operands[0] == "upload"  ? Parsed::Action::upload
+                    : operands[0] == "prune" ? Parsed::Action::prune
+                                             : Parsed::Action::status;
     return parsed;
   }
   if (options.without_offload && operands[0] != "erase") {

@@ -40,6 +40,7 @@ struct Options {
   bool without_offload = false;       // erase: in spite of the station's rule
   bool remote = false;                // check: the object store's copy
   bool dry_run = false;               // prune: say what would be removed, remove nothing
+  bool prometheus = false;            // status: as metrics in Prometheus's text format
   std::optional<std::string> device;  // --device LOCATION
   std::optional<std::string> serial;  // --serial SERIAL; for audit, the recorder's entries
   std::optional<std::string> since;   // --since TIME, for audit
@@ -59,6 +60,7 @@ struct Parsed {
     offload,
     upload,
     prune,
+    status,
     check,
     audit,
     help,

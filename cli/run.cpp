@@ -29,6 +29,7 @@
 #include "link/recorders.h"
 #include "link/timing.h"
 #include "link/trace.h"
+#include "offload/health.h"
 #include "offload/ledger.h"
 #include "offload/station_file.h"
 #include "offload/upload_account.h"
@@ -238,6 +239,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
       break;
     case Parsed::Action::upload:
     case Parsed::Action::prune:
+    case Parsed::Action::status:
     case Parsed::Action::run:
     case Parsed::Action::list:
     case Parsed::Action::apply:
@@ -285,7 +287,8 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   std::optional<evidence::Store> store;
   const bool prune_action = parsed.action == Parsed::Action::prune;
   if (parsed.action == Parsed::Action::offload || parsed.action == Parsed::Action::upload ||
-      prune_action || parsed.action == Parsed::Action::check ||
+      prune_action || parsed.action == Parsed::Action::status ||
+      parsed.action == Parsed::Action::check ||
       (options.command != nullptr && options.command->button == idc::erase)) {
     auto read = offload::read_station({recorders.station_file, env});
     if (auto* problems = std::get_if<std::vector<offload::StationProblem>>(&read)) {
@@ -302,6 +305,29 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   std::optional<upload::UploadQueue> queue;
   if (station && station->upload) {
     queue.emplace(*store);
+  }
+  const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+  if (parsed.action == Parsed::Action::status) {
+    const offload::Health health = offload::station_health(*station, *store, journal.source, now);
+    offload::note_low_space(health, trail);
+    if (options.prometheus) {
+      io.out << offload::health_prometheus(health);
+    } else if (options.json) {
+      io.out << offload::health_json(health) << '\n';
+    } else {
+      for (const std::string& line : offload::health_lines(health)) {
+        io.out << io.charset.from_utf8(console::printable(line)) << '\n';
+      }
+    }
+    io.out << std::flush;
+    return health.attention().empty() ? kSucceeded : kFailed;
+  }
+  if (parsed.action == Parsed::Action::offload) {
+    // A store low on space is said before the offload fills it further.
+    if (const auto low = offload::note_low_space(
+            offload::station_health(*station, *store, nullptr, now), trail)) {
+      io.err << io.charset.from_utf8("kbcctl: " + console::printable(*low)) << '\n';
+    }
   }
   if (prune_action && !station->keep_local) {
     io.out << "the station file has no keep-local: the station keeps every bag\n" << std::flush;

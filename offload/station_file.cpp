@@ -14,7 +14,8 @@ namespace {
 
 namespace words = console::station_words;
 
-constexpr std::string_view kKeys = "store, erase, offload-window, keep-local, [upload]";
+constexpr std::string_view kKeys =
+    "store, erase, offload-window, keep-local, low-space, overdue, [upload]";
 constexpr std::string_view kUploadKeys =
     "endpoint, region, bucket, prefix, retention-days, verify, connections, credentials";
 
@@ -145,6 +146,26 @@ std::optional<Span> parse_span(std::string_view text) {
   return Span{std::chrono::seconds(count * scale), given};
 }
 
+std::optional<Station::LowSpace> parse_low_space(std::string_view text) {
+  double number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  const std::string_view unit(end, static_cast<std::size_t>(text.data() + text.size() - end));
+  if (error != std::errc() || end == text.data() || number <= 0) {
+    return std::nullopt;
+  }
+  if (unit == "%") {
+    return number < 100 ? std::optional(Station::LowSpace{number / 100, std::nullopt})
+                        : std::nullopt;
+  }
+  static constexpr std::string_view kUnits = "KMGT";
+  const std::size_t power = kUnits.find(unit);
+  if (unit.size() != 1 || power == std::string_view::npos || number > 1e6) {
+    return std::nullopt;
+  }
+  return Station::LowSpace{0,
+                           static_cast<std::uint64_t>(number * double(1ull << (10 * (power + 1))))};
+}
+
 StationRead parse_station(std::string_view text, const std::string& shown_as, Station base) {
   std::vector<StationProblem> problems;
   toml::table table;
@@ -188,6 +209,18 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
     } else if (key == "keep-local") {
       if (const auto span = value ? parse_span(*value) : std::nullopt) {
         base.keep_local = span->length;
+      } else {
+        refuse(words::takes_span());
+      }
+    } else if (key == "low-space") {
+      if (const auto low = value ? parse_low_space(*value) : std::nullopt) {
+        base.low_space = *low;
+      } else {
+        refuse(words::takes_room());
+      }
+    } else if (key == "overdue") {
+      if (const auto span = value ? parse_span(*value) : std::nullopt) {
+        base.overdue = span->length;
       } else {
         refuse(words::takes_span());
       }

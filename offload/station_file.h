@@ -4,6 +4,8 @@
 //   erase = "require-offload"      # or "warn", the default, or "require-upload"
 //   offload-window = "30min"       # how recent a verified offload must be: "90s", "2h", "1d"
 //   keep-local = "30d"             # bags the object store holds this long leave the station
+//   low-space = "15%"              # or a size, "200G": below it the store is low on space
+//   overdue = "24h"                # a recorder seen lately whose newest offload is older
 //
 //   [upload]                       # verified bags go on to the agency's S3 store
 //   endpoint = "http://127.0.0.1:17480"
@@ -25,6 +27,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -47,6 +50,13 @@ struct Station {
   std::optional<upload::UploadSettings> upload;  // the [upload] table: verified bags go on to S3
   // How long the station keeps a bag the object store holds; none: for ever.
   std::optional<std::chrono::seconds> keep_local;
+  // Below this the store is low on space: a share of it, or bytes.
+  struct LowSpace {
+    double share = 0.15;
+    std::optional<std::uint64_t> bytes;
+  } low_space;
+  // A recorder seen in the last 30 days whose newest verified offload is older is overdue.
+  std::chrono::seconds overdue{24 * 3600};
   std::vector<std::filesystem::path> files;  // the station files read, system's first
 
   // Where the erase looks for offloads when the station's own rule requires one: the system
@@ -85,6 +95,8 @@ struct Span {
 };
 // "30min", "90s", "2h", "1d"; nullopt for anything else.
 std::optional<Span> parse_span(std::string_view text);
+// "15%" or "200G" (K, M, G, T: powers of 1024); nullopt for anything else.
+std::optional<Station::LowSpace> parse_low_space(std::string_view text);
 
 // Each problem as a line: "station.toml:3: erase: ..." or "station.toml 第3行: erase: ...".
 std::vector<std::string> station_problem_lines(const std::vector<StationProblem>& problems,

@@ -29,6 +29,7 @@
 #include "app/password_dlg.h"
 #include "app/recorder_picker.h"
 #include "app/settings_bar.h"
+#include "app/store_space.h"
 #include "app/upload_status.h"
 #include "frame_fixture.h"
 #include "recorder_disk.h"
@@ -164,6 +165,11 @@ TEST_F(FrameGeometry, StatusBarWithTheRecorderListOfTwoRecordersWithScreenshots)
       << "error station-07/440300000000/000001/KBC0001_20261208T143005Z/data/DCIM/0001.MP4: "
          "not stored: 403 AccessDenied\n";
   frame->set_evidence(scratch / "store", {}, nullptr, {}, true);
+  // A store below the station's mark: its room in red.
+  offload::Station station;
+  station.low_space.share = 0.99;
+  frame->show_store_space(station, scratch / "store");
+  const StoreSpace& space = *frame->store_space();
   const UploadStatus& upload = *frame->upload_status();
   bus.add_recorder();
   hear_bus(*frame);
@@ -189,6 +195,12 @@ TEST_F(FrameGeometry, StatusBarWithTheRecorderListOfTwoRecordersWithScreenshots)
         << upload.text().toStdString();
     EXPECT_TRUE(upload.text().endsWith(QChar(0x2026)));
     EXPECT_TRUE(upload.toolTip().endsWith(QStringLiteral("403 AccessDenied")));
+    ASSERT_TRUE(space.isVisible());
+    EXPECT_TRUE(space.low());
+    EXPECT_GE(space.width(), space.sizeHint().width());
+    EXPECT_TRUE(space.text().startsWith(QString::fromUtf8("证据库仅剩 ")))
+        << space.text().toStdString();
+    EXPECT_EQ(space.palette().color(QPalette::WindowText), QColor(Qt::red));
     const QString path = screenshot(QString::fromLatin1(state));
     EXPECT_TRUE(frame->grab().save(path)) << path.toStdString();
     if (list.currentIndex() < 0) {

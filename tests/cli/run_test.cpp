@@ -1,11 +1,15 @@
 #include <gmock/gmock.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <fstream>
 
 #include "cli/options.h"
 #include "cli_fixture.h"
 #include "console/setting_tables.h"
 #include "link/trace.h"
+#include "offload/health.h"
 #include "recorder_disk.h"
 
 namespace kbc::cli::testing {
@@ -195,6 +199,57 @@ TEST_F(CliTest, CheckTellsIntactFromDamagedAndFromUnconfirmed) {
   std::ofstream(bag / "data/DCIM/A.MP4", std::ios::app) << "x";
   EXPECT_EQ(kbcctl({"check", bag.string()}, false), kFailed);
   EXPECT_THAT(output(), ::testing::Contains("  changed: data/DCIM/A.MP4"));
+}
+
+// status: the store's room against the station's mark, the recorders overdue, and the same as
+// metrics that Prometheus's own checker takes; exit 1 while something needs attention.
+TEST_F(CliTest, StatusSaysWhatNeedsAttentionInTextJsonAndMetrics) {
+  const evidence::testing::Scratch scratch;
+  const std::filesystem::path image = scratch / "disk.img";
+  evidence::testing::make_fat32(image, {{"DCIM/A.MP4", evidence::testing::pattern(5000, 1)}});
+  const std::string store = (scratch / "store").string();
+  ASSERT_EQ(
+      kbcctl({"offload", "--from", image.string(), "--serial", "KBC0001", "--store", store}, false),
+      kSucceeded);
+  FakeTrail trail;
+  journal.trail = &trail;
+  for (const auto& [low, status, said] : {std::tuple{"99%", kFailed, "the store is low on space"},
+                                          std::tuple{"1K", kSucceeded, "store: "}}) {
+    SCOPED_TRACE(low);
+    std::ofstream(scratch / "station.toml") << "low-space = \"" << low << "\"\n";
+    env["KBC_STATION_FILE"] = (scratch / "station.toml").string();
+    EXPECT_EQ(kbcctl({"--store", store, "status"}, false), status);
+    EXPECT_THAT(out.str(), HasSubstr(said));
+    EXPECT_THAT(out.str(), HasSubstr("1 bags"));
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::path(store) / ".low-space"),
+              status == kFailed);
+    // One warning in the journal for the crossing, however many runs find it low.
+    EXPECT_EQ(trail.entries.size(), 1u);
+    EXPECT_EQ(trail.entries.front().action, "low-space");
+    EXPECT_EQ(kbcctl({"--store", store, "--json", "status"}, false), status);
+    EXPECT_THAT(out.str(), HasSubstr("\"bags\":1,"));
+    EXPECT_EQ(kbcctl({"--store", store, "--prometheus", "status"}, false), status);
+    EXPECT_THAT(out.str(), HasSubstr(std::string("\nkbc_store_low_space ") +
+                                     (status == kFailed ? "1" : "0") + "\n"));
+    if (::access("/usr/bin/promtool", X_OK) == 0) {
+      std::ofstream(scratch / "metrics.prom") << out.str();
+      EXPECT_EQ(
+          std::system(("promtool check metrics < " + (scratch / "metrics.prom").string()).c_str()),
+          0);
+    }
+  }
+  // A day and more on, the recorder offloaded is overdue.
+  const auto read = offload::read_station(
+      {KBC_TEST_STATION, [](std::string_view) { return std::optional<std::string>(); }});
+  const auto now = std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now());
+  const auto health =
+      offload::station_health(std::get<offload::Station>(read), evidence::Store(store), nullptr,
+                              now + std::chrono::hours(25));
+  ASSERT_EQ(health.overdue.size(), 1u);
+  EXPECT_EQ(health.overdue.front().serial, "KBC0001");
+  EXPECT_TRUE(offload::station_health(std::get<offload::Station>(read), evidence::Store(store),
+                                      nullptr, now)
+                  .overdue.empty());
 }
 
 // --- passwd ---

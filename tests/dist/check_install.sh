@@ -56,7 +56,7 @@ grep -qx "ExecStart=$prefix/bin/kbcctl upload" "$service" ||
   { echo "the service does not start $prefix/bin/kbcctl: $(grep ExecStart "$service")"; exit 1; }
 mkdir "$stage/units"
 sed "s|^ExecStart=|ExecStart=$stage|" "$service" >"$stage/units/kbcctl-upload.service"
-sed "s|^ExecStart=|ExecStart=$stage|" "$stage$(under_prefix "$units")/kbcctl-prune.service" \
+sed "s|^ExecStart=-|ExecStart=-$stage|" "$stage$(under_prefix "$units")/kbcctl-prune.service" \
   >"$stage/units/kbcctl-prune.service"
 cp "$stage$(under_prefix "$units")/kbcctl-upload.timer" "$stage/units/"
 systemd-analyze verify --man=no "$stage/units/kbcctl-upload.service" \

@@ -340,15 +340,21 @@ TEST_F(UploadToRgw, PruneRemovesOnlyStoredRecheckedOldEnoughBags) {
     S3Client& client;
     std::chrono::sys_seconds now;
     bool dry_run;
+    bool gateway_stopped;
     const char* kept;  // why the old bag stays; nullptr: removed
   } rows[] = {
-      {"a dry run", client, kNow + days(31), true, nullptr},
-      {"refused keys", wrong, kNow + days(31), false, "403"},
-      {"its retention over", client, kNow + days(200), false, "its retention at the store ended"},
-      {"removed", client, kNow + days(31), false, nullptr},
+      {"a dry run", client, kNow + days(31), true, false, nullptr},
+      {"refused keys", wrong, kNow + days(31), false, false, "403"},
+      {"a stopped gateway", client, kNow + days(31), false, true, "onnect"},
+      {"its retention over", client, kNow + days(200), false, false,
+       "its retention at the store ended"},
+      {"removed", client, kNow + days(31), false, false, nullptr},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
+    if (row.gateway_stopped) {
+      std::system((kScript + " kill-gateway " + cluster_.string()).c_str());
+    }
     const UploadRun run{row.client, settings_, pause_, plain_io_, {}, row.now};
     std::vector<Pruned> told;
     const std::vector<Pruned> pruned = prune(
@@ -371,6 +377,11 @@ TEST_F(UploadToRgw, PruneRemovesOnlyStoredRecheckedOldEnoughBags) {
     }
     EXPECT_EQ(fs::exists(old_bag), row.dry_run || row.kept != nullptr);
     EXPECT_EQ(told.size(), fs::exists(old_bag) ? 0u : 1u);
+    if (row.gateway_stopped) {
+      ASSERT_EQ(std::system(
+                    (kScript + " start-gateway " + cluster_.string() + " >/dev/null 2>&1").c_str()),
+                0);
+    }
   }
   // Gone from the station, the bag still counts for the erase rule and is checked at the store
   // from what the queue noted.
