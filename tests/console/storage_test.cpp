@@ -198,6 +198,34 @@ TEST_F(StorageTest, TheEraseQuestionStatesTheNewestOffloadAndTheStationsRuleMayR
   EXPECT_EQ(recorder.letters(), "3");
 }
 
+// The station's rule is a floor: another may make it stricter, never weaker.
+TEST(EraseRule, TheStationsRuleIsAFloorThatOnlyAStricterOneRaises) {
+  using std::chrono::minutes;
+  const ErasePolicy station{EraseRule::require_offload, minutes(30)};
+  const struct {
+    ErasePolicy wanted;
+    ErasePolicy held;
+    bool weaker;
+  } rows[] = {
+      {{EraseRule::warn, minutes(30)}, station, true},
+      {{EraseRule::require_offload, minutes(60)}, station, true},
+      {{EraseRule::require_offload, minutes(10)}, {EraseRule::require_offload, minutes(10)}, false},
+      {{EraseRule::require_upload, minutes(30)}, {EraseRule::require_upload, minutes(30)}, false},
+      {{EraseRule::require_upload, minutes(90)}, {EraseRule::require_upload, minutes(30)}, true},
+  };
+  for (const auto& row : rows) {
+    const ErasePolicy held = at_least(station, row.wanted);
+    EXPECT_EQ(held.rule, row.held.rule);
+    EXPECT_EQ(held.window, row.held.window);
+    EXPECT_EQ(weaker(row.wanted, station), row.weaker);
+  }
+  // Over the seed's "warn" anything goes.
+  EXPECT_EQ(at_least({}, {EraseRule::warn, minutes(600)}).window, minutes(600));
+  EXPECT_FALSE(weaker({EraseRule::warn, minutes(600)}, {}));
+  EXPECT_EQ(span_text(std::chrono::seconds(90), SpanUnit::seconds), "90秒");
+  EXPECT_EQ(span_name(std::chrono::hours(48), SpanUnit::days), "2d");
+}
+
 TEST_F(StorageTest, WithoutATrailTheEraseReadsTheSerialInASessionOfItsOwn) {
   FakeLedger ledger;
   console.set_erase_guard(&ledger, {});

@@ -611,6 +611,11 @@ TEST(Records, OnlyWholeLinesAreRead) {
   EXPECT_EQ(state.objects.at("k a").retain_until, "2027-06-06T14:30:05Z");
   EXPECT_EQ(state.objects.at("k a").size, 7u);
   EXPECT_EQ(state.objects.at("old").version, "v0");
+  // A bag that keeps failing waits longer, up to a day, after a few free tries.
+  for (const auto& [failures, hours] : {std::pair{0, 0}, std::pair{2, 0}, std::pair{3, 1},
+                                        std::pair{4, 2}, std::pair{7, 16}, std::pair{40, 24}}) {
+    EXPECT_EQ(upload::backoff(failures), std::chrono::hours(hours)) << failures;
+  }
 }
 
 TEST_F(BagTest, ACheckSaysWhichFilesAreMissingChangedOrAdded) {

@@ -6,6 +6,8 @@
 
 #include <fstream>
 
+#include "evidence/bag_info.h"
+#include "offload/health.h"
 #include "offload/station_file.h"
 #include "offload/upload_account.h"
 #include "recorder_disk.h"
@@ -152,6 +154,61 @@ TEST(Station, TheStationsOwnRuleHoldsOverAWeakerOneAndTakesAStricter) {
     EXPECT_EQ(station.weakened.size(), row.weakened ? 1u : 0u);
     // Under the station's rule the erase asks the station's store, whatever is named.
     EXPECT_EQ(station.erase_store, "/srv/evidence");
+  }
+}
+
+// What waits for the object store and what it last stored, as status and the metrics say it.
+TEST(Health, TheQueueIsToldByItsWaitingAndItsStoredBags) {
+  const Scratch scratch;
+  const evidence::Store store(scratch / "store");
+  const upload::UploadQueue queue(store);
+  ASSERT_TRUE(queue.enqueue(store.root() / "1/2/KBC0001_20261208T143005Z"));
+  ASSERT_TRUE(queue.enqueue(store.root() / "1/2/KBC0002_20261208T120000Z"));
+  ASSERT_EQ(upload::append_state(queue.state_file("KBC0002_20261208T120000Z"),
+                                 "stored 2027-06-06T12:00:00Z 2026-12-08T13:00:00Z"),
+            0);
+  ASSERT_EQ(queue.settle("KBC0002_20261208T120000Z"), 0);
+  ASSERT_EQ(
+      upload::append_state(queue.state_file("KBC0001_20261208T143005Z"), "error 403 AccessDenied"),
+      0);
+  Station station;
+  station.upload = upload::UploadSettings{};
+  const std::chrono::sys_seconds now = *evidence::parse_iso_utc("2026-12-08T16:30:05Z");
+  const Health health = station_health(station, store, nullptr, now);
+  EXPECT_EQ(health.waiting_bags, 1u);
+  EXPECT_EQ(health.oldest_waiting, std::chrono::hours(2));
+  EXPECT_EQ(health.last_stored_bag, "KBC0002_20261208T120000Z");
+  EXPECT_EQ(health.last_problem, "403 AccessDenied");
+  EXPECT_THAT(health.attention(),
+              ::testing::ElementsAre("the upload's last problem: 403 AccessDenied"));
+  const std::string metrics = health_prometheus(health);
+  for (const char* line :
+       {"\nkbc_upload_waiting_bags 1\n", "\nkbc_upload_oldest_waiting_seconds 7200\n",
+        "\nkbc_upload_last_stored_timestamp_seconds 1796734800\n", "\nkbc_upload_problem 1\n",
+        "# TYPE kbc_recorders_overdue gauge\n"}) {
+    EXPECT_THAT(metrics, HasSubstr(line));
+  }
+  EXPECT_THAT(health_json(health), HasSubstr("\"oldest_waiting_seconds\":7200,"));
+}
+
+TEST(Station, SpansAndRoomAreReadInTheUnitsGiven) {
+  using console::SpanUnit;
+  for (const auto& [text, seconds, unit] :
+       {std::tuple{"90s", 90, SpanUnit::seconds}, std::tuple{"30min", 1800, SpanUnit::minutes},
+        std::tuple{"2h", 7200, SpanUnit::hours}, std::tuple{"30d", 2592000, SpanUnit::days}}) {
+    const auto span = parse_span(text);
+    ASSERT_TRUE(span) << text;
+    EXPECT_EQ(span->length.count(), seconds);
+    EXPECT_EQ(span->unit, unit);
+  }
+  for (const char* refused : {"", "0s", "-5min", "3w", "30 min", "4000d"}) {
+    EXPECT_FALSE(parse_span(refused)) << refused;
+  }
+  EXPECT_DOUBLE_EQ(parse_low_space("15%")->share, 0.15);
+  EXPECT_EQ(parse_low_space("200G")->bytes, 200ull << 30);
+  EXPECT_EQ(parse_low_space("1.5T")->bytes, 3ull << 39);
+  for (const char* refused : {"100%", "0%", "15", "200GB", "G", "-1G"}) {
+    EXPECT_FALSE(parse_low_space(refused)) << refused;
   }
 }
 
