@@ -1,7 +1,7 @@
 // The status bar's message pane with the station's evidence store in it: "就绪" with the store's
-// free space in its tip, and below the station's low-space mark the free space itself in red,
-// with the days of room left at the last week's rate. Read when the window starts and after each
-// offload, which is what fills the store.
+// free space in its tip; below the station's low-space mark the free space itself in red, with
+// the days of room left at the last week's rate, and in red too how many recorders are overdue
+// (their serial numbers in the tip). Read when the window starts and after each offload.
 #pragma once
 
 #include <QLabel>
@@ -20,6 +20,7 @@ class StoreSpace final : public QLabel {
 
   // Reads the store again.
   void refresh();
+  // Whether it says something needs the operator: low space or recorders overdue.
   bool low() const { return low_; }
 
  private:
@@ -28,7 +29,7 @@ class StoreSpace final : public QLabel {
   bool low_ = false;
 };
 
-// "证据库剩余 63.1 GB", or "证据库仅剩 8.0 GB，约3天".
+// "证据库剩余 63.1 GB", or "证据库仅剩 8.0 GB，约3天", then " 2台记录仪逾期未导出" where so.
 QString store_space_text(const offload::Health& health);
 
 }  // namespace kbc::app

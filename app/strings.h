@@ -132,6 +132,9 @@ inline QString store_low(const QString& size) {
 inline QString store_days_left(long long days) {
   return QStringLiteral("，约%1天").arg(days);
 }
+inline QString recorders_overdue(int recorders) {
+  return QStringLiteral("%1台记录仪逾期未导出").arg(recorders);
+}
 inline QString store_low_tip(long long days) {
   return QStringLiteral("证据库空间不足；按近一周的用量约可再用%1天").arg(days);
 }

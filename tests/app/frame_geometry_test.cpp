@@ -317,6 +317,20 @@ TEST_F(FrameGeometry, TheKeyboardAloneVerifiesGoesRoundAndSets) {
   EXPECT_EQ(dialog, QString::fromUtf8("选择配置文件"));
 }
 
+// The message pane's word on the store: its room, the days left below the mark, the recorders
+// overdue.
+TEST(StoreSpaceText, SaysTheRoomTheDaysLeftAndTheRecordersOverdue) {
+  offload::Health health;
+  health.free_bytes = 8'000'000'000;
+  EXPECT_EQ(store_space_text(health), QString::fromUtf8("证据库剩余 8.0 GB"));
+  health.low_space = true;
+  health.days_left = 3.7;
+  EXPECT_EQ(store_space_text(health), QString::fromUtf8("证据库仅剩 8.0 GB，约3天"));
+  health.overdue = {{"KBC0001", {}}, {"KBC0002", {}}};
+  EXPECT_EQ(store_space_text(health),
+            QString::fromUtf8("证据库仅剩 8.0 GB，约3天 2台记录仪逾期未导出"));
+}
+
 // The recorder's disk where a test puts it, or none until the offload is cancelled.
 class TestDiskWatch final : public offload::DiskWatch {
  public:
