@@ -22,8 +22,13 @@ Wording takes_file() {
   return {"takes an absolute file in quotes", "须为带引号的绝对路径"};
 }
 
-Wording takes_one_of(std::string_view english_list, std::string_view chinese_list) {
-  return {"takes " + text(english_list), "须为 " + text(chinese_list)};
+Wording takes_erase_rule() {
+  return {"takes \"warn\", \"require-offload\" or \"require-upload\"",
+          "须为 \"warn\"、\"require-offload\" 或 \"require-upload\""};
+}
+
+Wording takes_verify() {
+  return {"takes \"head\" or \"read-back\"", "须为 \"head\" 或 \"read-back\""};
 }
 
 Wording takes_span() {

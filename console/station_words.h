@@ -14,8 +14,10 @@ Wording not_toml(std::string_view description);
 Wording takes_folder(std::string_view example);
 // An absolute file in quotes.
 Wording takes_file();
-// A text of the list, in quotes: "takes \"warn\", \"require-offload\" or \"require-upload\"".
-Wording takes_one_of(std::string_view english_list, std::string_view chinese_list);
+// erase: "warn", "require-offload" or "require-upload".
+Wording takes_erase_rule();
+// [upload] verify: "head" or "read-back".
+Wording takes_verify();
 Wording takes_span();
 Wording takes_text();
 Wording takes_address();

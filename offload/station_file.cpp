@@ -61,7 +61,7 @@ void read_upload(const toml::node& node, const std::string& shown_as, Station& s
       } else if (text == "read-back") {
         settings.verify = upload::UploadSettings::Verify::read_back;
       } else {
-        refuse(words::takes_one_of("\"head\" or \"read-back\"", "\"head\" 或 \"read-back\""));
+        refuse(words::takes_verify());
       }
     } else if (key == "endpoint") {
       if (!text || !(text->starts_with("http://") || text->starts_with("https://"))) {
@@ -196,8 +196,7 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
       } else if (value == "require-upload") {
         base.erase.rule = console::EraseRule::require_upload;
       } else {
-        refuse(words::takes_one_of("\"warn\", \"require-offload\" or \"require-upload\"",
-                                   "\"warn\"、\"require-offload\" 或 \"require-upload\""));
+        refuse(words::takes_erase_rule());
       }
     } else if (key == "offload-window") {
       if (const auto span = value ? parse_span(*value) : std::nullopt) {
