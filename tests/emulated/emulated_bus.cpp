@@ -84,6 +84,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -471,6 +472,14 @@ class Bus {
     const std::string described = describe_disk(sysfs, name, minor, image.offset > 0, fs_type);
     if (!umockdev_testbed_add_from_string(testbed_.get(), described.c_str(), &error)) {
       complain(std::string("cannot add the disk: ") + error->message);
+      return devnum;
+    }
+    // As the kernel tells of a disk that arrives: the disk, then its partition, each an "add".
+    std::istringstream lines(described);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with("P: ")) {
+        umockdev_testbed_uevent(testbed_.get(), ("/sys" + line.substr(3)).c_str(), "add");
+      }
     }
     return devnum;
   }
@@ -495,7 +504,8 @@ class Bus {
       // Another vendor's disk on the port first; the recorder's comes once it has gone.
       const int foreign = plug_disk(port, sysfs, kFlashVendor, 0x5567, *options_.foreign_disk);
       later_.push_back({foreign, port, sysfs});
-      g_timeout_add(300, &Bus::on_foreign_gone, this);
+      // Long enough for the program to be listening for disks, as an operator's hand is slow.
+      g_timeout_add(1500, &Bus::on_foreign_gone, this);
       return;
     }
     plug_disk(port, sysfs, kRecorderVendor, kRecorderDiskProduct, *options_.disk);
