@@ -16,6 +16,7 @@
 #include "cli/passwords.h"
 #include "cli/prune_command.h"
 #include "cli/selection.h"
+#include "cli/status_command.h"
 #include "cli/terminal_view.h"
 #include "cli/undumpable.h"
 #include "cli/upload_command.h"
@@ -310,22 +311,16 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   if (parsed.action == Parsed::Action::status) {
     const offload::Health health = offload::station_health(*station, *store, journal.source, now);
     offload::note_low_space(health, trail);
-    if (options.prometheus) {
-      io.out << offload::health_prometheus(health);
-    } else if (options.json) {
-      io.out << offload::health_json(health) << '\n';
-    } else {
-      for (const std::string& line : offload::health_lines(health)) {
-        io.out << io.charset.from_utf8(console::printable(line)) << '\n';
-      }
-    }
-    io.out << std::flush;
-    return health.attention().empty() ? kSucceeded : kFailed;
+    return status(options, health, io);
   }
   if (parsed.action == Parsed::Action::offload) {
-    // A store low on space is said before the offload fills it further.
-    if (const auto low = offload::note_low_space(
-            offload::station_health(*station, *store, nullptr, now), trail)) {
+    // A store low on space is said before the offload fills it further; only then is the rest of
+    // the store read, for the days it has left.
+    offload::Health room = offload::store_room(*station, *store, now);
+    if (room.low_space) {
+      room = offload::station_health(*station, *store, nullptr, now);
+    }
+    if (const auto low = offload::note_low_space(room, trail)) {
       io.err << io.charset.from_utf8("kbcctl: " + console::printable(*low)) << '\n';
     }
   }

@@ -73,7 +73,7 @@ class Writer {
     }
     // Set-aside bags a crash left unfinished come first: their files are out of the earlier bags.
     for (const fs::path& partial : partial_bags(folder_, info_.serial, true)) {
-      note_set_aside(finish_set_aside(partial, info_, io_));
+      note_set_aside(finish_set_aside(store_, partial, info_, io_));
     }
     const ResumePlan plan = plan_resume(files_, folder_, info_.serial, io_);
     for (const BagProblem& problem : plan.problems) {
@@ -153,22 +153,18 @@ class Writer {
 
   // A new folder of this run's: made here, never one that was there.
   bool begin_bag() {
-    for (;; started_ += std::chrono::seconds(1)) {
-      outcome_.name = Store::bag_name(info_.serial, started_);
-      bag_ = folder_ / (outcome_.name + std::string(kPartial));
-      std::error_code there;
-      if (fs::exists(folder_ / outcome_.name, there)) {
-        continue;
-      }
-      const int error = store_.make_folder(bag_);
-      if (error == 0) {
-        break;
-      }
-      if (error != EEXIST) {
-        problem(BagProblem::Kind::store, bag_.string(), error);
-        return false;
-      }
+    const auto made = store_.make_new_bag(folder_, started_, [&](std::chrono::sys_seconds when) {
+      return Store::bag_name(info_.serial, when);
+    });
+    if (const int* error = std::get_if<int>(&made)) {
+      problem(
+          BagProblem::Kind::store,
+          (folder_ / (Store::bag_name(info_.serial, started_) + std::string(kPartial))).string(),
+          *error);
+      return false;
     }
+    outcome_.name = std::get<std::string>(made);
+    bag_ = folder_ / (outcome_.name + std::string(kPartial));
     outcome_.path = bag_;
     if (const int error = store_.make_folder(bag_ / "data"); error != 0) {
       problem(BagProblem::Kind::store, bag_.string(), error);
@@ -351,7 +347,7 @@ class Writer {
                       {"Offload-Started", iso_utc(started_)}};
     progress_ = link::Descriptor(-1);
     const Finished finished = finish_bag(
-        bag_, folder_ / outcome_.name, payload,
+        store_, bag_, folder_ / outcome_.name, payload,
         [&](const PayloadOxum& oxum, std::chrono::sys_seconds verified) {
           return bag_info_text(info_, more, oxum, verified);
         },

@@ -38,6 +38,13 @@ std::map<std::string, std::string> entries_of(const fs::path& file, const std::s
 
 }  // namespace
 
+std::optional<std::string> tagmanifest_sha256(const fs::path& bag) {
+  StoreIo plain;
+  std::vector<std::byte> buffer(64 << 10);
+  const Hashed hashed = hash_file(bag / "tagmanifest-sha256.txt", plain, buffer);
+  return hashed.error == 0 ? std::optional(hashed.sha256) : std::nullopt;
+}
+
 BagCheck check_bag(const fs::path& bag) {
   BagCheck check;
   std::error_code error;
@@ -51,10 +58,7 @@ BagCheck check_bag(const fs::path& bag) {
   // The tag files first: a changed manifest would hide a changed file.
   const auto tags =
       entries_of(bag / "tagmanifest-sha256.txt", "tagmanifest-sha256.txt", check.problems);
-  if (const Hashed tag_manifest = hash_file(bag / "tagmanifest-sha256.txt", plain, buffer);
-      tag_manifest.error == 0) {
-    check.tagmanifest_sha256 = tag_manifest.sha256;
-  }
+  check.tagmanifest_sha256 = tagmanifest_sha256(bag);
   for (const auto& [file, sha] : tags) {
     const Hashed now = hash_file(bag / file, plain, buffer);
     if (now.error != 0) {

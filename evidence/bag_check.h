@@ -28,4 +28,9 @@ struct BagCheck {
 
 BagCheck check_bag(const std::filesystem::path& bag);
 
+// The SHA-256 of the bag's tagmanifest-sha256.txt as its disk holds it, which names every file of
+// the bag by its hash: what the journal enters of a bag, and what an erase and a removal name;
+// nullopt when it cannot be read.
+std::optional<std::string> tagmanifest_sha256(const std::filesystem::path& bag);
+
 }  // namespace kbc::evidence

@@ -152,8 +152,6 @@ class Copy {
       if (events_.verifying && !outcome_.stopped && !outcome_.cancelled) {
         events_.verifying();
       }
-      // The reader may wait for a buffer: the writer takes no more.
-      buffers_.give_up();
     }
     return std::move(outcome_);
   }
@@ -336,21 +334,13 @@ class Copy {
         continue;
       }
       const std::string& path = file(written->slot).path;
-      const link::Descriptor fd(
-          ::open(written->path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
-      struct stat status {};
-      if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
-        problem(BagProblem::Kind::store, path, error_text(errno));
-        continue;
-      }
-      drop_cached(fd.get());
-      const Hashed hashed = hash_range(fd.get(), 0, std::nullopt, io_, buffer);
+      const Hashed hashed = hash_file(written->path, io_, buffer);
       if (hashed.error != 0) {
         problem(BagProblem::Kind::store, path, error_text(hashed.error));
       } else if (hashed.bytes != written->size || hashed.sha256 != written->sha256) {
         problem(BagProblem::Kind::differs, path, {});
       } else {
-        outcome_.stored[written->slot] = {hashed.sha256, status.st_dev, status.st_ino};
+        outcome_.stored[written->slot] = {hashed.sha256, hashed.device, hashed.inode};
         const std::lock_guard lock(problems_);
         ++outcome_.files;
         outcome_.bytes += hashed.bytes;

@@ -109,11 +109,17 @@ Hashed hash_range(int fd, std::uint64_t offset, std::optional<std::uint64_t> siz
 
 Hashed hash_file(const std::filesystem::path& path, StoreIo& io, std::span<std::byte> buffer) {
   const link::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
-  if (fd.get() < 0) {
-    return {{}, 0, errno};
+  struct stat status {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
+    Hashed failed;
+    failed.error = errno;
+    return failed;
   }
   drop_cached(fd.get());
-  return hash_range(fd.get(), 0, std::nullopt, io, buffer);
+  Hashed hashed = hash_range(fd.get(), 0, std::nullopt, io, buffer);
+  hashed.device = status.st_dev;
+  hashed.inode = status.st_ino;
+  return hashed;
 }
 
 int place_file(const std::filesystem::path& from, const std::filesystem::path& to,

@@ -58,6 +58,9 @@ struct Hashed {
   std::string sha256;  // empty on an error
   std::uint64_t bytes = 0;
   int error = 0;
+  // The file read, for hash_file: a bag is held against a file put in its place afterwards.
+  dev_t device = 0;
+  ino_t inode = 0;
 };
 
 // The SHA-256 of `size` bytes of the open file from `offset` (nullopt: to its end), read through
@@ -65,8 +68,8 @@ struct Hashed {
 Hashed hash_range(int fd, std::uint64_t offset, std::optional<std::uint64_t> size, StoreIo& io,
                   std::span<std::byte> buffer, Sha256* also = nullptr);
 
-// The SHA-256 of the file at `path` as its disk holds it: its cached pages dropped first. Symbolic
-// links are not followed.
+// The SHA-256 of the file at `path` as its disk holds it: its cached pages dropped first, and the
+// device and inode it was read from. Symbolic links are not followed.
 Hashed hash_file(const std::filesystem::path& path, StoreIo& io, std::span<std::byte> buffer);
 
 // The file at `from` placed at `to` (which must not exist), as it is: renamed, or where it cannot

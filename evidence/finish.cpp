@@ -75,8 +75,8 @@ int write_tag_file(const fs::path& path, std::string_view text, StoreIo& io, Nod
 
 class Finisher {
  public:
-  Finisher(const fs::path& partial, const fs::path& final_path, StoreIo& io)
-      : partial_(partial), final_(final_path), io_(io), buffer_(kChunkBytes) {}
+  Finisher(const Store& store, const fs::path& partial, const fs::path& final_path, StoreIo& io)
+      : store_(store), partial_(partial), final_(final_path), io_(io), buffer_(kChunkBytes) {}
 
   Finished run(const std::vector<PayloadFile>& payload,
                const std::function<std::string(const PayloadOxum&, std::chrono::sys_seconds)>& info,
@@ -231,15 +231,8 @@ class Finisher {
   // The payload's folders writable again, for the next run to go on with.
   void unseal(const PayloadTree& tree) const {
     for (const fs::path& folder : tree.folders) {
-      ::chmod(folder.c_str(), unsealed_mode());
+      ::chmod(folder.c_str(), store_.folder_mode());
     }
-  }
-
-  mode_t unsealed_mode() const {
-    struct stat parent {};
-    const bool shared =
-        ::stat(partial_.parent_path().c_str(), &parent) == 0 && (parent.st_mode & S_IWGRP) != 0;
-    return shared ? 02770 : 0750;
   }
 
   Finished fail(const PayloadTree& tree, BagProblem::Kind kind, std::string path, int error) {
@@ -251,13 +244,14 @@ class Finisher {
   // Renamed, but not to be called verified: back to its ".partial" name.
   Finished unverify(BagProblem::Kind kind, std::string path, int error) {
     problem(kind, std::move(path), error);
-    ::chmod(final_.c_str(), unsealed_mode());
+    ::chmod(final_.c_str(), store_.folder_mode());
     if (rename_new(final_, partial_, io_) == 0) {
       unseal(walk_payload(partial_ / "data"));
     }
     return std::move(finished_);
   }
 
+  const Store& store_;
   const fs::path& partial_;
   const fs::path& final_;
   StoreIo& io_;
@@ -287,10 +281,11 @@ int rename_new(const fs::path& from, const fs::path& to, StoreIo& io) {
 }
 
 Finished finish_bag(
-    const fs::path& partial, const fs::path& final_path, const std::vector<PayloadFile>& payload,
+    const Store& store, const fs::path& partial, const fs::path& final_path,
+    const std::vector<PayloadFile>& payload,
     const std::function<std::string(const PayloadOxum&, std::chrono::sys_seconds)>& info,
     const std::vector<TagFile>& more, StoreIo& io) {
-  return Finisher(partial, final_path, io).run(payload, info, more);
+  return Finisher(store, partial, final_path, io).run(payload, info, more);
 }
 
 }  // namespace kbc::evidence

@@ -18,6 +18,7 @@
 #include "evidence/bag_info.h"
 #include "evidence/bag_problem.h"
 #include "evidence/file_io.h"
+#include "evidence/store.h"
 
 namespace kbc::evidence {
 
@@ -45,8 +46,8 @@ struct Finished {
 // The record of its progress stays until the rename, so that a bag that cannot be renamed keeps
 // what it holds for the next run. The caller holds the recorder's lock.
 Finished finish_bag(
-    const std::filesystem::path& partial, const std::filesystem::path& final_path,
-    const std::vector<PayloadFile>& payload,
+    const Store& store, const std::filesystem::path& partial,
+    const std::filesystem::path& final_path, const std::vector<PayloadFile>& payload,
     const std::function<std::string(const PayloadOxum&, std::chrono::sys_seconds)>& info,
     const std::vector<TagFile>& more, StoreIo& io);
 

@@ -20,27 +20,6 @@ namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 20;
 
-struct Read {
-  Hashed hashed;
-  dev_t device = 0;
-  ino_t inode = 0;
-};
-
-Read read_stored(const fs::path& path, StoreIo& io, std::span<std::byte> buffer) {
-  Read read;
-  const link::Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
-  struct stat status {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
-    read.hashed.error = errno;
-    return read;
-  }
-  drop_cached(fd.get());
-  read.hashed = hash_range(fd.get(), 0, std::nullopt, io, buffer);
-  read.device = status.st_dev;
-  read.inode = status.st_ino;
-  return read;
-}
-
 }  // namespace
 
 std::vector<fs::path> partial_bags(const fs::path& folder, std::string_view serial,
@@ -91,9 +70,9 @@ ResumePlan plan_resume(const RecorderFiles& files, const fs::path& folder, std::
       continue;
     }
     for (const auto& [path, where] : tree.files) {
-      const Read read = read_stored(where, io, buffer);
-      if (read.hashed.error != 0) {
-        plan.problems.push_back({BagProblem::Kind::store, path, std::strerror(read.hashed.error)});
+      const Hashed read = hash_file(where, io, buffer);
+      if (read.error != 0) {
+        plan.problems.push_back({BagProblem::Kind::store, path, std::strerror(read.error)});
         plan.unreadable.push_back(earlier);
         continue;
       }
@@ -103,15 +82,12 @@ ResumePlan plan_resume(const RecorderFiles& files, const fs::path& folder, std::
       const bool on_recorder = index != by_path.end();
       const bool same_file = same_volume && recorded && on_recorder &&
                              entry->second.identity == identity_of(files.files()[index->second]);
-      const bool whole = recorded && entry->second.whole &&
-                         entry->second.sha256 == read.hashed.sha256 &&
-                         entry->second.identity.size == read.hashed.bytes;
+      const bool whole = recorded && entry->second.whole && entry->second.sha256 == read.sha256 &&
+                         entry->second.identity.size == read.bytes;
       if (same_file && whole && !kept.count(index->second)) {
         kept.insert(index->second);
         plan.kept.push_back(
-            {index->second,
-             where,
-             {path, read.hashed.sha256, read.hashed.bytes, read.device, read.inode}});
+            {index->second, where, {path, read.sha256, read.bytes, read.device, read.inode}});
       } else if (same_file) {
         plan.let_go.push_back(where);
       } else {
@@ -121,7 +97,7 @@ ResumePlan plan_resume(const RecorderFiles& files, const fs::path& folder, std::
                              : !recorded      ? "unrecorded"
                                               : "replaced-on-recorder";
         plan.set_aside.push_back(
-            {where, name + "/" + path, read.hashed.bytes, read.hashed.sha256, whole, reason});
+            {where, name + "/" + path, read.bytes, read.sha256, whole, reason});
       }
     }
   }

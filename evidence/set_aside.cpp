@@ -63,7 +63,7 @@ std::string tag_text(const std::vector<SetAsideFile>& files) {
 
 // The bag's files as they are now, each as its record says, verified; the problems of those
 // that cannot be read.
-SetAsideBag finish(const fs::path& partial, const BagInfo& info,
+SetAsideBag finish(const Store& store, const fs::path& partial, const BagInfo& info,
                    const std::map<std::string, SetAsideFile>& recorded, StoreIo& io) {
   SetAsideBag bag;
   bag.path = partial;
@@ -75,14 +75,7 @@ SetAsideBag finish(const fs::path& partial, const BagInfo& info,
   std::map<std::string, int> froms;
   const PayloadTree tree = walk_payload(partial / "data");
   for (const auto& [path, where] : tree.files) {
-    const link::Descriptor fd(::open(where.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
-    struct stat status {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
-      bag.problems.push_back({BagProblem::Kind::store, path, std::strerror(errno)});
-      continue;
-    }
-    drop_cached(fd.get());
-    const Hashed hashed = hash_range(fd.get(), 0, std::nullopt, io, buffer);
+    const Hashed hashed = hash_file(where, io, buffer);
     if (hashed.error != 0) {
       bag.problems.push_back({BagProblem::Kind::store, path, std::strerror(hashed.error)});
       continue;
@@ -98,7 +91,7 @@ SetAsideBag finish(const fs::path& partial, const BagInfo& info,
     entry.sha256 = hashed.sha256;
     entry.size = hashed.bytes;
     listed.push_back(entry);
-    payload.push_back({path, hashed.sha256, hashed.bytes, status.st_dev, status.st_ino});
+    payload.push_back({path, hashed.sha256, hashed.bytes, hashed.device, hashed.inode});
     ++froms[path.substr(0, path.find('/'))];
     ++bag.files;
     bag.bytes += hashed.bytes;
@@ -124,7 +117,7 @@ SetAsideBag finish(const fs::path& partial, const BagInfo& info,
        "files of offloads cut short that the recorder no longer held as they were when its "
        "offload went on; set-aside-files.txt says of each whether it was stored whole and why"}};
   const Finished finished = finish_bag(
-      partial, partial.parent_path() / bag.name, payload,
+      store, partial, partial.parent_path() / bag.name, payload,
       [&](const PayloadOxum& oxum, std::chrono::sys_seconds verified) {
         return bag_info_text(info, more, oxum, verified);
       },
@@ -144,24 +137,17 @@ SetAsideBag set_aside(const Store& store, const fs::path& folder, const BagInfo&
                       std::chrono::sys_seconds started, const std::vector<SetAsideFile>& files,
                       StoreIo& io) {
   SetAsideBag bag;
-  // A name of its own: a new folder that must be made here.
-  fs::path partial;
-  for (;; started += std::chrono::seconds(1)) {
+  const auto made = store.make_new_bag(folder, started, [&](std::chrono::sys_seconds when) {
+    return Store::set_aside_name(info.serial, when);
+  });
+  if (const int* error = std::get_if<int>(&made)) {
     bag.name = Store::set_aside_name(info.serial, started);
-    partial = folder / (bag.name + std::string(kPartial));
-    std::error_code there;
-    if (fs::exists(folder / bag.name, there)) {
-      continue;
-    }
-    const int error = store.make_folder(partial);
-    if (error == 0) {
-      break;
-    }
-    if (error != EEXIST) {
-      bag.problems.push_back({BagProblem::Kind::store, partial.string(), std::strerror(error)});
-      return bag;
-    }
+    bag.path = folder / (bag.name + std::string(kPartial));
+    bag.problems.push_back({BagProblem::Kind::store, bag.path.string(), std::strerror(*error)});
+    return bag;
   }
+  bag.name = std::get<std::string>(made);
+  const fs::path partial = folder / (bag.name + std::string(kPartial));
   bag.path = partial;
   const fs::path data = partial / "data";
   std::string record(kRecordStart);
@@ -201,11 +187,12 @@ SetAsideBag set_aside(const Store& store, const fs::path& folder, const BagInfo&
     }
     recorded[file.path] = file;
   }
-  return finish(partial, info, recorded, io);
+  return finish(store, partial, info, recorded, io);
 }
 
-SetAsideBag finish_set_aside(const fs::path& partial, const BagInfo& info, StoreIo& io) {
-  return finish(partial, info, read_record(partial / kProgressFile), io);
+SetAsideBag finish_set_aside(const Store& store, const fs::path& partial, const BagInfo& info,
+                             StoreIo& io) {
+  return finish(store, partial, info, read_record(partial / kProgressFile), io);
 }
 
 }  // namespace kbc::evidence

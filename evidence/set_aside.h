@@ -34,7 +34,7 @@ SetAsideBag set_aside(const Store& store, const std::filesystem::path& folder, c
                       StoreIo& io);
 
 // A set-aside bag a crash left unfinished, verified with the files it holds.
-SetAsideBag finish_set_aside(const std::filesystem::path& partial, const BagInfo& info,
-                             StoreIo& io);
+SetAsideBag finish_set_aside(const Store& store, const std::filesystem::path& partial,
+                             const BagInfo& info, StoreIo& io);
 
 }  // namespace kbc::evidence

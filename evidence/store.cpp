@@ -42,10 +42,11 @@ std::optional<StoredBag> verified_bag(const fs::path& path, std::string_view sta
   // A bag of an earlier version of the offload has no time of its verification: it counts as
   // verified when it began.
   const auto verified = parse_iso_utc(value("Offload-Verified"));
+  const std::string_view serial = value("Recorder-Serial");
   return StoredBag{path,        path.filename().string(),
                    *started,    verified.value_or(*started),
                    oxum->files, oxum->bytes,
-                   set_aside};
+                   set_aside,   serial.empty() ? std::nullopt : std::optional<std::string>(serial)};
 }
 
 void by_verification(std::vector<StoredBag>& bags) {
@@ -144,8 +145,12 @@ bool Store::shared() const {
   return ::stat(root_.c_str(), &info) == 0 && (info.st_mode & S_IWGRP) != 0;
 }
 
+mode_t Store::folder_mode() const {
+  return shared() ? 02770 : 0750;
+}
+
 int Store::make_folder(const fs::path& folder) const {
-  const mode_t mode = shared() ? 02770 : 0750;
+  const mode_t mode = folder_mode();
   if (::mkdir(folder.c_str(), mode) != 0) {
     return errno;
   }
@@ -169,6 +174,25 @@ int Store::make_folders(const fs::path& base, const fs::path& below,
     at = next;
   }
   return 0;
+}
+
+std::variant<std::string, int> Store::make_new_bag(
+    const fs::path& folder, std::chrono::sys_seconds& when,
+    const std::function<std::string(std::chrono::sys_seconds)>& name) const {
+  for (;; when += std::chrono::seconds(1)) {
+    std::string bag = name(when);
+    std::error_code there;
+    if (fs::exists(folder / bag, there)) {
+      continue;
+    }
+    const int error = make_folder(folder / (bag + std::string(kPartial)));
+    if (error == 0) {
+      return bag;
+    }
+    if (error != EEXIST) {
+      return error;
+    }
+  }
 }
 
 void Store::share_file(int fd) const {

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace kbc::evidence {
@@ -47,7 +48,8 @@ struct StoredBag {
   std::chrono::sys_seconds verified{};  // bag-info's Offload-Verified
   std::uint64_t files = 0;              // Payload-Oxum
   std::uint64_t bytes = 0;
-  bool set_aside = false;  // files of offloads cut short, not an offload of the recorder
+  bool set_aside = false;             // files of offloads cut short, not an offload of the recorder
+  std::optional<std::string> serial;  // bag-info's Recorder-Serial
 };
 
 class Store {
@@ -74,6 +76,9 @@ class Store {
   // are made 2770 and the files others append to 0660. Any other store is its owner's: 0750 and
   // 0640. Either whatever anyone's umask.
   bool shared() const;
+  // The mode of the folders this store makes, and of a bag's while it is written: 02770 in a
+  // shared store, 0750 in any other.
+  mode_t folder_mode() const;
   // Makes the folder (its parent there) with the store's mode: 0 when made, EEXIST when it was
   // there, else the errno.
   int make_folder(const std::filesystem::path& folder) const;
@@ -81,6 +86,12 @@ class Store {
   // `made` hears of each folder made, and of the folder it was made in.
   int make_folders(const std::filesystem::path& base, const std::filesystem::path& below,
                    const std::function<void(const std::filesystem::path&)>& made = {}) const;
+  // A new ".partial" folder in `folder` for the bag `name(when)` names, made here by this run and
+  // never one that was there: `when` goes a second on while a bag of that name, verified or not,
+  // is there. The folder's name without ".partial", or the errno.
+  std::variant<std::string, int> make_new_bag(
+      const std::filesystem::path& folder, std::chrono::sys_seconds& when,
+      const std::function<std::string(std::chrono::sys_seconds)>& name) const;
   // Gives a file others of a shared store append to their write permission (0660), and any
   // other its owner's (0640), whatever the umask.
   void share_file(int fd) const;

@@ -55,8 +55,7 @@ std::optional<std::string> disk_node(udev_device* device, std::string_view port,
     const std::string named =
         std::string(node != nullptr ? node : "a disk") + " (USB " + std::string(vendor) + ":" +
         std::string(text(udev_device_get_sysattr_value(usb, "idProduct"))) + ")";
-    if (udev_device_get_devtype(device) != nullptr &&
-        text(udev_device_get_devtype(device)) == "disk" &&
+    if (text(udev_device_get_devtype(device)) == "disk" &&
         std::find(ignored.begin(), ignored.end(), named) == ignored.end()) {
       ignored.push_back(named);
     }

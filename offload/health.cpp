@@ -21,27 +21,6 @@ using std::chrono::seconds;
 constexpr auto kSeenWithin = days(30);
 constexpr auto kRateOver = days(7);
 
-std::string json_text(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-std::string json_or_null(const std::optional<std::string>& text) {
-  return text ? json_text(*text) : "null";
-}
-
 std::string when(std::chrono::sys_seconds at) {
   return evidence::iso_utc(at);
 }
@@ -86,8 +65,8 @@ std::vector<std::string> Health::attention() const {
   return lines;
 }
 
-Health station_health(const Station& station, const evidence::Store& store,
-                      journal::AuditSource* journal, std::chrono::sys_seconds now) {
+Health store_room(const Station& station, const evidence::Store& store,
+                  std::chrono::sys_seconds now) {
   Health health;
   health.now = now;
   health.store = store.root();
@@ -103,6 +82,12 @@ Health station_health(const Station& station, const evidence::Store& store,
   health.low_space_bytes = station.low_space.bytes.value_or(static_cast<std::uint64_t>(
       station.low_space.share * static_cast<double>(health.total_bytes)));
   health.low_space = health.total_bytes > 0 && health.free_bytes < health.low_space_bytes;
+  return health;
+}
+
+Health station_health(const Station& station, const evidence::Store& store,
+                      journal::AuditSource* journal, std::chrono::sys_seconds now) {
+  Health health = store_room(station, store, now);
 
   // Each recorder's newest verified offload, held by the station or let go after the upload.
   std::map<std::string, std::chrono::sys_seconds> newest;
@@ -113,11 +98,8 @@ Health station_health(const Station& station, const evidence::Store& store,
     if (now - bag.verified <= kRateOver) {
       lately += bag.bytes;
     }
-    if (!bag.set_aside) {
-      const auto serial = evidence::bag_info_value(bag.path, "Recorder-Serial");
-      if (serial) {
-        newest[*serial] = std::max(newest[*serial], bag.verified);
-      }
+    if (!bag.set_aside && bag.serial) {
+      newest[*bag.serial] = std::max(newest[*bag.serial], bag.verified);
     }
   }
   if (station.upload) {
@@ -135,15 +117,12 @@ Health station_health(const Station& station, const evidence::Store& store,
       }
     }
     for (const upload::QueuedBag& bag : queue.stored_bags()) {
-      const upload::QueueState state = upload::read_state(queue.state_file(bag.name));
-      if (state.stored_at &&
-          (!health.last_stored_at || *state.stored_at > *health.last_stored_at)) {
-        health.last_stored_at = state.stored_at;
+      if (bag.stored_at && (!health.last_stored_at || *bag.stored_at > *health.last_stored_at)) {
+        health.last_stored_at = bag.stored_at;
         health.last_stored_bag = bag.name;
       }
-      if (state.pruned) {
-        newest[state.pruned->serial] =
-            std::max(newest[state.pruned->serial], state.pruned->verified);
+      if (bag.pruned) {
+        newest[bag.pruned->serial] = std::max(newest[bag.pruned->serial], bag.pruned->verified);
       }
     }
   }
@@ -241,46 +220,6 @@ std::vector<std::string> health_lines(const Health& health) {
     lines.push_back("attention: " + line);
   }
   return lines;
-}
-
-std::string health_json(const Health& health) {
-  const auto number = [](std::uint64_t n) { return std::to_string(n); };
-  std::string overdue = "[";
-  for (const Health::Overdue& late : health.overdue) {
-    overdue +=
-        (overdue.size() > 1 ? "," : "") + std::string("{\"serial\":") + json_text(late.serial) +
-        ",\"newest_offload\":" +
-        (late.newest_offload.time_since_epoch().count() > 0 ? json_text(when(late.newest_offload))
-                                                            : std::string("null")) +
-        "}";
-  }
-  overdue += "]";
-  std::string attention = "[";
-  for (const std::string& line : health.attention()) {
-    attention += (attention.size() > 1 ? "," : "") + json_text(line);
-  }
-  attention += "]";
-  return "{\"store\":{\"path\":" + json_text(health.store.string()) +
-         ",\"free_bytes\":" + number(health.free_bytes) +
-         ",\"total_bytes\":" + number(health.total_bytes) + ",\"bags\":" + number(health.bags) +
-         ",\"bag_bytes\":" + number(health.bag_bytes) +
-         ",\"low_space\":" + (health.low_space ? "true" : "false") + ",\"days_left\":" +
-         (health.days_left ? std::to_string(static_cast<long long>(*health.days_left)) : "null") +
-         "},\"upload\":{\"enabled\":" + (health.upload ? "true" : "false") +
-         ",\"waiting_bags\":" + number(health.waiting_bags) +
-         ",\"waiting_bytes\":" + number(health.waiting_bytes) + ",\"oldest_waiting_seconds\":" +
-         (health.oldest_waiting ? std::to_string(health.oldest_waiting->count()) : "null") +
-         ",\"last_stored_bag\":" + json_or_null(health.last_stored_bag) + ",\"last_stored_at\":" +
-         json_or_null(health.last_stored_at ? std::optional(when(*health.last_stored_at))
-                                            : std::nullopt) +
-         ",\"last_problem\":" + json_or_null(health.last_problem) +
-         "},\"rules\":{\"erase\":" + json_text(console::rule_name(health.erase.rule)) +
-         ",\"offload_window_seconds\":" + std::to_string(health.erase.window.count()) +
-         ",\"keep_local_seconds\":" +
-         (health.keep_local ? std::to_string(health.keep_local->count()) : "null") +
-         ",\"overdue_seconds\":" + std::to_string(health.overdue_after.count()) +
-         "},\"journal_readable\":" + (health.journal_unreadable ? "false" : "true") +
-         ",\"overdue\":" + overdue + ",\"attention\":" + attention + "}";
 }
 
 std::string health_prometheus(const Health& health) {

@@ -52,6 +52,11 @@ struct Health {
   std::vector<std::string> attention() const;
 };
 
+// Only the store's room against the station's mark (statvfs), as an offload asks before it begins;
+// the rest left empty.
+Health store_room(const Station& station, const evidence::Store& store,
+                  std::chrono::sys_seconds now);
+
 // How the station stands now. `journal` tells which recorders were seen in the last 30 days
 // beside those with an offload; none: only the store tells.
 Health station_health(const Station& station, const evidence::Store& store,
@@ -63,7 +68,6 @@ Health station_health(const Station& station, const evidence::Store& store,
 std::optional<std::string> note_low_space(const Health& health, console::AuditTrail* trail);
 
 std::vector<std::string> health_lines(const Health& health);
-std::string health_json(const Health& health);
 // HELP and TYPE before each metric, units in the names, as promtool check metrics takes them.
 std::string health_prometheus(const Health& health);
 

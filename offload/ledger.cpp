@@ -1,6 +1,6 @@
 #include "offload/ledger.h"
 
-#include "evidence/file_io.h"
+#include "evidence/bag_check.h"
 #include "upload/queue.h"
 
 namespace kbc::offload {
@@ -21,14 +21,12 @@ std::optional<console::OffloadFact> StoreLedger::newest_verified(std::string_vie
     return pruned;
   }
   const auto queued = upload::UploadQueue(store_).find(bag->name);
-  // The tag manifest names every file of the bag by its hash: the erase's entry names it, so
-  // that an audit can hold the bag against the journal's entry of its verification.
-  evidence::StoreIo plain;
-  std::vector<std::byte> buffer(64 << 10);
-  const evidence::Hashed tags =
-      evidence::hash_file(bag->path / "tagmanifest-sha256.txt", plain, buffer);
-  return console::OffloadFact{bag->verified,      bag->files, bag->bytes, queued && queued->stored,
-                              bag->path.string(), tags.sha256};
+  // The erase's entry names the tag manifest, so that an audit can hold the bag against the
+  // journal's entry of its verification.
+  return console::OffloadFact{
+      bag->verified,      bag->files,
+      bag->bytes,         queued && queued->stored,
+      bag->path.string(), evidence::tagmanifest_sha256(bag->path).value_or("")};
 }
 
 }  // namespace kbc::offload

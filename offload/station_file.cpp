@@ -182,6 +182,14 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
     const auto refuse = [&](const console::Wording& said) {
       problems.push_back({shown_as, line, console::prefixed(key + ": ", said)});
     };
+    // A span, or the problem that it is none.
+    const auto span = [&]() -> std::optional<Span> {
+      const auto read = value ? parse_span(*value) : std::nullopt;
+      if (!read) {
+        refuse(words::takes_span());
+      }
+      return read;
+    };
     if (key == "store") {
       if (!value || value->empty() || value->front() != '/') {
         refuse(words::takes_folder("store = \"/srv/evidence\""));
@@ -199,17 +207,13 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
         refuse(words::takes_erase_rule());
       }
     } else if (key == "offload-window") {
-      if (const auto span = value ? parse_span(*value) : std::nullopt) {
-        base.erase.window = span->length;
-        base.erase.unit = span->unit;
-      } else {
-        refuse(words::takes_span());
+      if (const auto window = span()) {
+        base.erase.window = window->length;
+        base.erase.unit = window->unit;
       }
     } else if (key == "keep-local") {
-      if (const auto span = value ? parse_span(*value) : std::nullopt) {
-        base.keep_local = span->length;
-      } else {
-        refuse(words::takes_span());
+      if (const auto keep = span()) {
+        base.keep_local = keep->length;
       }
     } else if (key == "low-space") {
       if (const auto low = value ? parse_low_space(*value) : std::nullopt) {
@@ -218,10 +222,8 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
         refuse(words::takes_room());
       }
     } else if (key == "overdue") {
-      if (const auto span = value ? parse_span(*value) : std::nullopt) {
-        base.overdue = span->length;
-      } else {
-        refuse(words::takes_span());
+      if (const auto after = span()) {
+        base.overdue = after->length;
       }
     } else if (key == "upload") {
       read_upload(node, shown_as, base, problems);

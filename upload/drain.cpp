@@ -249,18 +249,16 @@ Drained drain(const UploadQueue& queue, const UploadRun& run) {
     return drained;
   }
   for (const QueuedBag& bag : bags) {
-    const fs::path state_file = queue.state_file(bag.name);
-    const QueueState state = read_state(state_file);
-    if (state.failed_at && run.now < *state.failed_at + backoff(state.failures)) {
+    if (bag.failed_at && run.now < *bag.failed_at + backoff(bag.failures)) {
       Uploaded deferred;
       deferred.bag = bag.name;
       deferred.path = bag.bag;
-      deferred.problem = state.error;
-      deferred.deferred_until = *state.failed_at + backoff(state.failures);
+      deferred.problem = bag.error;
+      deferred.deferred_until = *bag.failed_at + backoff(bag.failures);
       drained.bags.push_back(std::move(deferred));
       continue;
     }
-    drained.bags.push_back(draining.upload_bag(state_file));
+    drained.bags.push_back(draining.upload_bag(queue.state_file(bag.name)));
     // The store out of reach: the next drain tries again.
     if (drained.bags.back().unreachable) {
       break;

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "evidence/file_io.h"
+#include "evidence/bag_check.h"
 #include "evidence/manifest.h"
 
 namespace kbc::upload {
@@ -25,10 +25,7 @@ std::variant<std::vector<Object>, std::string> objects_of(const fs::path& bag) {
       objects.push_back({line.path, line.sha256, 0});
     }
   }
-  evidence::StoreIo plain;
-  std::vector<std::byte> buffer(64 << 10);
-  const evidence::Hashed tags = evidence::hash_file(bag / "tagmanifest-sha256.txt", plain, buffer);
-  objects.push_back({"tagmanifest-sha256.txt", tags.sha256, 0});
+  objects.push_back({"tagmanifest-sha256.txt", evidence::tagmanifest_sha256(bag).value_or(""), 0});
   std::error_code error;
   for (Object& object : objects) {
     object.size = fs::file_size(bag / object.file, error);

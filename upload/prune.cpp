@@ -7,6 +7,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "evidence/bag_check.h"
 #include "evidence/bag_info.h"
 #include "evidence/file_io.h"
 #include "evidence/manifest.h"
@@ -84,12 +85,9 @@ std::vector<Pruned> prune(const UploadQueue& queue, const PruneRun& run) {
       results.push_back(std::move(result));
       continue;
     }
-    evidence::StoreIo plain;
-    std::vector<std::byte> buffer(64 << 10);
-    result.tagmanifest_sha256 =
-        evidence::hash_file(bag.path / "tagmanifest-sha256.txt", plain, buffer).sha256;
+    result.tagmanifest_sha256 = evidence::tagmanifest_sha256(bag.path).value_or("");
     result.removed = true;
-    result.serial = evidence::bag_info_value(bag.path, "Recorder-Serial");
+    result.serial = bag.serial;
     if (!run.dry_run) {
       if (const int error = append_state(
               state_file,

@@ -277,6 +277,9 @@ QueuedBag UploadQueue::queued(const fs::path& state_file) const {
   bag.stored = state.stored;
   bag.error = state.error;
   bag.stamp = stamp_of(bag.name);
+  bag.stored_at = state.stored_at;
+  bag.failures = state.failures;
+  bag.failed_at = state.failed_at;
   bag.pruned = state.pruned;
   return bag;
 }

@@ -79,7 +79,10 @@ struct QueuedBag {
   bool stored = false;               // verified at the object store
   std::optional<std::string> error;  // of its last upload, while not stored
   std::string stamp;                 // its offload's, by which the queue is ordered
-  std::optional<PrunedBag> pruned;   // its station copy removed
+  std::optional<std::chrono::sys_seconds> stored_at;
+  int failures = 0;  // uploads that did not store it
+  std::optional<std::chrono::sys_seconds> failed_at;
+  std::optional<PrunedBag> pruned;  // its station copy removed
 };
 
 class UploadQueue {

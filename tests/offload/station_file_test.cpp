@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "cli/status_command.h"
 #include "evidence/bag_info.h"
 #include "offload/health.h"
 #include "offload/station_file.h"
@@ -188,7 +189,7 @@ TEST(Health, TheQueueIsToldByItsWaitingAndItsStoredBags) {
         "# TYPE kbc_recorders_overdue gauge\n"}) {
     EXPECT_THAT(metrics, HasSubstr(line));
   }
-  EXPECT_THAT(health_json(health), HasSubstr("\"oldest_waiting_seconds\":7200,"));
+  EXPECT_THAT(cli::health_json(health), HasSubstr("\"oldest_waiting_seconds\":7200,"));
 }
 
 TEST(Station, SpansAndRoomAreReadInTheUnitsGiven) {
