@@ -15,6 +15,9 @@ Locked lock_recorder(const Store& store, std::string_view serial, std::string_vi
   const std::filesystem::path folder = store.root() / ".locks";
   std::error_code made;
   std::filesystem::create_directories(store.root(), made);
+  if (made) {
+    return LockFailed{made.value()};
+  }
   if (const int error = store.make_folder(folder); error != 0 && error != EEXIST) {
     return LockFailed{error};
   }

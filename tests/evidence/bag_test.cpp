@@ -539,6 +539,11 @@ TEST_F(BagTest, ASecondRunOfTheRecorderFindsItsLockAndWhoHoldsIt) {
   EXPECT_TRUE(std::holds_alternative<RecorderLock>(lock_recorder(store, "KBC0002", "x")));
   first = LockFailed{0};
   EXPECT_TRUE(std::holds_alternative<RecorderLock>(lock_recorder(store, "KBC0001", "x")));
+  // A store that cannot be made (sysfs takes no folders of ours) says why, not that the folder
+  // of its locks was not there.
+  const Locked nowhere = lock_recorder(Store("/sys/kbc-test-store/store"), "KBC0001", "x");
+  ASSERT_TRUE(std::holds_alternative<LockFailed>(nowhere));
+  EXPECT_NE(std::get<LockFailed>(nowhere).error, ENOENT);
 }
 
 // A crash between a bag's verification and its queueing, or in the middle of its state file's
