@@ -16,6 +16,7 @@
 #include "app/strings.h"
 #include "link/real_port.h"
 #include "link/trace.h"
+#include "offload/sim_disk_watch.h"
 #include "offload/station_file.h"
 #include "sim/sim_bus.h"
 
@@ -209,10 +210,17 @@ bool CHeronFtpApp::InitInstance() {
       problems.push_back(from_utf8(weakened.chinese));
     }
   }
-  frame_->set_evidence(station.store.value_or(evidence::default_store()), station.erase,
-                       simulated_ ? nullptr : &disk_watch_, problems, station.upload.has_value(),
-                       station.erase_store);
-  frame_->show_store_space(station, station.store.value_or(evidence::default_store()));
+  // Simulated recorders' sample disks go to a store of their own, never the station's.
+  const std::filesystem::path store =
+      simulated_ ? evidence::simulated_store() : station.store.value_or(evidence::default_store());
+  offload::DiskWatch* watch = &disk_watch_;
+  if (simulated_) {
+    simulated_watch_.emplace(*simulated_, offload::simulated_disk_folder());
+    watch = &*simulated_watch_;
+  }
+  frame_->set_evidence(store, station.erase, watch, problems, station.upload.has_value(),
+                       simulated_ ? std::optional(store) : station.erase_store);
+  frame_->show_store_space(station, store);
   if (simulated_) {
     frame_->mark_simulated();
     frame_->follow(*simulated_);

@@ -13,6 +13,7 @@
 #include "link/port.h"
 #include "link/timing.h"
 #include "offload/disk_watch.h"
+#include "offload/sim_disk_watch.h"
 #include "sim/sim_bus.h"
 
 namespace kbc::app {
@@ -70,6 +71,7 @@ class CHeronFtpApp final : public QApplication {
   console::SystemClock clock_;
   journal::JournalTrail trail_{std::string(journal::kWindowIdentifier)};
   offload::UdevDiskWatch disk_watch_;
+  std::optional<offload::SimDiskWatch> simulated_watch_;
   std::unique_ptr<CMainFrame> frame_;  // last: its console holds the port, pause and clock
 };
 

@@ -236,7 +236,7 @@ bool CMainFrame::follow_udev(QString* why) {
 void CMainFrame::follow(sim::SimBus& bus) {
   followed_bus_ = &bus;
   // The bus tells from whichever thread plugged the recorder in or out; the window hears here.
-  bus.set_hotplug_listener([this](const std::string& location) {
+  bus.set_hotplug_listener([this](const std::string& location, bool) {
     QMetaObject::invokeMethod(
         this, [this, location = QString::fromStdString(location)] { recorder_plugged(location); },
         Qt::QueuedConnection);

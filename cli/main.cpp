@@ -17,6 +17,7 @@
 #include "link/real_port.h"
 #include "link/timing.h"
 #include "sim/sim_bus.h"
+#include "station/station.h"
 
 int main(int argc, char** argv) {
   // A full disk or a closed pipe on standard output is reported, not lost or a silent death.
@@ -30,9 +31,9 @@ int main(int argc, char** argv) {
     kbc::link::RealPort port;
     kbc::link::RealPause pause;
     std::unique_ptr<kbc::sim::SimBus> simulated;
-    const auto simulate = [&](int recorders) {
+    const auto simulate = [&](int recorders) -> kbc::sim::SimBus& {
       simulated = std::make_unique<kbc::sim::SimBus>(static_cast<std::size_t>(recorders));
-      return kbc::link::Link{*simulated, pause};
+      return *simulated;
     };
     kbc::console::SystemClock clock;
     const auto terminal = kbc::cli::TtyTerminal::open_controlling(charset);
@@ -45,9 +46,12 @@ int main(int argc, char** argv) {
     };
     kbc::journal::JournalTrail trail{std::string(kbc::journal::kCliIdentifier)};
     kbc::journal::SystemJournal journal;
+    kbc::journal::JournalTrail station_trail{std::string(kbc::journal::kCliIdentifier),
+                                             std::string(kbc::journal::kJournalSocket),
+                                             std::string(kbc::station::kStationOperator)};
     kbc::offload::UdevDiskWatch watch;
-    return kbc::cli::run(args, env, io, {{port, pause}, simulate, clock, &watch},
-                         {&trail, &journal});
+    return kbc::cli::run(args, env, io, {{port, pause}, simulate, &pause, clock, &watch},
+                         {&trail, &journal, &station_trail});
   } catch (const std::exception& error) {
     std::cerr << "kbcctl: " << error.what() << '\n';
     return kbc::cli::kFailed;

@@ -41,9 +41,9 @@ constexpr std::string_view kNoPasswordOption =
     "there is no password option: other users can read the command line; use --password-file, "
     "KBC_PASSWORD or the prompt";
 
-constexpr std::array<std::string_view, 10> kFlags{
-    "--help", "--version",         "--yes",    "--verbose", "--json",
-    "--all",  "--without-offload", "--remote", "--dry-run", "--prometheus"};
+constexpr std::array<std::string_view, 12> kFlags{
+    "--help",   "--version", "--yes",        "--verbose", "--json",  "--all", "--without-offload",
+    "--remote", "--dry-run", "--prometheus", "--once",    "--status"};
 
 Parsed usage_error(std::string error) {
   return {Parsed::Action::usage_error, {}, std::move(error)};
@@ -170,6 +170,10 @@ Parsed parse_arguments(std::span<const std::string> args) {
       options.dry_run = true;
     } else if (arg == "--prometheus") {
       options.prometheus = true;
+    } else if (arg == "--once") {
+      options.once = true;
+    } else if (arg == "--status") {
+      options.station_status = true;
     } else if (const auto* valued = std::ranges::find(kValued, option_name(arg), &Valued::name);
                valued != kValued.end()) {
       std::optional<std::string> value = value_of(*valued, args, i);
@@ -215,8 +219,28 @@ Parsed parse_arguments(std::span<const std::string> args) {
     return usage_error("--from goes with offload only");
   }
   if (options.store && operands[0] != "offload" && operands[0] != "erase" &&
-      operands[0] != "upload" && operands[0] != "prune" && operands[0] != "status") {
-    return usage_error("--store goes with offload, upload, prune, status and erase only");
+      operands[0] != "upload" && operands[0] != "prune" && operands[0] != "status" &&
+      operands[0] != "station") {
+    return usage_error("--store goes with offload, upload, prune, status, station and erase only");
+  }
+  if ((options.once || options.station_status) && operands[0] != "station") {
+    return usage_error(std::string(options.once ? "--once" : "--status") +
+                       " goes with station only");
+  }
+  if (operands[0] == "station") {
+    if (operands.size() > 1) {
+      return usage_error("station takes no TEXT");
+    }
+    if (options.device || options.serial || options.all) {
+      return usage_error(
+          "station takes every recorder plugged in; --device, --serial and --all "
+          "choose among them");
+    }
+    if (options.once && options.station_status) {
+      return usage_error("--status reads the service's drawer; --once runs one");
+    }
+    parsed.action = Parsed::Action::station;
+    return parsed;
   }
   if (options.prometheus && operands[0] != "status") {
     return usage_error("--prometheus goes with status only");

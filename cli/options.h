@@ -40,6 +40,8 @@ struct Options {
   bool without_offload = false;       // erase: in spite of the station's rule
   bool remote = false;                // check: the object store's copy
   bool dry_run = false;               // prune: say what would be removed, remove nothing
+  bool once = false;                  // station: the recorders present now, then exit
+  bool station_status = false;        // station: what the running service's drawer shows
   bool prometheus = false;            // status: as metrics in Prometheus's text format
   std::optional<std::string> device;  // --device LOCATION
   std::optional<std::string> serial;  // --serial SERIAL; for audit, the recorder's entries
@@ -60,6 +62,7 @@ struct Parsed {
     offload,
     upload,
     prune,
+    station,
     status,
     check,
     audit,

@@ -16,6 +16,7 @@
 #include "cli/passwords.h"
 #include "cli/prune_command.h"
 #include "cli/selection.h"
+#include "cli/station_command.h"
 #include "cli/status_command.h"
 #include "cli/terminal_view.h"
 #include "cli/undumpable.h"
@@ -32,6 +33,7 @@
 #include "link/trace.h"
 #include "offload/health.h"
 #include "offload/ledger.h"
+#include "offload/sim_disk_watch.h"
 #include "offload/station_file.h"
 #include "offload/upload_account.h"
 #include "offload/upload_entry.h"
@@ -199,11 +201,15 @@ int list(link::Link& link, bool json, const Io& io) {
   return kSucceeded;
 }
 
-// --store, else the station file's store, else $XDG_DATA_HOME/kbc-q7/evidence.
+// --store, else the station file's store, else $XDG_DATA_HOME/kbc-q7/evidence; simulated
+// recorders' bags never go to the station's store unless --store names it.
 std::filesystem::path store_folder(const Environment& env, const Options& options,
                                    const offload::Station& station) {
   if (options.store) {
     return std::filesystem::absolute(*options.store);
+  }
+  if (options.simulate > 0) {
+    return evidence::simulated_store(env);
   }
   return station.store.value_or(evidence::default_store(env));
 }
@@ -238,6 +244,11 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
         return check(parsed.options, journal.source, io);
       }
       break;
+    case Parsed::Action::station:
+      if (parsed.options.station_status) {
+        return station_status(parsed.options, io);
+      }
+      break;
     case Parsed::Action::upload:
     case Parsed::Action::prune:
     case Parsed::Action::status:
@@ -249,7 +260,19 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   }
   const Options& options = parsed.options;
   const TraceRoute trace(options.verbose, io.err);
-  link::Link link = options.simulate > 0 ? recorders.simulate(options.simulate) : recorders.usb;
+  sim::SimBus* const simulated =
+      options.simulate > 0 ? &recorders.simulate(options.simulate) : nullptr;
+  link::Link link =
+      simulated != nullptr
+          ? link::Link{*simulated, recorders.simulated_pause != nullptr ? *recorders.simulated_pause
+                                                                        : *simulated}
+          : recorders.usb;
+  // A simulated recorder's disk is its sample disk, read as a real one is.
+  std::optional<offload::SimDiskWatch> simulated_watch;
+  if (simulated != nullptr) {
+    simulated_watch.emplace(*simulated, offload::simulated_disk_folder());
+  }
+  offload::DiskWatch* const watch = simulated != nullptr ? &*simulated_watch : recorders.watch;
   if (parsed.action == Parsed::Action::list) {
     return list(link, options.json, io);
   }
@@ -289,7 +312,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
   const bool prune_action = parsed.action == Parsed::Action::prune;
   if (parsed.action == Parsed::Action::offload || parsed.action == Parsed::Action::upload ||
       prune_action || parsed.action == Parsed::Action::status ||
-      parsed.action == Parsed::Action::check ||
+      parsed.action == Parsed::Action::check || parsed.action == Parsed::Action::station ||
       (options.command != nullptr && options.command->button == idc::erase)) {
     auto read = offload::read_station({recorders.station_file, env});
     if (auto* problems = std::get_if<std::vector<offload::StationProblem>>(&read)) {
@@ -381,9 +404,53 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
     }
     offload::OffloadSettings settings{*store, "kbcctl " KBC_VERSION};
     settings.trail = trail;
-    settings.watch = options.simulate > 0 ? nullptr : recorders.watch;
+    settings.watch = watch;
     settings.upload = queue ? &*queue : nullptr;
+    settings.disk_wait = station->disk_timeout;
     return offload(options, serial, link, password, settings, io);
+  }
+
+  if (parsed.action == Parsed::Action::station) {
+    // The keys are held from here to the end.
+    const Undumpable undumpable;
+    station::RecorderKeys keys;
+    if (station->recorder_keys || env("CREDENTIALS_DIRECTORY") || !simulated) {
+      const std::optional<std::string> credentials = env("CREDENTIALS_DIRECTORY");
+      auto read =
+          station::read_recorder_keys(station->recorder_keys.value_or(station::kSystemKeysFile),
+                                      credentials ? credentials->c_str() : nullptr);
+      if (auto* problem = std::get_if<std::string>(&read)) {
+        io.err << io.charset.from_utf8("kbcctl: recorder-keys: " + console::printable(*problem))
+               << '\n';
+        return kUsage;
+      }
+      keys = std::get<station::RecorderKeys>(std::move(read));
+    } else {
+      // The simulated recorders' own administrator password, where no keys are named.
+      keys = station::RecorderKeys(link::Secret("888888"), {});
+    }
+    std::optional<console::Profile> profile;
+    if (station->profile) {
+      auto read = console::read_profile(station->profile->string());
+      if (const auto* error = std::get_if<console::ProfileError>(&read)) {
+        std::vector<std::string> lines;
+        for (const std::string& line : console::problem_lines(*error, station->profile->string(),
+                                                              console::Language::english)) {
+          lines.push_back("profile: " + line);
+        }
+        return usage(io, lines);
+      }
+      profile = std::get<console::Profile>(std::move(read));
+    }
+    offload::OffloadSettings settings{*store, "kbcctl " KBC_VERSION};
+    settings.trail = simulated != nullptr ? nullptr : journal.station_trail;
+    settings.watch = watch;
+    settings.upload = queue ? &*queue : nullptr;
+    settings.disk_wait = station->disk_timeout;
+    return cli::station(options,
+                        {link.port, link.pause, simulated, settings, *station, keys,
+                         std::move(profile), recorders.clock},
+                        io);
   }
 
   const Command& command = *options.command;

@@ -18,6 +18,7 @@
 #include "link/session.h"
 #include "offload/disk_watch.h"
 #include "offload/station_file.h"
+#include "sim/sim_bus.h"
 
 namespace kbc::cli {
 
@@ -44,7 +45,9 @@ struct Io {
 struct Recorders {
   link::Link usb;  // the recorders on the USB bus
   // For --simulate=N: a simulated bus of N recorders, which lives until kbcctl is done.
-  std::function<link::Link(int recorders)> simulate;
+  std::function<sim::SimBus&(int recorders)> simulate;
+  // The pauses of the simulated bus's link: real, as the recorder's, or a test's.
+  link::Pause* simulated_pause = nullptr;
   console::Clock& clock;
   // Where a recorder's disk appears after its switch to mass storage; none: offload needs --from.
   offload::DiskWatch* watch = nullptr;
@@ -57,6 +60,8 @@ struct Recorders {
 struct Journal {
   console::AuditTrail* trail = nullptr;
   journal::AuditSource* source = nullptr;
+  // Where `station` enters what the service does, as the operator kbc-station.
+  console::AuditTrail* station_trail = nullptr;
 };
 
 // The value of an environment variable; nullopt when it is not set.

@@ -211,4 +211,8 @@ fs::path default_store(const Getenv& getenv) {
   return fs::path(getenv("HOME").value_or("/")) / ".local" / "share" / "kbc-q7" / "evidence";
 }
 
+fs::path simulated_store(const Getenv& getenv) {
+  return default_store(getenv).parent_path() / "simulated-evidence";
+}
+
 }  // namespace kbc::evidence

@@ -113,4 +113,8 @@ std::optional<std::string> process_env(std::string_view name);
 // (~/.local/share/kbc-q7/evidence).
 std::filesystem::path default_store(const Getenv& getenv = process_env);
 
+// Where simulated recorders' bags go when no --store names a store: beside the default store, as
+// simulated-evidence, so that no sample bag ever stands for a real recorder's offload.
+std::filesystem::path simulated_store(const Getenv& getenv = process_env);
+
 }  // namespace kbc::evidence

@@ -21,6 +21,12 @@ class JournalTrail final : public console::AuditTrail {
  public:
   // `identifier`: SYSLOG_IDENTIFIER, the program's name. `socket`: where journald listens.
   explicit JournalTrail(std::string identifier, std::string socket = std::string(kJournalSocket));
+  // The same, for entries of a service that acts for nobody at the station: KBC_OPERATOR names
+  // the service ("kbc-station") instead of the process's user.
+  JournalTrail(std::string identifier, std::string socket, std::string operator_name)
+      : identifier_(std::move(identifier)),
+        socket_(std::move(socket)),
+        operator_(std::move(operator_name)) {}
 
   // Whether journald takes datagrams on its socket now.
   bool writable() override;

@@ -15,7 +15,9 @@ namespace {
 namespace words = console::station_words;
 
 constexpr std::string_view kKeys =
-    "store, erase, offload-window, keep-local, low-space, overdue, [upload]";
+    "store, erase, offload-window, keep-local, low-space, overdue, disk-timeout, recorder-keys, "
+    "profile, slots, [upload]";
+constexpr int kMostSlots = 64;
 constexpr std::string_view kUploadKeys =
     "endpoint, region, bucket, prefix, retention-days, verify, connections, credentials";
 
@@ -224,6 +226,20 @@ StationRead parse_station(std::string_view text, const std::string& shown_as, St
     } else if (key == "overdue") {
       if (const auto after = span()) {
         base.overdue = after->length;
+      }
+    } else if (key == "disk-timeout") {
+      if (const auto timeout = span()) {
+        base.disk_timeout = timeout->length;
+      }
+    } else if (key == "recorder-keys" || key == "profile") {
+      if (!value || !value->starts_with('/')) {
+        refuse(words::takes_file());
+      } else {
+        (key == "profile" ? base.profile : base.recorder_keys) = std::filesystem::path(*value);
+      }
+    } else if (key == "slots") {
+      if (!count(node, kMostSlots, base.slot_count)) {
+        refuse(words::takes_count(words::Counted::recorders, kMostSlots));
       }
     } else if (key == "upload") {
       read_upload(node, shown_as, base, problems);

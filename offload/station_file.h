@@ -6,6 +6,11 @@
 //   keep-local = "30d"             # bags the object store holds this long leave the station
 //   low-space = "15%"              # or a size, "200G": below it the store is low on space
 //   overdue = "24h"                # a recorder seen lately whose newest offload is older
+//   disk-timeout = "30s"           # how long a switched recorder's disk may take to appear
+//
+//   recorder-keys = "/etc/kbc-q7/recorders.toml"   # the station service's recorder passwords
+//   profile = "/etc/kbc-q7/profile.toml"           # the profile it sets on every recorder
+//   slots = 25                     # how many recorders it takes through at once
 //
 //   [upload]                       # verified bags go on to the agency's S3 store
 //   endpoint = "http://127.0.0.1:17480"
@@ -57,6 +62,11 @@ struct Station {
   } low_space;
   // A recorder seen in the last 30 days whose newest verified offload is older is overdue.
   std::chrono::seconds overdue{24 * 3600};
+  std::chrono::seconds disk_timeout{30};
+  // The station service's: its recorder keys, its profile, its slots.
+  std::optional<std::filesystem::path> recorder_keys;
+  std::optional<std::filesystem::path> profile;
+  int slot_count = 25;
   std::vector<std::filesystem::path> files;  // the station files read, system's first
 
   // Where the erase looks for offloads when the station's own rule requires one: the system

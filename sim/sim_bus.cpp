@@ -129,7 +129,7 @@ void SimRecorder::reconnect() {
   leave_bus();
   present_ = true;
   state().mass_storage = false;
-  bus_.tell_hotplug(location_);
+  bus_.tell_hotplug(location_, true);
 }
 
 bool SimRecorder::present() const {
@@ -139,7 +139,7 @@ bool SimRecorder::present() const {
 
 void SimRecorder::leave_bus() {
   if (present_) {
-    bus_.tell_hotplug(location_);
+    bus_.tell_hotplug(location_, false);
   }
   present_ = false;
   ++connection_;
@@ -253,7 +253,7 @@ SimRecorder& SimBus::add_recorder(std::string_view serial) {
   auto& recorder = recorders_.emplace_back(std::make_unique<SimRecorder>(*this, next_location()));
   recorder->state().set_serial(serial);
   slots_.push_back({link::kRecorderVendor, true, recorder.get()});
-  tell_hotplug(recorder->location());
+  tell_hotplug(recorder->location(), true);
   return *recorder;
 }
 
@@ -270,14 +270,32 @@ std::string SimBus::next_location() const {
   return std::string(kBus) + "/" + filename_at(slots_.size());
 }
 
+std::optional<SimBus::Switched> SimBus::switched_at(std::string_view location) const {
+  const std::lock_guard lock(mutex_);
+  for (const auto& recorder : recorders_) {
+    if (recorder->location_ == location && recorder->present_ &&
+        recorder->firmware_.state().mass_storage) {
+      const RecorderState& state = recorder->firmware_.state();
+      return Switched{state.sn_text, state.erase_count > 0};
+    }
+  }
+  return std::nullopt;
+}
+
+bool SimBus::has_recorder_at(std::string_view location) const {
+  const std::lock_guard lock(mutex_);
+  return std::ranges::any_of(recorders_,
+                             [&](const auto& recorder) { return recorder->location_ == location; });
+}
+
 void SimBus::set_hotplug_listener(HotplugListener listener) {
   const std::lock_guard lock(mutex_);
   hotplug_ = std::move(listener);
 }
 
-void SimBus::tell_hotplug(const std::string& location) const {
+void SimBus::tell_hotplug(const std::string& location, bool arrived) const {
   if (hotplug_) {
-    hotplug_(location);
+    hotplug_(location, arrived);
   }
 }
 

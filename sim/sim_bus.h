@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,12 +61,22 @@ class SimBus final : public link::Port, public link::Pause {
   void add_unopenable_recorder();  // vendor 0x4255, but usb_open fails
 
   // Told the location of every recorder that arrives on the bus or leaves it (added, unplugged,
-  // reconnected), as a hub's events would tell; on the thread that caused it, with the bus locked,
-  // so it must not call the bus. Empty: nobody is told.
-  using HotplugListener = std::function<void(const std::string& location)>;
+  // reconnected), and which of the two, as a hub's events would tell; on the thread that caused
+  // it, with the bus locked, so it must not call the bus. Empty: nobody is told.
+  using HotplugListener = std::function<void(const std::string& location, bool arrived)>;
   void set_hotplug_listener(HotplugListener listener);
 
   SimRecorder& recorder(std::size_t i = 0) { return *recorders_.at(i); }
+
+  // The recorder on the bus at `location` in mass-storage mode, whose disk is then to be read: its
+  // get_sn text and whether it was erased; nullopt for none. From any thread.
+  struct Switched {
+    std::string serial;
+    bool erased = false;
+  };
+  std::optional<Switched> switched_at(std::string_view location) const;
+  // Whether a recorder sits at `location`, plugged in or not. From any thread.
+  bool has_recorder_at(std::string_view location) const;
   std::size_t recorder_count() const { return recorders_.size(); }
   link::Link link() { return link::Link{*this, *this}; }
 
@@ -99,7 +110,7 @@ class SimBus final : public link::Port, public link::Pause {
   };
 
   std::vector<link::UsbDevice> listed() const;
-  void tell_hotplug(const std::string& location) const;
+  void tell_hotplug(const std::string& location, bool arrived) const;
   std::string next_location() const;
   void log(WireEvent event);
   std::vector<std::vector<std::uint8_t>> payloads_to(const std::string* device) const;

@@ -104,14 +104,15 @@ class CliTest : public ::testing::Test {
       const auto found = env.find(std::string(name));
       return found == env.end() ? std::nullopt : std::optional(found->second);
     };
-    const auto simulate = [this](int recorders) {
+    const auto simulate = [this](int recorders) -> sim::SimBus& {
       while (simulated_bus.recorder_count() < static_cast<std::size_t>(recorders)) {
         simulated_bus.add_recorder();
       }
-      return simulated_bus.link();
+      return simulated_bus;
     };
     const int status =
-        run(args, lookup, io, {usb_bus.link(), simulate, clock, nullptr, system_station}, journal);
+        run(args, lookup, io, {usb_bus.link(), simulate, nullptr, clock, nullptr, system_station},
+            journal);
     ::close(pipe_ends[0]);
     return status;
   }

@@ -267,7 +267,9 @@ TEST(SimBus, TellsOfEachRecorderThatArrivesOrLeavesAsAHubWould) {
   SimBus sim;
   SimRecorder& a = sim.add_recorder();
   std::vector<std::string> told;
-  sim.set_hotplug_listener([&](const std::string& location) { told.push_back(location); });
+  sim.set_hotplug_listener([&](const std::string& location, bool arrived) {
+    told.push_back(location + (arrived ? "+" : "-"));
+  });
   SimRecorder& b = sim.add_recorder("B");
   sim.add_other_device(0x046d);
   a.unplug();
@@ -277,8 +279,8 @@ TEST(SimBus, TellsOfEachRecorderThatArrivesOrLeavesAsAHubWould) {
   b.unplug_at_transfer(1);
   auto handle = open_recorder(sim, 1);
   EXPECT_EQ(send(*handle, command('J')), -ENODEV);
-  EXPECT_EQ(told, (std::vector<std::string>{"001/002", "001/001", "001/001", "001/002", "001/002",
-                                            "001/002"}));
+  EXPECT_EQ(told, (std::vector<std::string>{"001/002+", "001/001-", "001/001+", "001/002-",
+                                            "001/002+", "001/002-"}));
   sim.set_hotplug_listener({});
   a.unplug();
   EXPECT_EQ(told.size(), 6u);
