@@ -19,6 +19,7 @@
 #include "offload/sim_disk_watch.h"
 #include "offload/station_file.h"
 #include "sim/sim_bus.h"
+#include "station/slot_state.h"
 
 namespace kbc::app {
 namespace {
@@ -221,6 +222,7 @@ bool CHeronFtpApp::InitInstance() {
   frame_->set_evidence(store, station.erase, watch, problems, station.upload.has_value(),
                        simulated_ ? std::optional(store) : station.erase_store);
   frame_->show_store_space(station, store);
+  frame_->set_station_folder(station::state_folder(simulated_ != nullptr));
   if (simulated_) {
     frame_->mark_simulated();
     frame_->follow(*simulated_);

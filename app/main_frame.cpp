@@ -24,6 +24,7 @@
 #include "app/about_dlg.h"
 #include "app/console_edit.h"
 #include "app/cursor_override.h"
+#include "app/drawer_view.h"
 #include "app/field_text.h"
 #include "app/fonts.h"
 #include "app/info_view.h"
@@ -120,6 +121,8 @@ CMainFrame::CMainFrame(const DialogTemplate& settings_bar, link::Link link, cons
                           [this] { start_offload(console::ApplyTo::chosen); });
   offload_menu->addAction(text::offload_every(), this,
                           [this] { start_offload(console::ApplyTo::every); });
+  offload_menu->addSeparator();
+  offload_menu->addAction(text::drawer_item(), this, &CMainFrame::show_drawer_view);
   QMenu* about_menu = menuBar()->addMenu(text::with_mnemonic(text::about_menu(), 'H'));
   about_menu->addAction(text::with_mnemonic(text::about_item(), 'A'), this, &CMainFrame::about);
 
@@ -358,8 +361,27 @@ void CMainFrame::set_evidence(const std::filesystem::path& store, console::Erase
   }
 }
 
+void CMainFrame::set_station_folder(std::filesystem::path folder) {
+  station_folder_ = std::move(folder);
+}
+
+void CMainFrame::show_drawer_view() {
+  // Built when first asked for: the window's start does not pay for it.
+  if (drawer_view_ == nullptr) {
+    drawer_view_ = new DrawerView(station_folder_, this);
+  }
+  drawer_view_->reload();
+  drawer_view_->show();
+  drawer_view_->raise();
+}
+
 void CMainFrame::start_offload(console::ApplyTo to) {
   if (!offload_settings_) {
+    return;
+  }
+  // While the station service runs, the drawer is its own.
+  if (!station_folder_.empty() && station::read_drawer(station_folder_).running) {
+    pane_->append_info(text::drawer_taken());
     return;
   }
   post([this, to] {

@@ -36,6 +36,7 @@ class SimBus;
 namespace kbc::app {
 
 class CFtpInfoView;
+class DrawerView;
 class OffloadPanel;
 class StoreSpace;
 class UploadStatus;
@@ -111,6 +112,10 @@ class CMainFrame final : public QMainWindow, public console::View {
   // Offloads the recorder the buttons talk to, or every one: the switch on the console thread,
   // the rest in the offload panel.
   void start_offload(console::ApplyTo to);
+  // Where the station service tells of its drawer; the drawer view follows it.
+  void set_station_folder(std::filesystem::path folder);
+  void show_drawer_view();
+  DrawerView* drawer_view() const { return drawer_view_; }
   OffloadPanel* offload_panel() const { return offload_panel_; }
 
   // console::View, on the user-interface thread; the console reaches it through CarriedView.
@@ -168,6 +173,8 @@ class CMainFrame final : public QMainWindow, public console::View {
   std::unique_ptr<offload::StoreLedger> ledger_;
   OffloadPanel* offload_panel_ = nullptr;
   std::unique_ptr<upload::UploadQueue> upload_queue_;
+  std::filesystem::path station_folder_;
+  DrawerView* drawer_view_ = nullptr;
   UploadStatus* upload_status_ = nullptr;
   StoreSpace* store_space_ = nullptr;
   QLabel* idle_ = nullptr;            // the message pane

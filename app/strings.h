@@ -96,6 +96,30 @@ inline QString offload_chosen() {
 inline QString offload_every() {
   return QStringLiteral("导出所有记录仪的录像(&A)");
 }
+inline QString drawer_item() {
+  return QStringLiteral("录像柜(&D)");
+}
+inline QString drawer_title() {
+  return QStringLiteral("录像柜");
+}
+inline QStringList drawer_columns() {
+  return {QStringLiteral("端口"),  QStringLiteral("序列号"),   QStringLiteral("警员"),
+          QStringLiteral("单位"),  QStringLiteral("阶段"),     QStringLiteral("进度"),
+          QStringLiteral("速度"),  QStringLiteral("剩余时间"), QStringLiteral("结果"),
+          QStringLiteral("已插入")};
+}
+inline QString drawer_running() {
+  return QStringLiteral("导出服务正在运行：插入的记录仪由它自动校时、设置并导出");
+}
+inline QString drawer_not_running() {
+  return QStringLiteral("导出服务没有运行");
+}
+inline QString drawer_overdue() {
+  return QStringLiteral(" (逾期未导出)");
+}
+inline QString drawer_taken() {
+  return QStringLiteral("导出服务正在运行，录像柜中的记录仪由它导出；请在“录像柜”中查看");
+}
 inline QString offload_title() {
   return QStringLiteral("导出录像");
 }

@@ -19,6 +19,7 @@ constexpr std::string_view kHead = R"(Usage: kbcctl [OPTION]... COMMAND [TEXT]
   or:  kbcctl [--json] [--store DIR] upload
   or:  kbcctl [--json] [--store DIR] [--dry-run] prune
   or:  kbcctl [--json | --prometheus] [--store DIR] status
+  or:  kbcctl [--simulate[=N]] [--json] [--store DIR] [--once | --status] station
   or:  kbcctl [--serial SERIAL] [--since TIME] audit [--json]
 Manage a KBC-Q7 body-worn video recorder over USB. Each COMMAND is one button of the
 settings console; what the recorder answers is printed one line per report. list shows
@@ -27,7 +28,8 @@ apply sets the clock and a station profile's settings on recorders, at once, wit
 receipt for each. offload copies every recording off recorders into the station's
 evidence store, verified, as one BagIt bag per recorder; check checks stored bags;
 upload sends verified bags on to the agency's S3 object store; prune removes from the
-station the bags the object store has held longer than keep-local.
+station the bags the object store has held longer than keep-local. station is the
+unattended station: every recorder plugged in is verified, set and offloaded by itself.
 What kbcctl does to a recorder on the bus is entered in the system journal; audit shows
 these entries, of kbcctl and of the window alike.
 
@@ -41,10 +43,12 @@ Options:
       --from PATH           offload: the disk of a recorder switched by other means: a
                             block device, an image file or a mounted folder; no
                             recorder on the bus is asked, --serial names the recorder
-      --store DIR           offload, upload, prune, status, erase: the evidence store, not the
+      --store DIR           offload, upload, prune, status, station, erase: the store, not the
                             station file's or $XDG_DATA_HOME/kbc-q7/evidence
       --remote              check: the bag's copy at the object store instead
       --dry-run             prune: say which bags would be removed, remove none
+      --once                station: the recorders present now, each to its end, then exit
+      --status              station: what the running service's drawer shows, by port
       --prometheus          status: as metrics in Prometheus's text exposition format
       --without-offload     erase: in spite of the station's rule erase = "require-
                             offload"; the audit entry says so
@@ -73,6 +77,7 @@ Commands:
   offload           every recording off the recorder into the evidence store (below)
   check BAG...      re-hash stored bags against their manifests and the journal
   upload            send the queued bags to the object store, once (below)
+  station           verify, set and offload every recorder plugged in, until stopped
   prune             remove bags the object store has held longer than keep-local
   status            the store's room, the upload queue, the rules, overdue recorders
   audit             who did what to which recorder, from the journal

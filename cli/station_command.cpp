@@ -128,20 +128,20 @@ int station_status(const Options& options, const Io& io) {
   const station::Drawer drawer = station::read_drawer(station::state_folder(options.simulate > 0));
   const std::int64_t now = epoch_now();
   bool attention = !drawer.running;
-  for (const station::SlotState& slot : drawer.slots) {
+  for (const station::SlotState& slot : drawer.docked) {
     attention = attention || slot.attention();
   }
   if (options.json) {
     std::string json = "{\"running\":" + std::string(drawer.running ? "true" : "false");
     if (drawer.station) {
       json += ",\"pid\":" + std::to_string(drawer.station->pid) +
-              ",\"slots\":" + std::to_string(drawer.station->slots) +
+              ",\"slots\":" + std::to_string(drawer.station->slot_count) +
               ",\"store\":" + json_string(drawer.station->store) + ",\"low_space\":" +
               (drawer.station->low_space.empty() ? "null" : json_string(drawer.station->low_space));
     }
     json += ",\"docked\":[";
-    for (std::size_t i = 0; i < drawer.slots.size(); ++i) {
-      json += (i > 0 ? "," : "") + slot_json(drawer.slots[i], now);
+    for (std::size_t i = 0; i < drawer.docked.size(); ++i) {
+      json += (i > 0 ? "," : "") + slot_json(drawer.docked[i], now);
     }
     io.out << json << "]}\n" << std::flush;
     return attention ? kFailed : kSucceeded;
@@ -150,13 +150,13 @@ int station_status(const Options& options, const Io& io) {
     io.out << "the station service is not running\n";
   } else if (drawer.station) {
     io.out << "the station service runs (pid " << drawer.station->pid << ", "
-           << drawer.station->slots << " slots, store "
+           << drawer.station->slot_count << " slots, store "
            << io.charset.from_utf8(drawer.station->store) << ")\n";
     if (!drawer.station->low_space.empty()) {
       io.out << io.charset.from_utf8(drawer.station->low_space) << '\n';
     }
   }
-  for (const station::SlotState& slot : drawer.slots) {
+  for (const station::SlotState& slot : drawer.docked) {
     io.out << io.charset.from_utf8(slot_line(slot, now)) << '\n';
   }
   io.out << std::flush;

@@ -181,7 +181,7 @@ std::optional<SlotState> parse_slot(std::string_view text) {
 std::string station_text(const StationState& station) {
   return line("PID", std::to_string(station.pid)) +
          line("STARTED", std::to_string(station.started)) +
-         line("SLOTS", std::to_string(station.slots)) + line("STORE", station.store) +
+         line("SLOTS", std::to_string(station.slot_count)) + line("STORE", station.store) +
          line("LOW_SPACE", station.low_space);
 }
 
@@ -266,10 +266,10 @@ Drawer read_drawer(const fs::path& folder) {
       continue;
     }
     if (auto slot = parse_slot(read_text(entry.path()))) {
-      drawer.slots.push_back(std::move(*slot));
+      drawer.docked.push_back(std::move(*slot));
     }
   }
-  std::ranges::sort(drawer.slots, {}, &SlotState::port);
+  std::ranges::sort(drawer.docked, {}, &SlotState::port);
   return drawer;
 }
 

@@ -60,7 +60,7 @@ struct SlotState {
 struct StationState {
   long pid = 0;
   std::int64_t started = 0;
-  int slots = 0;
+  int slot_count = 0;
   std::string store;
   std::string low_space;  // what the store has left when that is low; empty otherwise
 };
@@ -98,7 +98,7 @@ class Board {
 struct Drawer {
   bool running = false;  // a service holds the folder's lock
   std::optional<StationState> station;
-  std::vector<SlotState> slots;  // by port
+  std::vector<SlotState> docked;  // by port
 };
 Drawer read_drawer(const std::filesystem::path& folder);
 

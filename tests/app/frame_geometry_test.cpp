@@ -5,10 +5,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
 #include <QFile>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -23,6 +25,7 @@
 #include <vector>
 
 #include "app/caption_fit.h"
+#include "app/drawer_view.h"
 #include "app/info_view.h"
 #include "app/main_frame.h"
 #include "app/offload_panel.h"
@@ -438,6 +441,94 @@ TEST(OffloadPanelOnScreen, ARowGoesToVerifiedOrIsCancelledAndTheReceiptGoesToThe
   }
   const QString shot = screenshot(QStringLiteral("offload"));
   EXPECT_TRUE(panel.grab().save(shot)) << shot.toStdString();
+}
+
+// The slots the service publishes, as several windows see them, following each change.
+TEST(DrawerViewOnScreen, FollowsTheServiceLiveWithRedWhereAttentionIsDueAndAScreenshot) {
+  const evidence::testing::Scratch scratch;
+  const std::filesystem::path folder = scratch / "station";
+  auto opened = station::Board::open(folder);
+  ASSERT_TRUE(std::holds_alternative<station::Board>(opened));
+  station::Board& board = std::get<station::Board>(opened);
+  board.publish(station::StationState{1, 0, 25, "/srv/evidence", "证据库仅剩 65.3 GB，约12天"});
+  const std::int64_t now = QDateTime::currentSecsSinceEpoch();
+  using station::SlotStage;
+  const auto slot = [&](std::string port, std::string serial, SlotStage stage, std::string result) {
+    station::SlotState state;
+    state.port = std::move(port);
+    state.location = "001/0" + state.port.substr(state.port.size() - 2);
+    state.serial = std::move(serial);
+    state.officer = "000001 张三";
+    state.unit = "440300000000 深圳市公安局";
+    state.stage = stage;
+    state.result = std::move(result);
+    state.docked_since = now - 95;
+    return state;
+  };
+  station::SlotState copying = slot("1-2.1", "KBC0001", SlotStage::copying, "");
+  copying.files_done = 3;
+  copying.files_total = 7;
+  copying.bytes_done = 2'100'000;
+  copying.bytes_total = 4'313'320;
+  copying.rate = 12.5e6;
+  copying.seconds_left = 1;
+  station::SlotState failed = slot("1-2.2", "KBC0002", SlotStage::failed, "密码错误!");
+  failed.ended = now;
+  station::SlotState overdue = slot("1-2.3", "KBC0003", SlotStage::queued, "");
+  overdue.overdue = true;
+  station::SlotState verified = slot("1-2.4", "KBC0004", SlotStage::verified,
+                                     "导出已验证: /srv/evidence/440300000000/000001/"
+                                     "KBC0004_20261209T085055Z (7个文件, 4.3 MB)");
+  verified.files_done = verified.files_total = 7;
+  verified.bytes_done = verified.bytes_total = 4'313'320;
+  for (const station::SlotState* state : {&copying, &failed, &overdue, &verified}) {
+    board.publish(*state);
+  }
+
+  DrawerView view(folder, nullptr), second(folder, nullptr);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  QTableWidget& table = *view.table();
+  ASSERT_EQ(table.rowCount(), 4);
+  const QColor red(0xc0, 0, 0);
+  for (int row = 0; row < 4; ++row) {
+    EXPECT_EQ(table.item(row, 1)->foreground().color() == red, row == 1 || row == 2) << row;
+  }
+  EXPECT_EQ(table.item(0, 4)->text(), QString::fromUtf8("复制中"));
+  EXPECT_EQ(table.item(0, 6)->text(), QStringLiteral("12.5 MB/s"));
+  EXPECT_EQ(table.item(0, 9)->text(), QStringLiteral("1:35"));
+  EXPECT_EQ(qobject_cast<QProgressBar*>(table.cellWidget(0, 5))->value(), 486);
+  EXPECT_TRUE(view.heading()->text().contains(QString::fromUtf8("证据库仅剩 65.3 GB")));
+  EXPECT_TRUE(view.heading()->styleSheet().contains(QStringLiteral("#c00000")));
+  // Every column but the result's as wide as its texts, the result's in the window.
+  for (int row = 0; row < 4; ++row) {
+    for (int column = 0; column < 10; ++column) {
+      if (column == 5 || column == 8) {
+        continue;
+      }
+      EXPECT_GE(table.columnWidth(column),
+                table.fontMetrics().horizontalAdvance(table.item(row, column)->text()))
+          << row << "," << column;
+    }
+  }
+  EXPECT_LE(table.columnViewportPosition(8) + table.columnWidth(8), table.viewport()->width());
+
+  // A change of the service is seen by both windows, through inotify.
+  copying.stage = SlotStage::verified;
+  copying.files_done = 7;
+  copying.bytes_done = copying.bytes_total;
+  board.publish(copying);
+  for (DrawerView* watching : {&view, &second}) {
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return watching->table()->item(0, 4)->text() == QString::fromUtf8("已验证"); },
+        5000));
+  }
+  board.remove("1-2.2");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return table.rowCount() == 3; }, 5000));
+  board.publish(failed);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return table.rowCount() == 4; }, 5000));
+  const QString shot = screenshot(QStringLiteral("drawer"));
+  EXPECT_TRUE(view.grab().save(shot)) << shot.toStdString();
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ TEST_F(ProfileMenuTest, TheMenusComeBeforeAboutWithTheirChoices) {
     items.push_back(item->text());
   }
   EXPECT_EQ(items, QStringList({QString::fromUtf8("导出当前记录仪的录像(&C)"),
-                                QString::fromUtf8("导出所有记录仪的录像(&A)")}));
+                                QString::fromUtf8("导出所有记录仪的录像(&A)"), QString(),
+                                QString::fromUtf8("录像柜(&D)")}));
 }
 
 TEST_F(ProfileMenuTest, EveryRecorderTakesTheProfileOffTheUserInterfaceThread) {

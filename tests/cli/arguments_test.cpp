@@ -40,7 +40,7 @@ const Refused kRefused[] = {
     {{"--all", "verify"}, "--all goes with apply and offload only"},
     {{"--from", "/dev/sdb1", "verify"}, "--from goes with offload only"},
     {{"--store", "/srv", "info"},
-     "--store goes with offload, upload, prune, status and erase only"},
+     "--store goes with offload, upload, prune, status, station and erase only"},
     {{"--remote", "info"}, "--remote goes with check only"},
     {{"upload", "x"}, "upload takes no TEXT"},
     {{"--serial", "K1", "upload"}, "upload works on stored bags"},

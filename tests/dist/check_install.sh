@@ -24,6 +24,7 @@ want=(
   "$(under_prefix "$completions")/kbcctl"
   "$(under_prefix "$udev_rules")/60-kbc-q7.rules"
   "$(under_prefix "$units")/kbcctl-prune.service"
+  "$(under_prefix "$units")/kbcctl-station.service"
   "$(under_prefix "$units")/kbcctl-upload.service"
   "$(under_prefix "$units")/kbcctl-upload.timer"
   "$prefix/lib/sysusers.d/kbcctl.conf"
@@ -58,6 +59,9 @@ mkdir "$stage/units"
 sed "s|^ExecStart=|ExecStart=$stage|" "$service" >"$stage/units/kbcctl-upload.service"
 sed "s|^ExecStart=-|ExecStart=-$stage|" "$stage$(under_prefix "$units")/kbcctl-prune.service" \
   >"$stage/units/kbcctl-prune.service"
+sed "s|^ExecStart=|ExecStart=$stage|" "$stage$(under_prefix "$units")/kbcctl-station.service" \
+  >"$stage/units/kbcctl-station.service"
 cp "$stage$(under_prefix "$units")/kbcctl-upload.timer" "$stage/units/"
 systemd-analyze verify --man=no "$stage/units/kbcctl-upload.service" \
-  "$stage/units/kbcctl-prune.service" "$stage/units/kbcctl-upload.timer"
+  "$stage/units/kbcctl-prune.service" "$stage/units/kbcctl-station.service" \
+  "$stage/units/kbcctl-upload.timer"

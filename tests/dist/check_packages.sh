@@ -44,6 +44,7 @@ units=$(pkg-config --variable=systemdsystemunitdir systemd)
 check_files kbcctl \
   /usr/bin/kbcctl \
   "$units/kbcctl-prune.service" \
+  "$units/kbcctl-station.service" \
   "$units/kbcctl-upload.service" \
   "$units/kbcctl-upload.timer" \
   /usr/lib/sysusers.d/kbcctl.conf \

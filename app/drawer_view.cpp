@@ -1,0 +1,154 @@
+#include "app/drawer_view.h"
+
+#include <QBrush>
+#include <QDateTime>
+#include <QFileSystemWatcher>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/strings.h"
+#include "console/erase_guard.h"
+
+namespace kbc::app {
+namespace {
+
+enum Column {
+  kPort,
+  kSerial,
+  kOfficer,
+  kUnit,
+  kStage,
+  kProgress,
+  kRate,
+  kLeft,
+  kResult,
+  kDocked,
+  kColumns
+};
+
+QString minutes(long long seconds) {
+  return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString utf8_text(const std::string& utf8) {
+  return from_utf8(utf8);
+}
+
+}  // namespace
+
+DrawerView::DrawerView(std::filesystem::path folder, QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      folder_(std::move(folder)),
+      watcher_(new QFileSystemWatcher(this)),
+      settle_(new QTimer(this)),
+      clock_(new QTimer(this)),
+      heading_(new QLabel(this)),
+      table_(new QTableWidget(0, kColumns, this)) {
+  setWindowTitle(text::drawer_title());
+  table_->setHorizontalHeaderLabels(text::drawer_columns());
+  table_->verticalHeader()->hide();
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setSelectionMode(QAbstractItemView::NoSelection);
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  table_->horizontalHeader()->setSectionResizeMode(kResult, QHeaderView::Stretch);
+  heading_->setWordWrap(true);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(heading_);
+  layout->addWidget(table_);
+  resize(1080, 420);
+
+  settle_->setSingleShot(true);
+  settle_->setInterval(50);
+  connect(settle_, &QTimer::timeout, this, &DrawerView::reload);
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, settle_, qOverload<>(&QTimer::start));
+  connect(watcher_, &QFileSystemWatcher::fileChanged, settle_, qOverload<>(&QTimer::start));
+  clock_->setInterval(1000);
+  connect(clock_, &QTimer::timeout, this, &DrawerView::show_docked_times);
+  clock_->start();
+  reload();
+}
+
+void DrawerView::watch() {
+  // The folders may come only once the service starts: the parent is watched until then.
+  QStringList wanted;
+  for (const std::filesystem::path& path :
+       {folder_.parent_path(), folder_, folder_ / "slots", folder_ / "running"}) {
+    if (std::filesystem::exists(path)) {
+      wanted << QString::fromStdString(path.string());
+    }
+  }
+  const QStringList watched = watcher_->directories() + watcher_->files();
+  for (const QString& path : wanted) {
+    if (!watched.contains(path)) {
+      watcher_->addPath(path);
+    }
+  }
+}
+
+void DrawerView::reload() {
+  watch();
+  drawer_ = station::read_drawer(folder_);
+  QString heading = drawer_.running ? text::drawer_running() : text::drawer_not_running();
+  const bool low = drawer_.station && !drawer_.station->low_space.empty();
+  if (low) {
+    heading += QStringLiteral("  ") + utf8_text(drawer_.station->low_space);
+  }
+  heading_->setText(heading);
+  heading_->setStyleSheet(low || !drawer_.running ? QStringLiteral("color: #c00000;") : QString());
+  table_->setRowCount(static_cast<int>(drawer_.docked.size()));
+  for (std::size_t i = 0; i < drawer_.docked.size(); ++i) {
+    show_slot(static_cast<int>(i), drawer_.docked[i]);
+  }
+  show_docked_times();
+}
+
+void DrawerView::show_slot(int row, const station::SlotState& slot) {
+  const auto cell = [&](int column, const QString& value) {
+    QTableWidgetItem* item = table_->item(row, column);
+    if (item == nullptr) {
+      item = new QTableWidgetItem;
+      table_->setItem(row, column, item);
+    }
+    item->setText(value);
+    item->setForeground(slot.attention() ? QBrush(QColor(0xc0, 0, 0)) : QBrush());
+  };
+  cell(kPort, utf8_text(slot.port));
+  cell(kSerial, utf8_text(slot.serial));
+  cell(kOfficer, utf8_text(slot.officer) + (slot.overdue ? text::drawer_overdue() : QString()));
+  cell(kUnit, utf8_text(slot.unit));
+  cell(kStage, utf8_text(std::string(station::slot_stage_text(slot.stage))));
+  auto* bar = qobject_cast<QProgressBar*>(table_->cellWidget(row, kProgress));
+  if (bar == nullptr) {
+    bar = new QProgressBar;
+    bar->setRange(0, 1000);
+    table_->setCellWidget(row, kProgress, bar);
+  }
+  bar->setValue(slot.bytes_total > 0 ? static_cast<int>(slot.bytes_done * 1000 / slot.bytes_total)
+                                     : (slot.stage == station::SlotStage::verified ? 1000 : 0));
+  bar->setFormat(QStringLiteral("%1/%2").arg(slot.files_done).arg(slot.files_total));
+  cell(kRate, slot.rate > 0 && !station::finished(slot.stage)
+                  ? QStringLiteral("%1 MB/s").arg(slot.rate / 1e6, 0, 'f', 1)
+                  : QString());
+  cell(kLeft, slot.seconds_left && !station::finished(slot.stage) ? minutes(*slot.seconds_left)
+                                                                  : QString());
+  cell(kResult, utf8_text(slot.result));
+  // A bag's path may be longer than the column: all of it on pointing.
+  table_->item(row, kResult)->setToolTip(utf8_text(slot.result));
+  cell(kDocked, QString());
+}
+
+void DrawerView::show_docked_times() {
+  const long long now = QDateTime::currentSecsSinceEpoch();
+  for (std::size_t i = 0; i < drawer_.docked.size(); ++i) {
+    const station::SlotState& slot = drawer_.docked[i];
+    if (QTableWidgetItem* item = table_->item(static_cast<int>(i), kDocked)) {
+      item->setText(minutes((slot.ended != 0 ? slot.ended : now) - slot.docked_since));
+    }
+  }
+}
+
+}  // namespace kbc::app
