@@ -89,7 +89,6 @@ class Station {
   std::condition_variable_any slot_free_;
   std::list<Docked> docked_;
   std::map<std::string, Docked*> at_location_;  // the newest arrival at each place
-  std::uint64_t next_ticket_ = 0, serving_ticket_ = 0;
   int busy_ = 0;
 };
 
