@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/report_table.h"
 #include "app/strings.h"
-#include "console/erase_guard.h"
 
 namespace kbc::app {
 namespace {
@@ -30,10 +30,6 @@ enum Column {
   kColumns
 };
 
-QString minutes(long long seconds) {
-  return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
 QString utf8_text(const std::string& utf8) {
   return from_utf8(utf8);
 }
@@ -49,11 +45,7 @@ DrawerView::DrawerView(std::filesystem::path folder, QWidget* parent)
       heading_(new QLabel(this)),
       table_(new QTableWidget(0, kColumns, this)) {
   setWindowTitle(text::drawer_title());
-  table_->setHorizontalHeaderLabels(text::drawer_columns());
-  table_->verticalHeader()->hide();
-  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table_->setSelectionMode(QAbstractItemView::NoSelection);
-  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  set_up_report_table(*table_, text::drawer_columns());
   table_->horizontalHeader()->setSectionResizeMode(kResult, QHeaderView::Stretch);
   heading_->setWordWrap(true);
   auto* layout = new QVBoxLayout(this);
@@ -133,8 +125,9 @@ void DrawerView::show_slot(int row, const station::SlotState& slot) {
   cell(kRate, slot.rate > 0 && !station::finished(slot.stage)
                   ? QStringLiteral("%1 MB/s").arg(slot.rate / 1e6, 0, 'f', 1)
                   : QString());
-  cell(kLeft, slot.seconds_left && !station::finished(slot.stage) ? minutes(*slot.seconds_left)
-                                                                  : QString());
+  cell(kLeft, slot.seconds_left && !station::finished(slot.stage)
+                  ? minutes_seconds(*slot.seconds_left)
+                  : QString());
   cell(kResult, utf8_text(slot.result));
   // A bag's path may be longer than the column: all of it on pointing.
   table_->item(row, kResult)->setToolTip(utf8_text(slot.result));
@@ -146,7 +139,7 @@ void DrawerView::show_docked_times() {
   for (std::size_t i = 0; i < drawer_.docked.size(); ++i) {
     const station::SlotState& slot = drawer_.docked[i];
     if (QTableWidgetItem* item = table_->item(static_cast<int>(i), kDocked)) {
-      item->setText(minutes((slot.ended != 0 ? slot.ended : now) - slot.docked_since));
+      item->setText(minutes_seconds(slot.docked_for(now)));
     }
   }
 }

@@ -380,7 +380,7 @@ void CMainFrame::start_offload(console::ApplyTo to) {
     return;
   }
   // While the station service runs, the drawer is its own.
-  if (!station_folder_.empty() && station::read_drawer(station_folder_).running) {
+  if (!station_folder_.empty() && station::service_running(station_folder_)) {
     pane_->append_info(text::drawer_taken());
     return;
   }

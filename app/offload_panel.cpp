@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/report_table.h"
 #include "app/strings.h"
 #include "console/erase_guard.h"
 #include "console/printable.h"
@@ -42,18 +43,14 @@ QString time_left_text(const offload::OffloadStatus& status) {
   if (!left) {
     return {};
   }
-  return QStringLiteral("%1:%2").arg(*left / 60).arg(*left % 60, 2, 10, QLatin1Char('0'));
+  return minutes_seconds(*left);
 }
 
 OffloadPanel::OffloadPanel(QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       table_(new QTableWidget(0, kColumns, this)) {
   setWindowTitle(text::offload_title());
-  table_->setHorizontalHeaderLabels(text::offload_columns());
-  table_->verticalHeader()->hide();
-  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  table_->setSelectionMode(QAbstractItemView::NoSelection);
-  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  set_up_report_table(*table_, text::offload_columns());
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(table_);
   resize(760, 240);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "link/port.h"
 #include "link/session.h"
 
 namespace kbc::app {
@@ -23,12 +24,7 @@ std::string_view text_of(const char* text) {
 
 // "001/005" from the device node /dev/bus/usb/001/005; empty for another node.
 QString location_of(udev_device* device) {
-  constexpr std::string_view kPrefix = "/dev/bus/usb/";
-  const std::string_view node = text_of(udev_device_get_devnode(device));
-  if (!node.starts_with(kPrefix)) {
-    return {};
-  }
-  const std::string_view location = node.substr(kPrefix.size());
+  const std::string_view location = link::usbfs_location(text_of(udev_device_get_devnode(device)));
   return QString::fromUtf8(location.data(), static_cast<qsizetype>(location.size()));
 }
 

@@ -392,6 +392,15 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
                                                    : check_remote(options, *queue, run, io);
   }
 
+  // Where an offload, kbcctl's or the service's, puts its bags, enters them and waits.
+  const auto offload_settings = [&](console::AuditTrail* entered) {
+    offload::OffloadSettings settings{*store, "kbcctl " KBC_VERSION};
+    settings.trail = entered;
+    settings.watch = watch;
+    settings.upload = queue ? &*queue : nullptr;
+    settings.disk_wait = station->disk_timeout;
+    return settings;
+  };
   if (parsed.action == Parsed::Action::offload) {
     std::optional<link::Secret> password;
     const Undumpable undumpable;
@@ -402,12 +411,7 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
       }
       password = std::get<Passwords>(std::move(gathered)).current;
     }
-    offload::OffloadSettings settings{*store, "kbcctl " KBC_VERSION};
-    settings.trail = trail;
-    settings.watch = watch;
-    settings.upload = queue ? &*queue : nullptr;
-    settings.disk_wait = station->disk_timeout;
-    return offload(options, serial, link, password, settings, io);
+    return offload(options, serial, link, password, offload_settings(trail), io);
   }
 
   if (parsed.action == Parsed::Action::station) {
@@ -442,14 +446,10 @@ int run_parsed(const Parsed& parsed, const Environment& env, Io& io, const Recor
       }
       profile = std::get<console::Profile>(std::move(read));
     }
-    offload::OffloadSettings settings{*store, "kbcctl " KBC_VERSION};
-    settings.trail = simulated != nullptr ? nullptr : journal.station_trail;
-    settings.watch = watch;
-    settings.upload = queue ? &*queue : nullptr;
-    settings.disk_wait = station->disk_timeout;
     return cli::station(options,
-                        {link.port, link.pause, simulated, settings, *station, keys,
-                         std::move(profile), recorders.clock},
+                        {link.port, link.pause, simulated,
+                         offload_settings(simulated != nullptr ? nullptr : journal.station_trail),
+                         *station, keys, std::move(profile), recorders.clock},
                         io);
   }
 

@@ -76,8 +76,8 @@ std::string slot_json(const station::SlotState& slot, std::int64_t now) {
          ",\"bytes_total\":" + std::to_string(slot.bytes_total) +
          ",\"rate\":" + std::to_string(static_cast<long long>(slot.rate)) +
          ",\"seconds_left\":" + (slot.seconds_left ? std::to_string(*slot.seconds_left) : "null") +
-         ",\"result\":" + text(slot.result) + ",\"docked_seconds\":" +
-         std::to_string((slot.ended != 0 ? slot.ended : now) - slot.docked_since) +
+         ",\"result\":" + text(slot.result) +
+         ",\"docked_seconds\":" + std::to_string(slot.docked_for(now)) +
          ",\"overdue\":" + (slot.overdue ? "true" : "false") +
          ",\"attention\":" + (slot.attention() ? "true" : "false") + "}";
 }
@@ -106,7 +106,7 @@ std::string slot_line(const station::SlotState& slot, std::int64_t now) {
       line += " " + minutes_text(*slot.seconds_left);
     }
   }
-  line += "  docked " + minutes_text((slot.ended != 0 ? slot.ended : now) - slot.docked_since);
+  line += "  docked " + minutes_text(slot.docked_for(now));
   if (slot.overdue) {
     line += "  overdue";
   }
@@ -116,17 +116,11 @@ std::string slot_line(const station::SlotState& slot, std::int64_t now) {
   return line;
 }
 
-std::int64_t epoch_now() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 }  // namespace
 
 int station_status(const Options& options, const Io& io) {
   const station::Drawer drawer = station::read_drawer(station::state_folder(options.simulate > 0));
-  const std::int64_t now = epoch_now();
+  const std::int64_t now = station::epoch_seconds();
   bool attention = !drawer.running;
   for (const station::SlotState& slot : drawer.docked) {
     attention = attention || slot.attention();
@@ -198,8 +192,9 @@ int station(const Options& options, StationInputs inputs, const Io& io) {
   station::Station service(inputs.port, inputs.pause, *arrivals, std::move(settings));
   service.served = [&](const station::Served& served) {
     const std::lock_guard lock(output);
-    io.out << (options.json ? slot_json(served.slot, epoch_now())
-                            : io.charset.from_utf8(slot_line(served.slot, epoch_now())))
+    io.out << (options.json
+                   ? slot_json(served.slot, station::epoch_seconds())
+                   : io.charset.from_utf8(slot_line(served.slot, station::epoch_seconds())))
            << '\n'
            << std::flush;
   };

@@ -6,6 +6,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kbc::link {
@@ -21,6 +22,13 @@ struct UsbDevice {
   // Where the device sits, as the operator names it: "001/005".
   std::string location() const { return bus + "/" + filename; }
 };
+
+// The location of the device whose usbfs node is `node` ("/dev/bus/usb/001/005" is at "001/005"),
+// as udev names the node; empty for any other node.
+inline std::string_view usbfs_location(std::string_view node) {
+  constexpr std::string_view kFolder = "/dev/bus/usb/";
+  return node.starts_with(kFolder) ? node.substr(kFolder.size()) : std::string_view();
+}
 
 // An open device (usb_dev_handle). Destroying it is usb_close.
 class DeviceHandle {

@@ -1,41 +1,23 @@
 #include "offload/upload_account.h"
 
-#include <sys/stat.h>
-
 #include <toml++/toml.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 
-#include "console/profile_file.h"
+#include "offload/secret_file.h"
 
 namespace kbc::offload {
 namespace fs = std::filesystem;
 
 std::variant<upload::S3Account, std::string> load_account(const upload::UploadSettings& settings,
                                                           const char* credentials_directory) {
-  fs::path file = settings.credentials;
-  if (credentials_directory != nullptr && credentials_directory[0] == '/' &&
-      fs::exists(fs::path(credentials_directory) / "s3")) {
-    file = fs::path(credentials_directory) / "s3";
-  } else {
-    struct stat status {};
-    if (file.empty() || ::stat(file.c_str(), &status) != 0) {
-      return "the S3 credentials file " + file.string() +
-             " cannot be read: " + std::strerror(errno);
-    }
-    if ((status.st_mode & (S_IROTH | S_IWOTH)) != 0) {
-      return "the S3 credentials file " + file.string() +
-             " may be read by anyone; make it readable by its owner and group only "
-             "(chmod o-rw)";
-    }
+  auto read = read_secret_file("the S3 credentials file", settings.credentials,
+                               credentials_directory, "s3");
+  if (auto* problem = std::get_if<std::string>(&read)) {
+    return std::move(*problem);
   }
-  auto text = console::read_settings_file(file.string());
-  if (auto* problem = std::get_if<console::Wording>(&text)) {
-    return "the S3 credentials file " + file.string() + ": " + problem->english;
-  }
-  link::Secret bytes(std::move(std::get<std::string>(text)));
+  const fs::path& file = std::get<SecretFile>(read).file;
+  const link::Secret& bytes = std::get<SecretFile>(read).text;
   try {
     const toml::table table = toml::parse(bytes.view());
     const auto access = table["access-key"].value<std::string>();

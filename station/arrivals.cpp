@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "link/descriptor.h"
+#include "link/port.h"
 
 namespace kbc::station {
 namespace {
@@ -67,14 +68,10 @@ std::vector<BusEvent> UdevArrivals::wait(std::stop_token stop) {
         udev_monitor_receive_device(monitor_->monitor.get())}) {
       const char* node = udev_device_get_devnode(device.get());
       const char* action = udev_device_get_action(device.get());
-      constexpr std::string_view kPrefix = "/dev/bus/usb/";
-      if (node == nullptr || action == nullptr || !std::string_view(node).starts_with(kPrefix)) {
-        continue;
-      }
-      const std::string_view what(action);
-      if (what == "add" || what == "remove") {
-        events.push_back(
-            {std::string(std::string_view(node).substr(kPrefix.size())), what == "add"});
+      const std::string_view location = link::usbfs_location(node != nullptr ? node : "");
+      const std::string_view what(action != nullptr ? action : "");
+      if (!location.empty() && (what == "add" || what == "remove")) {
+        events.push_back({std::string(location), what == "add"});
       }
     }
   }

@@ -5,9 +5,9 @@
 //   [serials]
 //   KBC0001 = "123456"
 //
-// The file is refused when anyone but its owner may read it, unless systemd handed it over as
-// the credential "recorder-keys" ($CREDENTIALS_DIRECTORY, readable by the service alone). No key
-// is ever part of a problem's text, the trace, the journal or a report.
+// The file is refused when others may read it or change it, unless systemd handed it over as the
+// credential "recorder-keys" ($CREDENTIALS_DIRECTORY, readable by the service alone). No key is
+// ever part of a problem's text, the trace, the journal or a report.
 #pragma once
 
 #include <filesystem>
@@ -44,7 +44,7 @@ class RecorderKeys {
 std::variant<RecorderKeys, std::string> parse_recorder_keys(std::string_view text);
 
 // The credential, where `credentials` (the service's $CREDENTIALS_DIRECTORY) holds one, else the
-// file at `path`, refused when its group or others may read it or write it.
+// file at `path` (offload::read_secret_file).
 std::variant<RecorderKeys, std::string> read_recorder_keys(const std::filesystem::path& path,
                                                            const char* credentials);
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -254,11 +255,20 @@ void Board::remove(const std::string& port) {
   fs::remove(folder_ / "slots" / slot_file_name(port), error);
 }
 
+std::int64_t epoch_seconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+bool service_running(const fs::path& folder) {
+  const link::Descriptor lock(::open((folder / "running").c_str(), O_RDONLY | O_CLOEXEC));
+  return lock.get() >= 0 && ::flock(lock.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
 Drawer read_drawer(const fs::path& folder) {
   Drawer drawer;
-  const link::Descriptor lock(::open((folder / "running").c_str(), O_RDONLY | O_CLOEXEC));
-  drawer.running =
-      lock.get() >= 0 && ::flock(lock.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  drawer.running = service_running(folder);
   drawer.station = parse_station_state(read_text(folder / "station"));
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(folder / "slots", error)) {

@@ -55,7 +55,14 @@ struct SlotState {
   bool overdue = false;           // its newest verified offload is older than the station's mark
 
   bool attention() const { return stage == SlotStage::failed || overdue; }
+  // Seconds it has been docked at `now`, or was until its run ended.
+  std::int64_t docked_for(std::int64_t now) const {
+    return (ended != 0 ? ended : now) - docked_since;
+  }
 };
+
+// Seconds since the epoch, as the slots count them.
+std::int64_t epoch_seconds();
 
 struct StationState {
   long pid = 0;
@@ -101,6 +108,8 @@ struct Drawer {
   std::vector<SlotState> docked;  // by port
 };
 Drawer read_drawer(const std::filesystem::path& folder);
+// Whether a service holds the folder's lock now, without reading its slots.
+bool service_running(const std::filesystem::path& folder);
 
 // The file name of a port's slot: the port with anything but letters, digits, '.' and '-' as '_'.
 std::string slot_file_name(std::string_view port);

@@ -21,12 +21,6 @@ using Clock = std::chrono::steady_clock;
 // A slot's progress is published at most this often; a change of stage at once.
 constexpr auto kPublishEvery = std::chrono::seconds(1);
 
-std::int64_t epoch_now() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
-
 // The entries of one recorder's offload name its port as well.
 class PortTrail final : public console::AuditTrail {
  public:
@@ -79,6 +73,15 @@ std::string when_text(std::chrono::sys_seconds when) {
   return text;
 }
 
+// "7个文件, 4.3 MB"
+std::string count_text(const console::OffloadFact& fact) {
+  char text[96];
+  std::snprintf(text, sizeof text, console::msg::offload_count_format,
+                static_cast<unsigned long long>(fact.files),
+                console::size_text(fact.bytes).c_str());
+  return text;
+}
+
 std::string lines_text(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) {
@@ -104,7 +107,7 @@ Station::Station(link::Port& port, link::Pause& pause, Arrivals& arrivals, Stati
     : port_(port), pause_(pause), arrivals_(arrivals), settings_(std::move(settings)) {
   settings_.slots = std::max(settings_.slots, 1);
   if (settings_.board != nullptr) {
-    settings_.board->publish(StationState{static_cast<long>(::getpid()), epoch_now(),
+    settings_.board->publish(StationState{static_cast<long>(::getpid()), epoch_seconds(),
                                           settings_.slots, settings_.offload.store.root().string(),
                                           settings_.low_space});
   }
@@ -148,7 +151,7 @@ void Station::end(Docked& docked, SlotStage stage, std::string result) {
   const std::lock_guard lock(mutex_);
   docked.slot.stage = stage;
   docked.slot.result = std::move(result);
-  docked.slot.ended = epoch_now();
+  docked.slot.ended = epoch_seconds();
   docked.slot.seconds_left.reset();
   enter(docked, "station-end",
         stage == SlotStage::verified || stage == SlotStage::recent ? console::AuditOutcome::ok
@@ -165,8 +168,7 @@ bool Station::take_slot(Docked& docked, std::stop_token stop) {
   // In the order plugged in: the first one waiting that is still there goes next.
   const auto next_up = [&] {
     for (const Docked& other : docked_) {
-      if (!other.serving && !finished(other.slot.stage) && !other.gone &&
-          other.slot.stage == SlotStage::queued) {
+      if (!other.serving && !other.gone && other.slot.stage == SlotStage::queued) {
         return &other == &docked;
       }
     }
@@ -255,7 +257,6 @@ void Station::serve(Docked& docked, std::stop_token stop) {
     if (std::optional<console::AuditEntry> applied =
             console::audit_entry(receipt, *settings_.profile)) {
       applied->action = "station-profile";
-      const std::lock_guard lock(mutex_);
       docked.trail.write(*applied);
     }
   }
@@ -269,13 +270,12 @@ void Station::serve(Docked& docked, std::stop_token stop) {
   // Offloaded within the window: not again; what the erase rule lets the operator do is said.
   if (fact && now - fact->when <= settings_.erase.window) {
     char result[768];
-    std::snprintf(
-        result, sizeof result, console::msg::slot_recent_format, when_text(fact->when).c_str(),
-        (std::to_string(fact->files) + "个文件, " + console::size_text(fact->bytes)).c_str(),
-        std::string(console::erase_allowed(settings_.erase, fact, now)
-                        ? console::msg::slot_erase_allowed
-                        : console::msg::slot_erase_refused)
-            .c_str());
+    std::snprintf(result, sizeof result, console::msg::slot_recent_format,
+                  when_text(fact->when).c_str(), count_text(*fact).c_str(),
+                  std::string(console::erase_allowed(settings_.erase, fact, now)
+                                  ? console::msg::slot_erase_allowed
+                                  : console::msg::slot_erase_refused)
+                      .c_str());
     end(docked, SlotStage::recent, result);
     return;
   }
@@ -351,7 +351,7 @@ void Station::dock(const link::UsbDevice& device, std::stop_token stop) {
                                                {}});
   docked.slot.port = slot_port;
   docked.slot.location = location;
-  docked.slot.docked_since = epoch_now();
+  docked.slot.docked_since = epoch_seconds();
   at_location_[location] = &docked;
   enter(docked, "station-dock", console::AuditOutcome::ok,
         {std::string(console::msg::slot_queued)});
