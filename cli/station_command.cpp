@@ -42,6 +42,9 @@ class StopOnSignal {
       while (::poll(fds, 2, -1) < 0) {
       }
       if ((fds[0].revents & POLLIN) != 0) {
+        // Taken, so that it is not delivered once the mask is given back.
+        signalfd_siginfo heard{};
+        [[maybe_unused]] const ssize_t n = ::read(signal_.get(), &heard, sizeof heard);
         stop.request_stop();
       }
     });

@@ -228,6 +228,15 @@ std::variant<Board, std::string> Board::open(const fs::path& folder) {
   return Board(folder, std::move(lock));
 }
 
+Board::~Board() {
+  if (lock_.get() < 0) {
+    return;  // moved from
+  }
+  lock_ = link::Descriptor(-1);
+  std::error_code error;
+  fs::remove(folder_ / "station", error);
+}
+
 void Board::replace(const fs::path& path, const std::string& text) {
   const fs::path temporary = path.parent_path() / ("." + path.filename().string() + ".new");
   {

@@ -86,6 +86,11 @@ class Board {
  public:
   // The board, or why not: another service holds it, or the folder cannot be made.
   static std::variant<Board, std::string> open(const std::filesystem::path& folder);
+  // The lock given back, then the service's own file removed: the folder's readers hear of the
+  // end through inotify, as a lock given back tells nobody.
+  ~Board();
+  Board(Board&&) = default;
+  Board& operator=(Board&&) = default;
 
   void publish(const StationState& station);
   void publish(const SlotState& slot);

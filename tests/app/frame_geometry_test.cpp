@@ -529,6 +529,12 @@ TEST(DrawerViewOnScreen, FollowsTheServiceLiveWithRedWhereAttentionIsDueAndAScre
   EXPECT_TRUE(QTest::qWaitFor([&] { return table.rowCount() == 4; }, 5000));
   const QString shot = screenshot(QStringLiteral("drawer"));
   EXPECT_TRUE(view.grab().save(shot)) << shot.toStdString();
+  // The service's end is seen too, though a lock given back tells inotify nothing.
+  EXPECT_TRUE(view.heading()->text().startsWith(QString::fromUtf8("导出服务正在运行")));
+  opened.emplace<std::string>();
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return view.heading()->text() == QString::fromUtf8("导出服务没有运行"); }, 5000))
+      << view.heading()->text().toStdString();
 }
 
 }  // namespace
