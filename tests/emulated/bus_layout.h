@@ -14,8 +14,8 @@ inline constexpr std::uint16_t kOtherVendor = 0x046d;  // a mouse, so the record
 inline constexpr std::uint16_t kRecorderVendor = 0x4255;
 inline constexpr std::uint16_t kRecorderProduct = 0x0007;
 inline constexpr int kBus = 1;
-// Device numbers the bus hands out, the root hub's (1) included; as many as a hub of 31 ports.
-inline constexpr int kLastDevnum = 32;
+// Device numbers the bus hands out, the root hub's (1) included, as the kernel numbers one bus.
+inline constexpr int kLastDevnum = 127;
 
 enum class Role { root_hub, other, recorder, disk };
 

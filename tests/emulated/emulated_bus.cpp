@@ -87,6 +87,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -104,6 +105,23 @@ constexpr std::uint8_t kDirectionIn = 0x80;  // bmRequestType: device to host
 
 void complain(const std::string& message) {
   std::fprintf(stderr, "kbc-emulated-bus: %s\n", message.c_str());
+}
+
+// The bytes of `from` from `offset` on, into a new file `to`, copied in the kernel.
+void copy_tail(const std::string& from, std::uint64_t offset, const std::string& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  auto at = static_cast<loff_t>(offset);
+  while (in >= 0 && out >= 0 && ::copy_file_range(in, &at, out, nullptr, 1 << 30, 0) > 0) {
+  }
+  if (in < 0 || out < 0) {
+    complain("cannot copy the disk image " + from + " to " + to + ": " + std::strerror(errno));
+  }
+  for (const int fd : {in, out}) {
+    if (fd >= 0) {
+      ::close(fd);
+    }
+  }
 }
 
 struct DiskImage {
@@ -313,6 +331,7 @@ struct Node {
   std::optional<BusDevice> device;        // the last device plugged in here
   std::optional<RecorderModel> recorder;  // when that device is a recorder
   bool present = false;
+  bool switching = false;  // it took switch_msdc and its reply is still to be read
 
   Node(Bus* b, int number) : bus(b), devnum(number) {}
   Node(const Node&) = delete;
@@ -443,7 +462,9 @@ class Bus {
   }
 
   // A new USB disk on `port` at the next device number, its block devices holding `image`:
-  // its device number, or 0. With the lock held.
+  // its device number, or 0. With the lock held. The USB device is there at once; its block
+  // devices come once the image is copied, on a thread of its own, so that the bus goes on
+  // answering the other recorders meanwhile, as a hub does while a disk spins up.
   int plug_disk(int port, const std::string& sysfs, std::uint16_t vendor, std::uint16_t product,
                 const DiskImage& image) {
     if (next_devnum_ > kLastDevnum) {
@@ -456,32 +477,57 @@ class Bus {
     if (!place(usb, true)) {
       return 0;
     }
-    // The nodes' bytes are there before udev tells of them.
-    const std::string name = std::string("sd") + static_cast<char>('b' + disks_);
-    const int minor = 16 * (1 + disks_++);
-    std::ifstream in(image.path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string fs_type =
-        bytes.compare(image.offset + 3, 8, "EXFAT   ") == 0 ? "exfat" : "vfat";
+    auto block = std::make_unique<BlockDisk>(
+        BlockDisk{this, sysfs, std::string("sd") + static_cast<char>('b' + disks_),
+                  16 * (1 + disks_), image});
+    ++disks_;
     std::filesystem::create_directories(root_ + "/dev");
-    std::ofstream(root_ + "/dev/" + name, std::ios::binary) << bytes;
-    if (image.offset > 0) {
-      std::ofstream(root_ + "/dev/" + name + "1", std::ios::binary) << bytes.substr(image.offset);
-    }
+    copies_.emplace_back([block = std::move(block)]() mutable {
+      const std::string node = block->bus->root_ + "/dev/" + block->name;
+      // Copied by the kernel, not through this process's memory.
+      copy_tail(block->image.path, 0, node);
+      if (block->image.offset > 0) {
+        copy_tail(block->image.path, block->image.offset, node + "1");
+      }
+      g_idle_add(&Bus::on_block_disk, block.release());
+    });
+    return devnum;
+  }
+
+  // A disk's block devices, once their bytes are there.
+  struct BlockDisk {
+    Bus* bus;
+    std::string sysfs;
+    std::string name;  // "sdb"
+    int minor;
+    DiskImage image;
+  };
+
+  // Runs on the main loop: udev is told of the disk's block devices.
+  static gboolean on_block_disk(gpointer data) {
+    const std::unique_ptr<BlockDisk> block(static_cast<BlockDisk*>(data));
+    Bus& bus = *block->bus;
+    std::lock_guard lock(bus.mutex_);
+    char oem[8] = {};
+    std::ifstream in(block->image.path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(block->image.offset + 3));
+    in.read(oem, sizeof oem);
+    const std::string fs_type = std::string_view(oem, sizeof oem) == "EXFAT   " ? "exfat" : "vfat";
     g_autoptr(GError) error = nullptr;
-    const std::string described = describe_disk(sysfs, name, minor, image.offset > 0, fs_type);
-    if (!umockdev_testbed_add_from_string(testbed_.get(), described.c_str(), &error)) {
+    const std::string described =
+        describe_disk(block->sysfs, block->name, block->minor, block->image.offset > 0, fs_type);
+    if (!umockdev_testbed_add_from_string(bus.testbed_.get(), described.c_str(), &error)) {
       complain(std::string("cannot add the disk: ") + error->message);
-      return devnum;
+      return G_SOURCE_REMOVE;
     }
     // As the kernel tells of a disk that arrives: the disk, then its partition, each an "add".
     std::istringstream lines(described);
     for (std::string line; std::getline(lines, line);) {
       if (line.starts_with("P: ")) {
-        umockdev_testbed_uevent(testbed_.get(), ("/sys" + line.substr(3)).c_str(), "add");
+        umockdev_testbed_uevent(bus.testbed_.get(), ("/sys" + line.substr(3)).c_str(), "add");
       }
     }
-    return devnum;
+    return G_SOURCE_REMOVE;
   }
 
   // The recorder at `devnum` leaves the bus and its disk arrives on the same port; just before,
@@ -665,8 +711,11 @@ class Bus {
       if (node.recorder->unplugged()) {
         pull_out(node);
       } else if (!disk_before && node.recorder->state().mass_storage && options_.disk) {
+        node.switching = true;
+      } else if (in && node.switching) {
         // The recorder answers the switch, then leaves and comes back as a disk: once the
-        // program has closed its session.
+        // program has its reply and has closed its session, however busy the bus is.
+        node.switching = false;
         switched_.push_back(node.devnum);
         g_timeout_add(50, &Bus::on_switched, this);
       }
@@ -798,7 +847,8 @@ class Bus {
   guint control_source_ = 0;
   std::string pending_;  // what the FIFO gave short of a whole line
   std::map<int, std::unique_ptr<Node>> nodes_;
-  Testbed testbed_;  // last, so that it goes first and no handler outlives what it uses
+  Testbed testbed_;  // so that it goes after the copies and no handler outlives what it uses
+  std::vector<std::jthread> copies_;  // last: each copy ends before the bus goes
 };
 
 struct Wait {
