@@ -2,6 +2,7 @@
 
 #include <QBrush>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFileSystemWatcher>
 #include <QHeaderView>
 #include <QLabel>
@@ -46,6 +47,9 @@ DrawerView::DrawerView(std::filesystem::path folder, QWidget* parent)
       table_(new QTableWidget(0, kColumns, this)) {
   setWindowTitle(text::drawer_title());
   set_up_report_table(*table_, text::drawer_columns());
+  // Fitted once a reload is shown, not again at every cell it changes: 25 slots changing at
+  // once would measure every row for each.
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   table_->horizontalHeader()->setSectionResizeMode(kResult, QHeaderView::Stretch);
   heading_->setWordWrap(true);
   auto* layout = new QVBoxLayout(this);
@@ -82,6 +86,8 @@ void DrawerView::watch() {
 }
 
 void DrawerView::reload() {
+  QElapsedTimer took;
+  took.start();
   watch();
   drawer_ = station::read_drawer(folder_);
   QString heading = drawer_.running ? text::drawer_running() : text::drawer_not_running();
@@ -96,6 +102,7 @@ void DrawerView::reload() {
     show_slot(static_cast<int>(i), drawer_.docked[i]);
   }
   show_docked_times();
+  emit reloaded(took.elapsed());
 }
 
 void DrawerView::show_slot(int row, const station::SlotState& slot) {
@@ -134,6 +141,14 @@ void DrawerView::show_slot(int row, const station::SlotState& slot) {
   cell(kDocked, QString());
 }
 
+void DrawerView::fit_columns() {
+  for (int column = 0; column < kColumns; ++column) {
+    if (column != kResult) {
+      table_->resizeColumnToContents(column);
+    }
+  }
+}
+
 void DrawerView::show_docked_times() {
   const long long now = QDateTime::currentSecsSinceEpoch();
   for (std::size_t i = 0; i < drawer_.docked.size(); ++i) {
@@ -142,6 +157,7 @@ void DrawerView::show_docked_times() {
       item->setText(minutes_seconds(slot.docked_for(now)));
     }
   }
+  fit_columns();
 }
 
 }  // namespace kbc::app

@@ -28,10 +28,15 @@ class DrawerView final : public QDialog {
   // Reads the folder again now, as a change in it does.
   void reload();
 
+ signals:
+  // A reload was made, in `ms` milliseconds.
+  void reloaded(qint64 ms);
+
  private:
   void watch();
   void show_slot(int row, const station::SlotState& slot);
   void show_docked_times();
+  void fit_columns();
 
   std::filesystem::path folder_;
   QFileSystemWatcher* watcher_;

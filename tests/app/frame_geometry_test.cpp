@@ -1,5 +1,6 @@
 // The main window's geometry with the fonts this machine has. CTest also runs these on an X
 // server of their own, once with only Noto Sans CJK and once with only WenQuanYi Zen Hei visible.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -496,7 +497,8 @@ TEST(DrawerViewOnScreen, FollowsTheServiceLiveWithRedWhereAttentionIsDueAndAScre
   }
   EXPECT_EQ(table.item(0, 4)->text(), QString::fromUtf8("复制中"));
   EXPECT_EQ(table.item(0, 6)->text(), QStringLiteral("12.5 MB/s"));
-  EXPECT_EQ(table.item(0, 9)->text(), QStringLiteral("1:35"));
+  // Docked 95 s when the slots were written; a second may have begun since.
+  EXPECT_THAT(table.item(0, 9)->text().toStdString(), ::testing::AnyOf("1:35", "1:36"));
   EXPECT_EQ(qobject_cast<QProgressBar*>(table.cellWidget(0, 5))->value(), 486);
   EXPECT_TRUE(view.heading()->text().contains(QString::fromUtf8("证据库仅剩 65.3 GB")));
   EXPECT_TRUE(view.heading()->styleSheet().contains(QStringLiteral("#c00000")));
