@@ -1,7 +1,6 @@
 // The volume reader: The Sleuth Kit lists a FAT or exFAT volume from our own blocks, and each
 // file's bytes are read straight from the runs of clusters it names, in large reads, each byte of
 // the disk once.
-#include <tsk/libtsk.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "evidence/recorder_files.h"
+#include "evidence/tsk_library.h"
 #include "link/owned.h"
 
 namespace kbc::evidence {
@@ -21,7 +21,7 @@ namespace {
 constexpr std::size_t kReadBytes = 1 << 20;
 
 // The image as The Sleuth Kit sees it: its own header first, so that it can be handed to
-// tsk_img_open_external, then our blocks. Allocated zeroed, as the library expects its cache.
+// tsk::img_open_external, then our blocks. Allocated zeroed, as the library expects its cache.
 struct Image {
   TSK_IMG_INFO info;
   Blocks* blocks;
@@ -70,15 +70,15 @@ void close_image(TSK_IMG_INFO* info) {
 
 void describe_image(TSK_IMG_INFO*, FILE*) {}
 
-using ImagePtr = link::Owned<TSK_IMG_INFO, tsk_img_close>;
-using VolumesPtr = link::Owned<TSK_VS_INFO, tsk_vs_close>;
-using FsPtr = link::Owned<TSK_FS_INFO, tsk_fs_close>;
-using FilePtr = link::Owned<TSK_FS_FILE, tsk_fs_file_close>;
+using ImagePtr = link::Owned<TSK_IMG_INFO, tsk::img_close>;
+using VolumesPtr = link::Owned<TSK_VS_INFO, tsk::vs_close>;
+using FsPtr = link::Owned<TSK_FS_INFO, tsk::fs_close>;
+using FilePtr = link::Owned<TSK_FS_FILE, tsk::fs_file_close>;
 
 std::string tsk_problem() {
-  const char* text = tsk_error_get();
+  const char* text = tsk::error_get();
   std::string problem = text ? text : "not readable";
-  tsk_error_reset();
+  tsk::error_reset();
   return problem;
 }
 
@@ -99,8 +99,8 @@ const char* kind_of(TSK_FS_TYPE_ENUM type) {
 
 // A FAT or exFAT volume at this byte offset; nullptr when there is none.
 FsPtr fat_at(TSK_IMG_INFO* image, TSK_OFF_T offset) {
-  FsPtr fs(tsk_fs_open_img(image, offset, TSK_FS_TYPE_FAT_DETECT));
-  tsk_error_reset();
+  FsPtr fs(tsk::fs_open_img(image, offset, TSK_FS_TYPE_FAT_DETECT));
+  tsk::error_reset();
   return fs && TSK_FS_TYPE_ISFAT(fs->ftype) ? std::move(fs) : nullptr;
 }
 
@@ -130,9 +130,9 @@ struct Listing {
 // Where the file's data begins: the first block of its first run that is not sparse; 0 for a
 // file without data.
 std::uint64_t first_block(TSK_FS_FILE* file) {
-  const TSK_FS_ATTR* attribute = tsk_fs_file_attr_get(file);
+  const TSK_FS_ATTR* attribute = tsk::fs_file_attr_get(file);
   if (attribute == nullptr || (attribute->flags & TSK_FS_ATTR_NONRES) == 0) {
-    tsk_error_reset();
+    tsk::error_reset();
     return 0;
   }
   for (const TSK_FS_ATTR_RUN* run = attribute->nrd.run; run != nullptr; run = run->next) {
@@ -222,8 +222,8 @@ class Volume final : public RecorderFiles {
 
   std::optional<ReadFailure> read(std::size_t index, const Chunk& chunk) override {
     const RecordedFile& recorded = files_.at(index);
-    const FilePtr file(tsk_fs_file_open_meta(fs_.get(), nullptr, recorded.address));
-    const TSK_FS_ATTR* attribute = file ? tsk_fs_file_attr_get(file.get()) : nullptr;
+    const FilePtr file(tsk::fs_file_open_meta(fs_.get(), nullptr, recorded.address));
+    const TSK_FS_ATTR* attribute = file ? tsk::fs_file_attr_get(file.get()) : nullptr;
     if (attribute == nullptr) {
       return ReadFailure{"the volume has no data for it: " + tsk_problem()};
     }
@@ -312,13 +312,16 @@ class Volume final : public RecorderFiles {
 }  // namespace
 
 Opened read_volume(std::unique_ptr<Blocks> blocks) {
+  if (std::optional<std::string> problem = tsk::load()) {
+    return *problem;
+  }
   auto* image = static_cast<Image*>(std::calloc(1, sizeof(Image)));
   if (image == nullptr) {
     return std::string("out of memory");
   }
   image->blocks = blocks.get();
-  ImagePtr opened(tsk_img_open_external(image, static_cast<TSK_OFF_T>(blocks->size()), 512,
-                                        read_image, close_image, describe_image));
+  ImagePtr opened(tsk::img_open_external(image, static_cast<TSK_OFF_T>(blocks->size()), 512,
+                                         read_image, close_image, describe_image));
   if (!opened) {
     std::free(image);
     return "the disk cannot be read: " + tsk_problem();
@@ -331,12 +334,12 @@ Opened read_volume(std::unique_ptr<Blocks> blocks) {
   if (fs) {
     description = kind_of(fs->ftype);
   } else {
-    volumes.reset(tsk_vs_open(opened.get(), 0, TSK_VS_TYPE_DETECT));
-    tsk_error_reset();
+    volumes.reset(tsk::vs_open(opened.get(), 0, TSK_VS_TYPE_DETECT));
+    tsk::error_reset();
     // Partitions are counted as the operator counts them: the allocated ones, from 1.
     int number = 0;
     for (TSK_PNUM_T i = 0; volumes && !fs && i < volumes->part_count; ++i) {
-      const TSK_VS_PART_INFO* part = tsk_vs_part_get(volumes.get(), i);
+      const TSK_VS_PART_INFO* part = tsk::vs_part_get(volumes.get(), i);
       if (part == nullptr || (part->flags & TSK_VS_PART_FLAG_ALLOC) == 0) {
         continue;
       }
@@ -361,7 +364,7 @@ Opened read_volume(std::unique_ptr<Blocks> blocks) {
   // A folder the library could not read is left out of its walk without a word: any read that
   // failed while listing fails the listing, so that no recording goes missing unseen.
   image->failures = 0;
-  if (tsk_fs_dir_walk(fs.get(), fs->root_inum, walk, list_file, &listing) != 0 ||
+  if (tsk::fs_dir_walk(fs.get(), fs->root_inum, walk, list_file, &listing) != 0 ||
       image->failures != 0) {
     const int error = image->last_error;
     return "the volume's folders cannot be read: " +
